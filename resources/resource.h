@@ -1,0 +1,11 @@
+// Command identifiers shared by the menu and accelerator resources and the main window.
+#ifndef FERRYLINE_RESOURCE_H
+#define FERRYLINE_RESOURCE_H
+
+#define IDM_MACTOWIN 1
+#define IDM_WINTOMAC 2
+#define IDM_EXIT 3
+#define IDM_HELP 10
+#define IDM_ABOUT 11
+
+#endif

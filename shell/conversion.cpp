@@ -1,0 +1,121 @@
+#include "shell/conversion.h"
+
+#include <commdlg.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "convert/convert.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The record both dialogs share for the whole run, so the filter the user picks carries over.
+OPENFILENAMEA g_fileDialog;
+char g_initialDir[kPathSize];
+
+// Two description/pattern pairs; the literal's own terminating zero ends the list.
+const char kFilter[] = "All Files\0*.*\0Corvella Files\0*.cv\0";
+
+const DWORD kOpenFlags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+const DWORD kSaveFlags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
+
+static_assert(kOpenFlags == 0x81804, "open dialog flags");
+static_assert(kSaveFlags == 0x80806, "save dialog flags");
+// The record is handed over in its Windows 95 size, without the fields later systems appended;
+// those fields stay zero.
+const DWORD kDialogRecordSize = sizeof(OPENFILENAME_NT4A);
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == kDialogRecordSize,
+              "the older record is the start of the current one");
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(kDialogRecordSize == 76, "OPENFILENAMEA size on 32-bit Windows");
+#endif
+
+// Points the shared record at this call's buffers and prompt.
+void PrepareDialog(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt, DWORD flags)
+{
+    g_fileDialog.lpstrFilter = kFilter;
+    g_fileDialog.lpstrFile = path;
+    g_fileDialog.nMaxFile = kPathSize;
+    g_fileDialog.lpstrFileTitle = title;
+    g_fileDialog.nMaxFileTitle = kTitleSize;
+    g_fileDialog.lpstrTitle = prompt;
+    g_fileDialog.Flags = flags;
+}
+
+}  // namespace
+
+void InitFileDialogs(HWND owner, HINSTANCE instance)
+{
+    const DWORD length = GetCurrentDirectoryA(kPathSize, g_initialDir);
+    if (length == 0 || length >= kPathSize) {
+        // No usable directory: the dialogs then start in the system's own choice.
+        g_initialDir[0] = '\0';
+    }
+    memset(&g_fileDialog, 0, sizeof g_fileDialog);
+    g_fileDialog.lStructSize = kDialogRecordSize;
+    g_fileDialog.hwndOwner = owner;
+    g_fileDialog.hInstance = instance;
+    g_fileDialog.nFilterIndex = 0;
+    g_fileDialog.lpstrInitialDir = g_initialDir;
+}
+
+int ChooseInputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt)
+{
+    PrepareDialog(path, title, prompt, kOpenFlags);
+    return GetOpenFileNameA(&g_fileDialog) ? 1 : 0;
+}
+
+int ChooseOutputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt)
+{
+    PrepareDialog(path, title, prompt, kSaveFlags);
+    return GetSaveFileNameA(&g_fileDialog) ? 1 : 0;
+}
+
+void RunConversion(int direction)
+{
+    // Fresh buffers every time: no file name carries over from one conversion to the next.
+    char inputPath[kPathSize] = "";
+    char inputTitle[kTitleSize] = "";
+    char outputPath[kPathSize] = "";
+    char outputTitle[kTitleSize] = "";
+    char prompt[256];
+
+    snprintf(prompt, sizeof prompt, "Select a Corvella (for %s) address book",
+             direction == kMacToWin ? "Macintosh" : "Windows");
+    if (!ChooseInputFile(inputPath, inputTitle, prompt)) {
+        const DWORD code = CommDlgExtendedError();
+        if (code != 0) {
+            // A failed dialog may leave the title unterminated.
+            inputTitle[kTitleSize - 1] = '\0';
+            char message[kTitleSize + 64];
+            snprintf(message, sizeof message, "Cannot convert %s (%d)", inputTitle, static_cast<int>(code));
+            ShowError(g_hwndMain, message);
+        }
+        return;
+    }
+    if (inputPath[0] == '\0') {
+        return;
+    }
+
+    snprintf(prompt, sizeof prompt, "Save Corvella (for %s) address book as",
+             direction == kMacToWin ? "Window" : "Macintosh");
+    if (!ChooseOutputFile(outputPath, outputTitle, prompt)) {
+        return;
+    }
+    // Compares the files themselves, so another spelling of the input (letter case, a short name,
+    // a relative part) is refused as well.
+    if (PlatformSameFile(inputPath, outputPath)) {
+        ShowError(g_hwndMain, "Input and output file must be different.");
+        return;
+    }
+
+    const int converted = direction == kMacToWin
+                              ? ConvertMacToWin(inputPath, inputTitle, outputPath, outputTitle)
+                              : ConvertWinToMac(inputPath, inputTitle, outputPath, outputTitle);
+    if (converted) {
+        ShowInfo(g_hwndMain, "Conversion successful");
+    } else {
+        ShowError(g_hwndMain, "An error occurred while converting the file");
+    }
+}

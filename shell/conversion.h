@@ -1,0 +1,26 @@
+// The conversion command and the open and save dialogs it shows.
+#ifndef FERRYLINE_SHELL_CONVERSION_H
+#define FERRYLINE_SHELL_CONVERSION_H
+
+#include <windows.h>
+
+// Buffer sizes of one file: its full path and its title (the name without the directory).
+const size_t kPathSize = 1024;
+const size_t kTitleSize = 512;
+
+// Directions of RunConversion.
+const int kMacToWin = 1;
+const int kWinToMac = 0;
+
+// Records the current directory and fills the shared dialog record; once, after the main window exists.
+void InitFileDialogs(HWND owner, HINSTANCE instance);
+
+// Show the open or the save dialog; nonzero when the user chose a file.
+int ChooseInputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
+int ChooseOutputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
+
+// Asks for the input and output files and converts in `direction` (kMacToWin or kWinToMac),
+// telling the user the outcome.
+void RunConversion(int direction);
+
+#endif

@@ -1,0 +1,192 @@
+// The program's entry point, its main window with the two buttons, and the message loop.
+#include <windows.h>
+
+#include "convert/convert.h"
+#include "resources/resource.h"
+#include "shell/conversion.h"
+#include "shell/layout.h"
+
+namespace {
+
+const char kClassName[] = "Ferryline";
+const char kWindowTitle[] = "Convert Corvella Address Book";
+const char kAboutText[] =
+    "Convert Corvella Address Books 1.0 - by the Ferryline project\n"
+    "Copyright (C) 2026 The Ferryline project. All rights reserved.";
+
+// A fixed-size window: title bar, system menu and minimize box, no maximize box or sizing border.
+const DWORD kMainStyle = WS_SYSMENU | WS_MINIMIZEBOX;
+static_assert(kMainStyle == 0xA0000, "main window style");
+
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA size on 32-bit Windows");
+#endif
+
+HWND g_hwndButton1;
+HWND g_hwndButton2;
+WNDPROC g_prevButton1Proc;
+WNDPROC g_prevButton2Proc;
+LayoutMetrics g_layout;
+
+LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+HFONT DialogFont()
+{
+    return static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT));
+}
+
+// Creates one push button at the left edge, routes its messages through ButtonProc and
+// gives it the window's font; `previous` keeps the button's own procedure.
+HWND CreateCommandButton(HWND parent, HINSTANCE instance, const char* text, int id, int top,
+                         WNDPROC* previous)
+{
+    HWND button = CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE, g_layout.button1Left, top,
+                                  g_layout.buttonWidth, g_layout.buttonHeight, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    *previous = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ButtonProc)));
+    SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont()), FALSE);
+    return button;
+}
+
+void OnCreate(HWND hwnd, const CREATESTRUCTA* create)
+{
+    RECT client;
+    GetClientRect(hwnd, &client);
+    HDC dc = GetDC(hwnd);
+    SelectObject(dc, DialogFont());
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    g_layout = ComputeLayout(metrics.tmHeight, metrics.tmExternalLeading, client.bottom - client.top);
+    ReleaseDC(hwnd, dc);
+
+    g_hwndButton1 = CreateCommandButton(hwnd, create->hInstance, "Mac to Win...", IDM_MACTOWIN,
+                                        g_layout.button1Top, &g_prevButton1Proc);
+    g_hwndButton2 = CreateCommandButton(hwnd, create->hInstance, "Win to Mac...", IDM_WINTOMAC,
+                                        g_layout.button2Top, &g_prevButton2Proc);
+}
+
+void DrawCaption(HDC dc, int buttonTop, const TEXTMETRICA& metrics, const char* text)
+{
+    TextOutA(dc, CaptionLeft(g_layout), CaptionTop(g_layout, buttonTop, metrics.tmHeight, metrics.tmExternalLeading),
+             text, lstrlenA(text));
+}
+
+void OnPaint(HWND hwnd)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(hwnd, &paint);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    // The etched line separates the client area from the menu bar.
+    DrawEdge(dc, &client, EDGE_ETCHED, BF_TOP);
+    SelectObject(dc, DialogFont());
+    SetBkMode(dc, TRANSPARENT);
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    DrawCaption(dc, g_layout.button1Top, metrics, "Convert Mac address book to Windows address book");
+    DrawCaption(dc, g_layout.button2Top, metrics, "Convert Windows address book to Mac address book");
+    EndPaint(hwnd, &paint);
+}
+
+void OnCommand(HWND hwnd, int id)
+{
+    switch (id) {
+    case IDM_MACTOWIN:
+        RunConversion(kMacToWin);
+        break;
+    case IDM_WINTOMAC:
+        RunConversion(kWinToMac);
+        break;
+    case IDM_EXIT:
+        SendMessageA(hwnd, WM_CLOSE, 0, 0);
+        break;
+    case IDM_HELP:
+        ShowInfo(g_hwndMain, "Sorry, help not available (yet)");
+        break;
+    case IDM_ABOUT:
+        ShowInfo(g_hwndMain, kAboutText);
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(hwnd, reinterpret_cast<const CREATESTRUCTA*>(lParam));
+        return 0;
+    case WM_PAINT:
+        OnPaint(hwnd);
+        return 0;
+    case WM_KEYDOWN:
+        // No dialog navigation here: Tab in the window itself starts at the first button.
+        if (wParam == VK_TAB) {
+            SetFocus(g_hwndButton1);
+        }
+        return 0;
+    case WM_COMMAND:
+        OnCommand(hwnd, LOWORD(wParam));
+        return 0;
+    case WM_SETFOCUS:
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+// Installed on both buttons: Tab moves the focus to the other one, with or without Shift.
+LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const bool isButton1 = GetWindowLongA(hwnd, GWL_ID) == IDM_MACTOWIN;
+    if (message == WM_KEYDOWN && wParam == VK_TAB) {
+        SetFocus(isButton1 ? g_hwndButton2 : g_hwndButton1);
+    }
+    return CallWindowProcA(isButton1 ? g_prevButton1Proc : g_prevButton2Proc, hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+{
+    WNDCLASSEXA windowClass;
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    windowClass.lpszMenuName = kClassName;
+    windowClass.lpszClassName = kClassName;
+    windowClass.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
+    RegisterClassExA(&windowClass);
+
+    HWND window = CreateWindowExA(0, kClassName, kWindowTitle, kMainStyle, 100, 100, 420, 120, nullptr,
+                                  nullptr, instance, nullptr);
+    g_hwndMain = window;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+
+    // Resource names ignore letter case: this is the table FERRYLINE.
+    HACCEL accelerators = LoadAcceleratorsA(instance, kClassName);
+    InitFileDialogs(window, instance);
+
+    // Accelerators are translated for every window, so they also work while a button has the focus.
+    MSG msg;
+    msg.wParam = 0;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!TranslateAcceleratorA(window, accelerators, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
