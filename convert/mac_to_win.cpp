@@ -1,0 +1,167 @@
+// Mac address book (one "Name <address>" per line) to W95 stream ("&Main #Name ^address +").
+#include <stdio.h>
+#include <string.h>
+#include <string>
+
+#include "convert/convert.h"
+#include "convert/format.h"
+#include "convert/frame.h"
+
+static const char kW95Header[] = "&Main ";
+static const char kW95Trailer[] = "+";
+static const char kReplacedWarning[] =
+    "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
+static const char kNoNameWarning[] =
+    "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
+    "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
+
+// State of one run, fresh for every conversion.
+struct MacToWinRun {
+    bool badChars;
+    bool noName;
+    unsigned long noNameCounter;
+    std::string record;  // reused for every line, so its storage grows once
+};
+
+// A line is a span of the input; name and address are cut out of it without copying.
+struct TextSpan {
+    const char* text;
+    size_t length;
+};
+
+static bool IsMacLineEnd(char c)
+{
+    return c == '\r' || c == '\n' || c == '\0';
+}
+
+// Where a line splits into name and address: at its first '<', except that a line starting with a
+// quote splits at the first '<' that follows a later quote and any spaces, so a quoted name may hold '<'.
+// Returns the line's length when there is no '<' at all.
+static size_t FindNameEnd(const char* line, size_t length)
+{
+    if (length > 0 && line[0] == '"') {
+        for (size_t i = 1; i < length; ++i) {
+            if (line[i] != '"') {
+                continue;
+            }
+            size_t next = i + 1;
+            while (next < length && line[next] == ' ') {
+                ++next;
+            }
+            if (next < length && line[next] == '<') {
+                return next;
+            }
+            i = next - 1;
+        }
+    }
+    const void* bracket = memchr(line, '<', length);
+    return bracket != nullptr ? static_cast<size_t>(static_cast<const char*>(bracket) - line) : length;
+}
+
+// Splits a line that holds a '<' at `nameEnd`: the name loses a leading quote and any trailing quotes
+// and spaces, the address loses one closing '>'.
+static void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address)
+{
+    size_t nameStart = (line.length > 0 && line.text[0] == '"') ? 1 : 0;
+    if (nameStart > nameEnd) {
+        nameStart = nameEnd;
+    }
+    name->text = line.text + nameStart;
+    name->length = nameEnd - nameStart;
+    while (name->length > 0 && (name->text[name->length - 1] == '"' || name->text[name->length - 1] == ' ')) {
+        --name->length;
+    }
+    address->text = line.text + nameEnd + 1;
+    address->length = line.length - nameEnd - 1;
+    if (address->length > 0 && address->text[address->length - 1] == '>') {
+        --address->length;
+    }
+}
+
+static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, unsigned long lineNumber, OutputFile* output)
+{
+    TextSpan name;
+    TextSpan address;
+    char placeholder[32];
+    size_t nameEnd = FindNameEnd(line.text, line.length);
+    if (nameEnd < line.length) {
+        SplitLine(line, nameEnd, &name, &address);
+    } else {
+        int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", run->noNameCounter);
+        name.text = placeholder;
+        name.length = length > 0 ? static_cast<size_t>(length) : 0;
+        address = line;
+        ++run->noNameCounter;
+        run->noName = true;
+        NoteChange(CHANGE_PLACEHOLDER_NAME, lineNumber, name.text, name.length);
+    }
+
+    // Markers can't be replaced in a way that makes or unmakes the group address, so it is checked first.
+    bool isGroup = TextEquals(address.text, address.length, kGroupAddress);
+    std::string& record = run->record;
+    record.assign(1, isGroup ? '&' : '#');
+    bool replaced = AppendReplacingMarkers(&record, name.text, name.length);
+    record += ' ';
+    if (!isGroup) {
+        record += '^';
+        replaced = AppendReplacingMarkers(&record, address.text, address.length) || replaced;
+        record += ' ';
+    }
+    if (replaced) {
+        run->badChars = true;
+        NoteChange(CHANGE_RESERVED_REPLACED, lineNumber, "", 0);
+    }
+    return WriteText(output, record);
+}
+
+// Every maximal run of bytes other than CR, LF and the zero byte is one line, whatever its length.
+// Line numbers count CR, LF and CR LF line ends, the way an editor shows them.
+static int WriteMacBook(const InputData* input, OutputFile* output, void* context)
+{
+    MacToWinRun* run = static_cast<MacToWinRun*>(context);
+    if (!WritePiece(output, kW95Header, strlen(kW95Header))) {
+        return 0;
+    }
+    const char* bytes = input->bytes;
+    size_t count = input->count;
+    unsigned long lineNumber = 1;
+    size_t position = 0;
+    while (position < count) {
+        char c = bytes[position];
+        if (IsMacLineEnd(c)) {
+            ++position;
+            if (c == '\n' || (c == '\r' && !(position < count && bytes[position] == '\n'))) {
+                ++lineNumber;
+            }
+            continue;
+        }
+        size_t start = position;
+        while (position < count && !IsMacLineEnd(bytes[position])) {
+            ++position;
+        }
+        TextSpan line = {bytes + start, position - start};
+        if (!WriteLineAsRecord(run, line, lineNumber, output)) {
+            return 0;
+        }
+    }
+    return WritePiece(output, kW95Trailer, strlen(kW95Trailer));
+}
+
+int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                    const char* outputTitle)
+{
+    MacToWinRun run;
+    run.badChars = false;
+    run.noName = false;
+    run.noNameCounter = 1;
+    if (!RunConversionFrame(inputPath, inputTitle, outputPath, outputTitle, WriteMacBook, &run)) {
+        return 0;
+    }
+    if (run.badChars) {
+        ShowInfo(g_hwndMain, kReplacedWarning);
+    }
+    if (run.noName) {
+        ShowInfo(g_hwndMain, kNoNameWarning);
+    }
+    return 1;
+}

@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include "convert/convert.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char kRejected[] = "error: The file in.txt is not a Corvella W95 address book or is corrupt.";
+
+struct BookCase {
+    std::string w95;
+    std::string mac;
+};
+
+TEST(WinToMac, WritesOneLinePerGroupAndAddressedEntry)
+{
+    const BookCase cases[] = {
+        {"&Main #Bob ^A1 +", "Bob <A1>\r\n"},
+        {"&Main #Bob Smith ^A1 &Friends #Ann ^A2 +", "Bob Smith <A1>\r\n\"Friends\" <GROUP@GROUP>\r\nAnn <A2>\r\n"},
+        {"&Main #Dr. Who ^A3 +", "\"Dr. Who\" <A3>\r\n"},
+        {"&Main #a,b ^x #a@b ^y #a b 1 ^z +", "\"a,b\" <x>\r\n\"a@b\" <y>\r\na b 1 <z>\r\n"},
+        {"&Main #Bob +", ""},
+        {"&Main +", ""},
+        {"&Main #Bob ^A1 + anything #^&", "Bob <A1>\r\n"},
+        {"&Main #^A1 +", " <A1>\r\n"},
+        {"&&Friends +", "\"\" <GROUP@GROUP>\r\n\"Friends\" <GROUP@GROUP>\r\n"},
+        {"&Main #Bob ^A1  +", "Bob <A1 >\r\n"},
+        {"&Main#Bob^A1+", "Bob <A1>\r\n"},
+        {"&Main #Bob ^x+y +", "Bob <x>\r\n"},
+        {"&Main #Bob ^A1 &Friends #Ann ^A2 &Main #Cy ^A3 +",
+         "Bob <A1>\r\n\"Friends\" <GROUP@GROUP>\r\nAnn <A2>\r\nCy <A3>\r\n"},
+        {"&Main #Bob &Friends +", "\"Friends\" <GROUP@GROUP>\r\n"},
+        {"&Main #A<B ^x +", "\"A<B\" <x>\r\n"},
+        {"&Main # Bob\t\xE9 ^\x01\xFF +", " Bob\t\xE9 <\x01\xFF>\r\n"},
+    };
+    for (const BookCase& c : cases) {
+        ConversionResult run = RunConverter(ConvertWinToMac, c.w95);
+        EXPECT_EQ(run.result, 1) << c.w95;
+        EXPECT_EQ(run.output, c.mac) << c.w95;
+        EXPECT_TRUE(run.messages.empty()) << c.w95;
+    }
+}
+
+TEST(WinToMac, LineBreaksInsideFieldsAreDropped)
+{
+    const BookCase cases[] = {
+        {"&Main\r\n#Bob ^A1\r\n+", "Bob <A1>\r\n"},
+        {"&Main \n#Bob Smith \r^A1 \r\n&Friends\n #Ann ^A2\n+\r\n", "Bob Smith <A1>\r\n\"Friends\" <GROUP@GROUP>\r\nAnn <A2>\r\n"},
+        {"&Main #B\r\nob ^A\n1 +", "Bob <A1>\r\n"},
+    };
+    for (const BookCase& c : cases) {
+        ConversionResult run = RunConverter(ConvertWinToMac, c.w95);
+        EXPECT_EQ(run.result, 1) << c.w95;
+        EXPECT_EQ(run.output, c.mac) << c.w95;
+    }
+}
+
+TEST(WinToMac, RejectsWhatIsNotACompleteBook)
+{
+    const std::string inputs[] = {
+        "",
+        "+",
+        " &Main +",
+        "\r\n&Main +",
+        "&Main #Bob ^A1 ",
+        "&Main #Bob #Ann ^A2 +",
+        "&Main ^A1 +",
+        "&Main #Bob ^A1 ^A2 +",
+        std::string("&Main #Bob ^A1 \0+", 17),
+        "Bob <A1>\r\n",
+    };
+    for (const std::string& input : inputs) {
+        ConversionResult run = RunConverter(ConvertWinToMac, input);
+        EXPECT_EQ(run.result, 0) << input;
+        EXPECT_FALSE(run.outputExists) << input;
+        EXPECT_EQ(run.messages, std::vector<std::string>{kRejected}) << input;
+    }
+}
+
+TEST(WinToMac, FieldsOfAnyLengthAreReadWhole)
+{
+    std::string name(1000, 'n');
+    std::string group(300, 'g');
+    std::string address(70000, 'a');
+    ConversionResult run = RunConverter(ConvertWinToMac, "&" + group + " #" + name + " ^" + address + " +");
+    EXPECT_EQ(run.output, "\"" + group + "\" <GROUP@GROUP>\r\n" + name + " <" + address + ">\r\n");
+}
+
+struct Dropped {
+    unsigned long entry;
+    std::string name;
+};
+std::vector<Dropped> g_dropped;
+
+void RecordDropped(ChangeKind kind, unsigned long entry, const char* text, size_t length)
+{
+    EXPECT_EQ(kind, CHANGE_DROPPED_ENTRY);
+    g_dropped.push_back(Dropped{entry, std::string(text, length)});
+}
+
+TEST(WinToMac, ReportsEachDroppedEntryWithItsName)
+{
+    g_dropped.clear();
+    g_changeObserver = RecordDropped;
+    ConversionResult run = RunConverter(ConvertWinToMac, "&Main #Bob &G #Ann ^A2 #Cy +");
+    g_changeObserver = nullptr;
+    EXPECT_EQ(run.output, "\"G\" <GROUP@GROUP>\r\nAnn <A2>\r\n");
+    ASSERT_EQ(g_dropped.size(), 2u);
+    EXPECT_EQ(g_dropped[0].entry, 1u);
+    EXPECT_EQ(g_dropped[0].name, "Bob");
+    EXPECT_EQ(g_dropped[1].entry, 3u);
+    EXPECT_EQ(g_dropped[1].name, "Cy");
+}
+
+}  // namespace

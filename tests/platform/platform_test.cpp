@@ -1,0 +1,153 @@
+// What the platform's own file operations do with files that other programs hold or protect.
+#include <gtest/gtest.h>
+
+#include "convert/convert.h"
+#include "support/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+struct Folder {
+    ScratchFolder scratch;
+    std::string input;
+    std::string output;
+    Folder() : scratch(MakeScratchFolder()), input(PathIn(scratch, "in.txt")), output(PathIn(scratch, "out.txt"))
+    {
+        WriteBytes(input, "Bob <A1>\r\n");
+    }
+    ~Folder() { RemoveScratchFolder(scratch); }
+};
+
+int Convert(const Folder& folder)
+{
+    InstallTestPlatform(FaultPlan());
+    int result = ConvertMacToWin(folder.input.c_str(), "in.txt", folder.output.c_str(), "out.txt");
+    RestorePlatform();
+    return result;
+}
+
+TEST(Platform, SameFileIsFoundHoweverSpelled)
+{
+    Folder folder;
+    EXPECT_TRUE(PlatformSameFile(folder.input.c_str(), folder.input.c_str()));
+    std::string dotted = folder.scratch.path + "/./in.txt";
+    EXPECT_TRUE(PlatformSameFile(folder.input.c_str(), dotted.c_str()));
+    EXPECT_FALSE(PlatformSameFile(folder.input.c_str(), folder.output.c_str()));
+    WriteBytes(folder.output, "other");
+    EXPECT_FALSE(PlatformSameFile(folder.input.c_str(), folder.output.c_str()));
+#ifdef _WIN32
+    std::string upper = folder.scratch.path + "\\IN.TXT";
+    EXPECT_TRUE(PlatformSameFile(folder.input.c_str(), upper.c_str()));
+    std::string missingUpper = folder.scratch.path + "\\NEW.TXT";
+    std::string missing = folder.scratch.path + "\\new.txt";
+    EXPECT_TRUE(PlatformSameFile(missing.c_str(), missingUpper.c_str()));
+#else
+    std::string linked = PathIn(folder.scratch, "link.txt");
+    ASSERT_EQ(symlink(folder.input.c_str(), linked.c_str()), 0);
+    EXPECT_TRUE(PlatformSameFile(folder.input.c_str(), linked.c_str()));
+    std::string hard = PathIn(folder.scratch, "hard.txt");
+    ASSERT_EQ(link(folder.input.c_str(), hard.c_str()), 0);
+    EXPECT_TRUE(PlatformSameFile(hard.c_str(), folder.input.c_str()));
+#endif
+}
+
+TEST(Platform, ReadOnlyOutputCannotBeCreated)
+{
+    Folder folder;
+    WriteBytes(folder.output, "kept");
+#ifdef _WIN32
+    ASSERT_TRUE(SetFileAttributesA(folder.output.c_str(), FILE_ATTRIBUTE_READONLY));
+#else
+    ASSERT_EQ(chmod(folder.output.c_str(), 0444), 0);
+#endif
+    EXPECT_EQ(Convert(folder), 0);
+    EXPECT_EQ(Recorded().messages, std::vector<std::string>{"error: Could not create the output file out.txt"});
+    EXPECT_EQ(Recorded().allocations, Recorded().frees);
+    EXPECT_EQ(ReadBytes(folder.output), "kept");
+    EXPECT_EQ(ListFolder(folder.scratch), (std::vector<std::string>{"in.txt", "out.txt"}));
+#ifdef _WIN32
+    SetFileAttributesA(folder.output.c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
+}
+
+TEST(Platform, FolderAsInputOrOutputIsRefused)
+{
+    Folder folder;
+    InstallTestPlatform(FaultPlan());
+    EXPECT_EQ(ConvertMacToWin(folder.scratch.path.c_str(), "dir", folder.output.c_str(), "out.txt"), 0);
+    EXPECT_EQ(ConvertWinToMac(folder.input.c_str(), "in.txt", folder.scratch.path.c_str(), "dir"), 0);
+    RestorePlatform();
+    EXPECT_EQ(Recorded().messages, (std::vector<std::string>{"error: Could not open the file dir",
+                                                             "error: Could not create the output file dir"}));
+}
+
+#ifdef _WIN32
+TEST(Platform, InputHeldOpenForWritingCannotBeOpened)
+{
+    Folder folder;
+    HANDLE writer = CreateFileA(folder.input.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Convert(folder), 0);
+    CloseHandle(writer);
+    EXPECT_EQ(Recorded().messages, std::vector<std::string>{"error: Could not open the file in.txt"});
+    EXPECT_FALSE(FileExists(folder.output));
+}
+
+TEST(Platform, OutputLockedByAnotherProgramSurvives)
+{
+    Folder folder;
+    WriteBytes(folder.output, "kept");
+    HANDLE holder = CreateFileA(folder.output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Convert(folder), 0);
+    CloseHandle(holder);
+    EXPECT_EQ(Recorded().messages, std::vector<std::string>{"error: Could not create the output file out.txt"});
+    EXPECT_EQ(ReadBytes(folder.output), "kept");
+    EXPECT_EQ(ListFolder(folder.scratch), (std::vector<std::string>{"in.txt", "out.txt"}));
+}
+
+TEST(Platform, ReplacedFileKeepsItsAttributes)
+{
+    Folder folder;
+    WriteBytes(folder.output, "old");
+    ASSERT_TRUE(SetFileAttributesA(folder.output.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(Convert(folder), 1);
+    EXPECT_EQ(ReadBytes(folder.output), "&Main #Bob ^A1 +");
+    EXPECT_TRUE(GetFileAttributesA(folder.output.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+#else
+TEST(Platform, ReplacedFileKeepsItsPermissions)
+{
+    Folder folder;
+    WriteBytes(folder.output, "old");
+    ASSERT_EQ(chmod(folder.output.c_str(), 0640), 0);
+    EXPECT_EQ(Convert(folder), 1);
+    struct stat info;
+    ASSERT_EQ(stat(folder.output.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadBytes(folder.output), "&Main #Bob ^A1 +");
+}
+
+TEST(Platform, ALinkedOutputStaysALink)
+{
+    Folder folder;
+    std::string target = PathIn(folder.scratch, "target.txt");
+    WriteBytes(target, "old");
+    ASSERT_EQ(symlink(target.c_str(), folder.output.c_str()), 0);
+    EXPECT_EQ(Convert(folder), 1);
+    struct stat info;
+    ASSERT_EQ(lstat(folder.output.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadBytes(target), "&Main #Bob ^A1 +");
+}
+#endif
+
+}  // namespace
