@@ -67,6 +67,12 @@ static int Win32CloseFile(PlatformFile file)
 
 static int Win32ProbeWritable(const char* path)
 {
+    // Checked on its own as well, since a file system that ignores the attribute for some users
+    // (Wine running as the superuser) would otherwise let a read-only file be replaced.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return 0;
+    }
     HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
