@@ -15,7 +15,8 @@ std::string RandomMacBook(std::mt19937* random)
 {
     static const char kPieces[] = "ab <>\"&#^+@.\r\n\t\xE9";
     std::uniform_int_distribution<int> length(0, 400);
-    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kPieces));  // the last one is '\0'
+    // The terminating '\0' is the last piece that may be picked.
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kPieces) - 1);
     std::string book;
     for (int i = length(*random); i > 0; --i) {
         book += kPieces[pick(*random)];
