@@ -1,0 +1,886 @@
+// Drives ferryline.exe from outside, as a person would: real keystrokes and mouse clicks through
+// SendInput, the real common dialogs, message boxes found by caption and read by their text.
+// Runs under the same Wine prefix as the program. Prints one "PASS name" or "FAIL name: why" line
+// per case and exits with 1 when any case failed.
+//
+//   driver <ferryline.exe> <work folder> [case...]   run the cases (all when none is named)
+//   driver --close                                  close a running main window, for screenshots
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kMainClass[] = "Ferryline";
+const char kMainTitle[] = "Convert Corvella Address Book";
+const char kBoxCaption[] = "Convert CV Address Book";
+const char kDialogClass[] = "#32770";
+const char kOpenMacTitle[] = "Select a Corvella (for Macintosh) address book";
+const char kOpenWinTitle[] = "Select a Corvella (for Windows) address book";
+const char kSaveWinTitle[] = "Save Corvella (for Window) address book as";
+const char kSaveMacTitle[] = "Save Corvella (for Macintosh) address book as";
+const char kSuccess[] = "Conversion successful";
+const char kFailure[] = "An error occurred while converting the file";
+const char kHelpText[] = "Sorry, help not available (yet)";
+
+const DWORD kTimeoutMs = 20000;
+const DWORD kPollMs = 25;
+
+// The Mac address book of the sample and its W95 form.
+const char kMacBook[] = "Bob Smith <A1>\r\n\"Dr. Who\" <A2>\r\n\"Friends\" <GROUP@GROUP>\r\n";
+const char kW95Book[] = "&Main #Bob Smith ^A1 #Dr. Who ^A2 &Friends +";
+
+// What went wrong in the current case; empty while it goes well.
+std::string g_failure;
+
+// The program under test and the folder it starts in, which is its dialogs' initial directory.
+char g_exePath[MAX_PATH];
+char g_workDir[MAX_PATH];
+PROCESS_INFORMATION g_process;
+HWND g_main;
+
+void Fail(const char* format, ...)
+{
+    if (!g_failure.empty()) {
+        return;  // the first failure explains the case; later ones follow from it
+    }
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    g_failure = text;
+}
+
+bool Check(bool condition, const char* format, ...)
+{
+    if (!condition && g_failure.empty()) {
+        char text[1024];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        g_failure = text;
+    }
+    return condition;
+}
+
+template <typename Predicate>
+bool WaitUntil(Predicate predicate, DWORD timeoutMs = kTimeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (predicate()) {
+            return true;
+        }
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+}
+
+std::string WindowText(HWND hwnd)
+{
+    char text[2048] = "";
+    // WM_GETTEXT is marshalled between processes, unlike GetWindowText on a foreign window.
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        5000, nullptr);
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
+std::string ClassOf(HWND hwnd)
+{
+    char name[256] = "";
+    GetClassNameA(hwnd, name, sizeof name);
+    return name;
+}
+
+struct WindowQuery {
+    DWORD processId;
+    const char* className;
+    const char* title;  // null: any
+    HWND found;
+};
+
+BOOL CALLBACK MatchTopLevel(HWND hwnd, LPARAM lParam)
+{
+    WindowQuery* query = reinterpret_cast<WindowQuery*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner != query->processId || !IsWindowVisible(hwnd) || ClassOf(hwnd) != query->className) {
+        return TRUE;
+    }
+    if (query->title != nullptr && WindowText(hwnd) != query->title) {
+        return TRUE;
+    }
+    query->found = hwnd;
+    return FALSE;
+}
+
+// A visible top-level window of the program under test.
+HWND FindProgramWindow(const char* className, const char* title)
+{
+    WindowQuery query = {g_process.dwProcessId, className, title, nullptr};
+    EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&query));
+    return query.found;
+}
+
+HWND WaitForWindow(const char* className, const char* title)
+{
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindProgramWindow(className, title)) != nullptr; });
+    if (found == nullptr) {
+        Fail("no window \"%s\" appeared", title ? title : className);
+    }
+    return found;
+}
+
+bool WaitGone(HWND hwnd)
+{
+    return Check(WaitUntil([&] { return !IsWindow(hwnd) || !IsWindowVisible(hwnd); }),
+                 "window \"%s\" did not close", WindowText(hwnd).c_str());
+}
+
+// --- Input, through the system's input queue like a real keyboard and mouse -------------------------
+
+void SendKey(WORD vk, bool up)
+{
+    INPUT input;
+    memset(&input, 0, sizeof input);
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof input);
+}
+
+// Presses `vk` while holding each of `modifiers` (zero-terminated list of virtual keys).
+void PressKeys(const WORD* modifiers, WORD vk)
+{
+    for (const WORD* m = modifiers; *m != 0; ++m) {
+        SendKey(*m, false);
+    }
+    SendKey(vk, false);
+    SendKey(vk, true);
+    for (const WORD* m = modifiers; *m != 0; ++m) {
+        SendKey(*m, true);
+    }
+}
+
+void PressKey(WORD vk)
+{
+    const WORD none[] = {0};
+    PressKeys(none, vk);
+}
+
+void PressCtrl(WORD vk)
+{
+    const WORD ctrl[] = {VK_CONTROL, 0};
+    PressKeys(ctrl, vk);
+}
+
+void TypeText(const char* text)
+{
+    for (const char* c = text; *c != '\0'; ++c) {
+        const SHORT scan = VkKeyScanA(*c);
+        const WORD vk = static_cast<WORD>(scan & 0xFF);
+        if (scan & 0x100) {
+            const WORD shift[] = {VK_SHIFT, 0};
+            PressKeys(shift, vk);
+        } else {
+            PressKey(vk);
+        }
+    }
+}
+
+void ClickAt(int x, int y)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3];
+    memset(inputs, 0, sizeof inputs);
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = (x * 65535 + (width - 1) / 2) / (width - 1);
+        input.mi.dy = (y * 65535 + (height - 1) / 2) / (height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &inputs[0], sizeof(INPUT));
+    Sleep(50);
+    SendInput(2, &inputs[1], sizeof(INPUT));
+}
+
+void ClickWindow(HWND hwnd)
+{
+    RECT rect;
+    GetWindowRect(hwnd, &rect);
+    ClickAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+}
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+HWND ActiveOf(HWND window)
+{
+    GUITHREADINFO info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndActive;
+}
+
+// Brings a window of the program to the front so that keystrokes reach it.
+bool Activate(HWND hwnd)
+{
+    const bool active = WaitUntil([&] {
+        if (GetForegroundWindow() == hwnd && ActiveOf(hwnd) == hwnd) {
+            return true;
+        }
+        SetForegroundWindow(hwnd);
+        return false;
+    }, 5000);
+    return Check(active, "could not bring \"%s\" to the front", WindowText(hwnd).c_str());
+}
+
+bool WaitFocus(HWND expected, const char* what)
+{
+    if (WaitUntil([&] { return FocusOf(g_main) == expected; }, 5000)) {
+        return true;
+    }
+    HWND focus = FocusOf(g_main);
+    Fail("focus is not on %s but on %s \"%s\"", what, focus ? ClassOf(focus).c_str() : "nothing",
+         focus ? WindowText(focus).c_str() : "");
+    return false;
+}
+
+// --- Files in the work folder -------------------------------------------------------------------
+
+std::string PathIn(const char* name)
+{
+    return std::string(g_workDir) + "\\" + name;
+}
+
+void WriteBytes(const char* name, const std::string& bytes)
+{
+    HANDLE file = CreateFileA(PathIn(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE ||
+        !WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        Fail("cannot write %s", name);
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+}
+
+bool ReadBytes(const char* name, std::string* bytes)
+{
+    HANDLE file = CreateFileA(PathIn(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bytes->clear();
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        bytes->append(chunk, got);
+    }
+    CloseHandle(file);
+    return true;
+}
+
+// The names in the work folder, sorted, as one text.
+std::string ListFolder()
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(PathIn("*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(entry.cFileName, ".") != 0 && strcmp(entry.cFileName, "..") != 0) {
+                names.push_back(entry.cFileName);
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    std::string list;
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (size_t j = i + 1; j < names.size(); ++j) {
+            if (names[j] < names[i]) {
+                names[i].swap(names[j]);
+            }
+        }
+        list += names[i] + ";";
+    }
+    return list;
+}
+
+void ExpectFile(const char* name, const std::string& expected)
+{
+    std::string actual;
+    if (!Check(ReadBytes(name, &actual), "%s was not written", name)) {
+        return;
+    }
+    Check(actual == expected, "%s holds \"%s\", expected \"%s\"", name, actual.c_str(), expected.c_str());
+}
+
+std::string Escape(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// --- The program and its windows ------------------------------------------------------------------
+
+bool WaitFocus(HWND expected, const char* what);
+
+void StopProgram()
+{
+    if (g_process.hProcess == nullptr) {
+        return;
+    }
+    if (WaitForSingleObject(g_process.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(g_process.hProcess, 99);
+        WaitForSingleObject(g_process.hProcess, kTimeoutMs);
+    }
+    CloseHandle(g_process.hProcess);
+    CloseHandle(g_process.hThread);
+    memset(&g_process, 0, sizeof g_process);
+    g_main = nullptr;
+}
+
+bool StartProgram()
+{
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    char commandLine[MAX_PATH + 2];
+    snprintf(commandLine, sizeof commandLine, "\"%s\"", g_exePath);
+    if (!CreateProcessA(g_exePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, g_workDir, &startup,
+                        &g_process)) {
+        Fail("cannot start %s (error %lu)", g_exePath, GetLastError());
+        return false;
+    }
+    WaitForInputIdle(g_process.hProcess, kTimeoutMs);
+    g_main = WaitForWindow(kMainClass, kMainTitle);
+    // Keys typed before the window holds the focus would go nowhere.
+    return g_main != nullptr && Activate(g_main) && WaitFocus(g_main, "the main window at start");
+}
+
+// Waits for the program's message box, checks its text and closes it with Enter (OK is the default).
+bool ExpectBox(const char* expected)
+{
+    HWND box = WaitForWindow(kDialogClass, kBoxCaption);
+    if (box == nullptr) {
+        return false;
+    }
+    std::string text;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == "Static" && !WindowText(child).empty()) {
+            text = WindowText(child);
+        }
+    }
+    const bool same = Check(text == expected, "message box says \"%s\", expected \"%s\"", Escape(text).c_str(),
+                            Escape(expected).c_str());
+    if (Activate(box)) {
+        PressKey(VK_RETURN);
+    }
+    return WaitGone(box) && same;
+}
+
+// The dialog's controls are Unicode windows; only the wide form of the request crosses processes whole.
+std::string ComboItem(HWND combo, int index)
+{
+    wchar_t wide[256] = L"";
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0) >= 256) {
+        return "(too long)";
+    }
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide));
+    char text[512] = "";
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    return text;
+}
+
+HWND ChildWithId(HWND parent, int id)
+{
+    return GetDlgItem(parent, id);
+}
+
+// Waits for a file dialog and checks what every dialog of the program shows.
+HWND ExpectFileDialog(const char* title, int expectedFilter)
+{
+    HWND dialog = WaitForWindow(kDialogClass, title);
+    if (dialog == nullptr) {
+        return nullptr;
+    }
+    HWND filter = ChildWithId(dialog, 0x470);  // the file-type combo box
+    if (Check(filter != nullptr, "dialog \"%s\" has no file-type box", title)) {
+        const LRESULT count = SendMessageA(filter, CB_GETCOUNT, 0, 0);
+        const std::string first = count == 2 ? ComboItem(filter, 0) : "";
+        const std::string second = count == 2 ? ComboItem(filter, 1) : "";
+        Check(count == 2 && first == "All Files" && second == "Corvella Files",
+              "dialog \"%s\" offers %ld filters \"%s\", \"%s\"", title, static_cast<long>(count), first.c_str(),
+              second.c_str());
+        Check(SendMessageA(filter, CB_GETCURSEL, 0, 0) == expectedFilter, "dialog \"%s\" starts on filter %ld",
+              title, static_cast<long>(SendMessageA(filter, CB_GETCURSEL, 0, 0)));
+    }
+    if (Activate(dialog)) {
+        HWND focus = nullptr;
+        WaitUntil([&] { return (focus = FocusOf(dialog)) != nullptr; }, 5000);
+        Check(focus != nullptr && WindowText(focus).empty(), "dialog \"%s\" starts with the name \"%s\"", title,
+              focus ? WindowText(focus).c_str() : "");
+    }
+    return dialog;
+}
+
+// Types a file name into a file dialog and confirms it.
+bool ChooseFile(HWND dialog, const char* name)
+{
+    if (dialog == nullptr || !Activate(dialog)) {
+        return false;
+    }
+    TypeText(name);
+    PressKey(VK_RETURN);
+    return true;
+}
+
+bool CancelDialog(HWND dialog)
+{
+    if (dialog == nullptr || !Activate(dialog)) {
+        return false;
+    }
+    PressKey(VK_ESCAPE);
+    return WaitGone(dialog);
+}
+
+// Opens the Help box from the menu, by keyboard. Used after a step that must show nothing: had it
+// shown a box, that box would come first.
+bool ExpectNothingShown()
+{
+    if (!Activate(g_main)) {
+        return false;
+    }
+    const WORD alt[] = {VK_MENU, 0};
+    PressKeys(alt, 'H');
+    PressKey('H');
+    return ExpectBox(kHelpText);
+}
+
+HWND Button(int id)
+{
+    return GetDlgItem(g_main, id);
+}
+
+bool WaitExit(DWORD expectedCode)
+{
+    if (!Check(WaitForSingleObject(g_process.hProcess, kTimeoutMs) == WAIT_OBJECT_0, "the program did not end")) {
+        return false;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(g_process.hProcess, &code);
+    return Check(code == expectedCode, "exit code %lu, expected %lu", code, expectedCode);
+}
+
+// --- The cases ------------------------------------------------------------------------------------
+
+void CaseWindow()
+{
+    Check(ClassOf(g_main) == kMainClass, "class \"%s\"", ClassOf(g_main).c_str());
+    Check(WindowText(g_main) == kMainTitle, "title \"%s\"", WindowText(g_main).c_str());
+    const LONG style = GetWindowLongA(g_main, GWL_STYLE);
+    Check((style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION)) == (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION),
+          "style %08lx lacks the title bar, system menu or minimize box", style);
+    Check((style & (WS_MAXIMIZEBOX | WS_THICKFRAME)) == 0, "style %08lx can be resized or maximised", style);
+    RECT frame;
+    GetWindowRect(g_main, &frame);
+    Check(frame.left == 100 && frame.top == 100 && frame.right - frame.left == 420 &&
+              frame.bottom - frame.top == 120,
+          "window at %ld,%ld size %ldx%ld", frame.left, frame.top, frame.right - frame.left,
+          frame.bottom - frame.top);
+
+    // The layout from the metrics of the font the buttons use.
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, GetStockObject(ANSI_VAR_FONT));
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    RECT client;
+    GetClientRect(g_main, &client);
+    const int buttonHeight = (metrics.tmHeight + metrics.tmExternalLeading) * 7 / 4;
+    const int gap = (client.bottom - 2 * buttonHeight) / 3;
+    const int tops[2] = {gap, buttonHeight + 2 * gap};
+    const char* texts[2] = {"Mac to Win...", "Win to Mac..."};
+    for (int i = 0; i < 2; ++i) {
+        HWND button = Button(i + 1);
+        if (!Check(button != nullptr, "no control with identifier %d", i + 1)) {
+            return;
+        }
+        Check(ClassOf(button) == "Button", "control %d is a %s", i + 1, ClassOf(button).c_str());
+        Check(WindowText(button) == texts[i], "button %d reads \"%s\"", i + 1, WindowText(button).c_str());
+        RECT rect;
+        GetWindowRect(button, &rect);
+        MapWindowPoints(nullptr, g_main, reinterpret_cast<POINT*>(&rect), 2);
+        Check(rect.left == 10 && rect.top == tops[i] && rect.right - rect.left == 100 &&
+                  rect.bottom - rect.top == buttonHeight,
+              "button %d at %ld,%ld size %ldx%ld, expected 10,%d size 100x%d", i + 1, rect.left, rect.top,
+              rect.right - rect.left, rect.bottom - rect.top, tops[i], buttonHeight);
+    }
+    Check(GetMenu(g_main) != nullptr, "the window has no menu");
+}
+
+void ExpectMenuItem(HMENU menu, int position, UINT id, const char* text)
+{
+    char actual[256] = "";
+    GetMenuStringA(menu, static_cast<UINT>(position), actual, sizeof actual, MF_BYPOSITION);
+    const UINT actualId = GetMenuItemID(menu, position);
+    Check(actualId == id && strcmp(actual, text) == 0, "menu item %d is \"%s\" (%u), expected \"%s\" (%u)",
+          position, Escape(actual).c_str(), actualId, Escape(text).c_str(), id);
+}
+
+// The menu and accelerator resources, read from the program file itself.
+void CaseResources()
+{
+    HMODULE module = LoadLibraryExA(g_exePath, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!Check(module != nullptr, "cannot load %s as data", g_exePath)) {
+        return;
+    }
+    HMENU menu = LoadMenuA(module, "FERRYLINE");
+    if (Check(menu != nullptr, "no menu FERRYLINE")) {
+        char name[64] = "";
+        Check(GetMenuItemCount(menu) == 2, "the menu bar has %d items", GetMenuItemCount(menu));
+        GetMenuStringA(menu, 0, name, sizeof name, MF_BYPOSITION);
+        Check(strcmp(name, "&File") == 0, "first popup \"%s\"", name);
+        GetMenuStringA(menu, 1, name, sizeof name, MF_BYPOSITION);
+        Check(strcmp(name, "&Help") == 0, "second popup \"%s\"", name);
+        HMENU file = GetSubMenu(menu, 0);
+        HMENU help = GetSubMenu(menu, 1);
+        if (Check(file != nullptr && help != nullptr, "the popups are missing")) {
+            Check(GetMenuItemCount(file) == 4, "File has %d items", GetMenuItemCount(file));
+            ExpectMenuItem(file, 0, 1, "&Mac to Win...\tCtrl+M");
+            ExpectMenuItem(file, 1, 2, "&Win to Mac...\tCtrl+W");
+            Check((GetMenuState(file, 2, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
+            ExpectMenuItem(file, 3, 3, "E&xit");
+            Check(GetMenuItemCount(help) == 2, "Help has %d items", GetMenuItemCount(help));
+            ExpectMenuItem(help, 0, 10, "&Help");
+            ExpectMenuItem(help, 1, 11, "&About");
+        }
+        DestroyMenu(menu);
+    }
+    HACCEL table = LoadAcceleratorsA(module, "FERRYLINE");
+    if (Check(table != nullptr, "no accelerator table FERRYLINE")) {
+        ACCEL entries[8];
+        const int count = CopyAcceleratorTableA(table, entries, 8);
+        Check(count == 2, "%d accelerators", count);
+        const WORD keys[2] = {'M', 'W'};
+        for (int i = 0; i < count && i < 2; ++i) {
+            Check(entries[i].fVirt == (FVIRTKEY | FCONTROL) && entries[i].key == keys[i] && entries[i].cmd == i + 1,
+                  "accelerator %d: flags %02x key %u command %u", i, entries[i].fVirt, entries[i].key,
+                  entries[i].cmd);
+        }
+        DestroyAcceleratorTable(table);
+    }
+    FreeLibrary(module);
+}
+
+// Mac to Windows from the first button, with the dialogs' titles, filters and empty names.
+void CaseMacToWinButton()
+{
+    WriteBytes("book.txt", kMacBook);
+    ClickWindow(Button(1));
+    ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.txt");
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "book.w95");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("book.w95", kW95Book);
+    }
+    // A second run starts with empty names again.
+    PressCtrl('M');
+    CancelDialog(ExpectFileDialog(kOpenMacTitle, 0));
+}
+
+// Windows to Mac from the File menu, by keyboard; an output name without an extension stays so.
+void CaseWinToMacMenu()
+{
+    WriteBytes("book.w95", kW95Book);
+    const WORD alt[] = {VK_MENU, 0};
+    PressKeys(alt, 'F');
+    PressKey('W');
+    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "book.w95");
+    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "macbook");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("macbook", kMacBook);
+        Check(ListFolder() == "book.w95;macbook;", "the folder holds %s", ListFolder().c_str());
+    }
+}
+
+void CaseCancelOpen()
+{
+    WriteBytes("book.txt", kMacBook);
+    PressCtrl('M');
+    CancelDialog(ExpectFileDialog(kOpenMacTitle, 0));
+    ExpectNothingShown();
+    Check(ListFolder() == "book.txt;", "the folder holds %s", ListFolder().c_str());
+}
+
+void CaseCancelSave()
+{
+    WriteBytes("book.w95", kW95Book);
+    PressCtrl('W');
+    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "book.w95");
+    CancelDialog(ExpectFileDialog(kSaveMacTitle, 0));
+    ExpectNothingShown();
+    Check(ListFolder() == "book.w95;", "the folder holds %s", ListFolder().c_str());
+}
+
+// The same file chosen for output, spelled as chosen, in other letters and through a relative part.
+void CaseSameFile()
+{
+    CreateDirectoryA(PathIn("sub").c_str(), nullptr);
+    WriteBytes("book.txt", kMacBook);
+    const char* spellings[] = {"book.txt", "BOOK.TXT", "sub\\..\\Book.Txt"};
+    for (const char* spelling : spellings) {
+        PressCtrl('M');
+        ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.txt");
+        HWND save = ExpectFileDialog(kSaveWinTitle, 0);
+        ChooseFile(save, spelling);
+        // The save dialog first asks whether to replace the existing file; Yes is its default.
+        HWND question = nullptr;
+        if (Check(WaitUntil([&] {
+                      HWND box = FindProgramWindow(kDialogClass, kSaveWinTitle);
+                      question = box != save ? box : nullptr;
+                      return question != nullptr;
+                  }),
+                  "no replace question for %s", spelling) &&
+            Activate(question)) {
+            PressKey(VK_RETURN);
+            WaitGone(question);
+        }
+        ExpectBox("Input and output file must be different.");
+        ExpectFile("book.txt", kMacBook);
+        Check(ListFolder() == "book.txt;sub;", "after %s the folder holds %s", spelling, ListFolder().c_str());
+        if (!g_failure.empty()) {
+            return;
+        }
+    }
+}
+
+void CaseConverterFailure()
+{
+    WriteBytes("plain.txt", "Bob Smith <A1>\r\n");
+    PressCtrl('W');
+    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "plain.txt");
+    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "out.txt");
+    ExpectBox("The file plain.txt is not a Corvella W95 address book or is corrupt.");
+    ExpectBox(kFailure);
+    Check(ListFolder() == "plain.txt;", "the folder holds %s", ListFolder().c_str());
+}
+
+void CaseWarnings()
+{
+    WriteBytes("odd.txt", "A&B <a#b^c+d>\r\nA1\r\n");
+    PressCtrl('M');
+    ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "odd.txt");
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "odd.w95");
+    ExpectBox("Some of the addresses contained invalid characters (&#^+).\n"
+              "These characters were replaced with dashes.");
+    ExpectBox("Some of the addresses did not have personal names, which are\n"
+              "required by Corvella for Windows. These now have \"No Name ##\"\n"
+              "as their names so you will need to fix them within Corvella.");
+    ExpectBox(kSuccess);
+    ExpectFile("odd.w95", "&Main #A-B ^a-b-c-d #No Name 01 ^A1 +");
+}
+
+// Ctrl+M and Ctrl+W reach the window whichever button has the focus. The window takes the focus
+// itself when a dialog closes, so Tab leads to the button again each time.
+void CaseAccelerators()
+{
+    const WORD keys[] = {'M', 'W'};
+    for (int id = 1; id <= 2; ++id) {
+        for (WORD key : keys) {
+            for (int tab = 0; tab < id; ++tab) {
+                PressKey(VK_TAB);
+            }
+            if (!WaitFocus(Button(id), id == 1 ? "button 1" : "button 2")) {
+                return;
+            }
+            PressCtrl(key);
+            CancelDialog(ExpectFileDialog(key == 'M' ? kOpenMacTitle : kOpenWinTitle, 0));
+            WaitFocus(g_main, "the main window after the dialog");
+        }
+    }
+}
+
+void CaseTab()
+{
+    PressKey(VK_TAB);
+    WaitFocus(Button(1), "button 1 after Tab in the window");
+    PressKey(VK_TAB);
+    WaitFocus(Button(2), "button 2 after Tab on button 1");
+    PressKey(VK_TAB);
+    WaitFocus(Button(1), "button 1 after Tab on button 2");
+    const WORD shift[] = {VK_SHIFT, 0};
+    PressKeys(shift, VK_TAB);
+    WaitFocus(Button(2), "button 2 after Shift+Tab on button 1");
+}
+
+// Enter starts nothing: on button 2, Enter then Space must bring that button's own dialog first.
+void CaseEnter()
+{
+    PressKey(VK_RETURN);
+    PressKey(VK_TAB);
+    PressKey(VK_TAB);
+    WaitFocus(Button(2), "button 2");
+    PressKey(VK_RETURN);
+    PressKey(VK_SPACE);
+    CancelDialog(ExpectFileDialog(kOpenWinTitle, 0));
+    Check(FindProgramWindow(kDialogClass, kOpenMacTitle) == nullptr, "Enter started Mac to Win");
+}
+
+void CaseHelpAndAbout()
+{
+    const WORD alt[] = {VK_MENU, 0};
+    PressKeys(alt, 'H');
+    PressKey('H');
+    ExpectBox(kHelpText);
+    Activate(g_main);
+    PressKeys(alt, 'H');
+    PressKey('A');
+    ExpectBox("Convert Corvella Address Books 1.0 - by the Ferryline project\n"
+              "Copyright (C) 2026 The Ferryline project. All rights reserved.");
+}
+
+void CaseExitMenu()
+{
+    const WORD alt[] = {VK_MENU, 0};
+    PressKeys(alt, 'F');
+    PressKey('X');
+    WaitExit(0);
+}
+
+// Clicks the close box in the title bar, found by asking the window what lies where.
+void CaseCloseBox()
+{
+    RECT frame;
+    GetWindowRect(g_main, &frame);
+    for (int y = frame.top; y < frame.top + 40; ++y) {
+        for (int x = frame.right - 1; x > frame.right - 60; --x) {
+            const LRESULT hit = SendMessageA(g_main, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+            if (hit == HTCLOSE) {
+                ClickAt(x, y);
+                WaitExit(0);
+                return;
+            }
+        }
+    }
+    Fail("no close box in the title bar");
+}
+
+struct Case {
+    const char* name;
+    void (*run)();
+};
+
+const Case kCases[] = {
+    {"window", CaseWindow},
+    {"resources", CaseResources},
+    {"mac-to-win-button", CaseMacToWinButton},
+    {"win-to-mac-menu", CaseWinToMacMenu},
+    {"cancel-open", CaseCancelOpen},
+    {"cancel-save", CaseCancelSave},
+    {"same-file", CaseSameFile},
+    {"converter-failure", CaseConverterFailure},
+    {"warnings", CaseWarnings},
+    {"accelerators", CaseAccelerators},
+    {"tab", CaseTab},
+    {"enter", CaseEnter},
+    {"help-about", CaseHelpAndAbout},
+    {"exit-menu", CaseExitMenu},
+    {"close-box", CaseCloseBox},
+};
+
+// Each case gets a fresh program in an empty folder of its own.
+bool RunCase(const Case& c, const char* root)
+{
+    g_failure.clear();
+    snprintf(g_workDir, sizeof g_workDir, "%s\\%s", root, c.name);
+    CreateDirectoryA(g_workDir, nullptr);
+    if (StartProgram()) {
+        c.run();
+    }
+    StopProgram();
+    if (g_failure.empty()) {
+        printf("PASS %s\n", c.name);
+    } else {
+        printf("FAIL %s: %s\n", c.name, g_failure.c_str());
+    }
+    fflush(stdout);
+    return g_failure.empty();
+}
+
+int CloseMainWindow()
+{
+    HWND main = FindWindowA(kMainClass, kMainTitle);
+    if (main == nullptr) {
+        return 1;
+    }
+    PostMessageA(main, WM_CLOSE, 0, 0);
+    return WaitUntil([&] { return !IsWindow(main); }) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && strcmp(argv[1], "--close") == 0) {
+        return CloseMainWindow();
+    }
+    if (argc < 3) {
+        fprintf(stderr, "usage: driver <ferryline.exe> <work folder> [case...] | driver --close\n");
+        return 2;
+    }
+    if (GetFullPathNameA(argv[1], MAX_PATH, g_exePath, nullptr) == 0) {
+        return 2;
+    }
+    char root[MAX_PATH];
+    if (GetFullPathNameA(argv[2], MAX_PATH, root, nullptr) == 0) {
+        return 2;
+    }
+    CreateDirectoryA(root, nullptr);
+    int failed = 0;
+    for (const Case& c : kCases) {
+        bool wanted = argc == 3;
+        for (int i = 3; i < argc; ++i) {
+            wanted = wanted || strcmp(argv[i], c.name) == 0;
+        }
+        if (wanted && !RunCase(c, root)) {
+            ++failed;
+        }
+    }
+    return failed == 0 ? 0 : 1;
+}
