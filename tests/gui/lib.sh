@@ -42,6 +42,8 @@ gui_start_xvfb() {
 }
 
 # Points Wine at prefix $1, creating it on first use; Wine draws window frames and caption buttons.
+# Call it with DISPLAY set as the programs will use it: Wine's desktop process keeps the display it
+# started with.
 gui_wine_prefix() {
   export WINEPREFIX="$PWD/$1"
   export WINEDEBUG=-all
@@ -52,6 +54,8 @@ gui_wine_prefix() {
   if ! grep -q '"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     timeout 120 "$GUI_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 ||
       { gui_note "could not configure $WINEPREFIX"; return 1; }
+    # The registry reaches the prefix's files only when its server ends.
+    timeout 60 wineserver -w >/dev/null 2>&1
   fi
   # The caption buttons are drawn with Marlett, which the prefix does not find on its own.
   local fonts="$WINEPREFIX/drive_c/windows/Fonts"
