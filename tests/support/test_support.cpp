@@ -75,9 +75,16 @@ static void RecordMessage(HWND__*, MessageKind kind, const char* text)
     g_record.messages.push_back((kind == MESSAGE_ERROR ? "error: " : "info: ") + std::string(text));
 }
 
+// Counts a call of `call`; true when the plan makes this very call fail.
+static bool CallFails(PlatformCall call)
+{
+    int number = ++g_record.calls[call];
+    return g_plan.failCall == call && number == g_plan.failCallAt;
+}
+
 static int TestOpenRead(const char* path, PlatformFile* file)
 {
-    if (g_plan.failOpen || !g_real.openRead(path, file)) {
+    if (CallFails(CALL_OPEN_READ) || g_plan.failOpen || !g_real.openRead(path, file)) {
         return 0;
     }
     ++g_record.opens;
@@ -86,7 +93,7 @@ static int TestOpenRead(const char* path, PlatformFile* file)
 
 static int TestFileSize(PlatformFile file, uint64_t* size)
 {
-    if (g_plan.failSize) {
+    if (CallFails(CALL_FILE_SIZE) || g_plan.failSize) {
         return 0;
     }
     if (g_plan.hugeSize) {
@@ -98,7 +105,7 @@ static int TestFileSize(PlatformFile file, uint64_t* size)
 
 static int TestReadFile(PlatformFile file, void* buffer, size_t bytes, size_t* got)
 {
-    return g_plan.failRead ? 0 : g_real.readFile(file, buffer, bytes, got);
+    return CallFails(CALL_READ) || g_plan.failRead ? 0 : g_real.readFile(file, buffer, bytes, got);
 }
 
 static PlatformFile g_output = nullptr;
@@ -106,18 +113,20 @@ static PlatformFile g_output = nullptr;
 static int TestCloseFile(PlatformFile file)
 {
     ++g_record.closes;
+    bool fails = CallFails(CALL_CLOSE);
+    // A failed close still releases the file, as a real one does.
     int closed = g_real.closeFile(file);
-    return file == g_output && g_plan.failClose ? 0 : closed;
+    return fails || (file == g_output && g_plan.failClose) ? 0 : closed;
 }
 
 static int TestProbeWritable(const char* path)
 {
-    return g_plan.failProbe ? 0 : g_real.probeWritable(path);
+    return CallFails(CALL_PROBE_WRITABLE) || g_plan.failProbe ? 0 : g_real.probeWritable(path);
 }
 
 static int TestCreateTemp(const char* finalPath, char* tempPath, size_t capacity, PlatformFile* file)
 {
-    if (g_plan.failCreate || !g_real.createTemp(finalPath, tempPath, capacity, file)) {
+    if (CallFails(CALL_CREATE_TEMP) || g_plan.failCreate || !g_real.createTemp(finalPath, tempPath, capacity, file)) {
         return 0;
     }
     ++g_record.opens;
@@ -128,24 +137,31 @@ static int TestCreateTemp(const char* finalPath, char* tempPath, size_t capacity
 static int TestWriteFile(PlatformFile file, const void* data, size_t bytes, size_t* written)
 {
     int number = ++g_record.writes;
-    if (number == g_plan.failWriteAt) {
+    bool planned = CallFails(CALL_WRITE);
+    bool shortened = number == g_plan.shortWriteAt || (planned && g_plan.shortCall);
+    if (number == g_plan.failWriteAt || (planned && !g_plan.shortCall)) {
         *written = 0;
         return 0;
     }
-    if (number == g_plan.shortWriteAt && bytes > 0) {
+    if (shortened && bytes > 0) {
         return g_real.writeFile(file, data, bytes - 1, written);
     }
     return g_real.writeFile(file, data, bytes, written);
 }
 
+static int TestDeleteFile(const char* path)
+{
+    return CallFails(CALL_DELETE) ? 0 : g_real.deleteFile(path);
+}
+
 static int TestReplaceFile(const char* tempPath, const char* finalPath)
 {
-    return g_plan.failReplace ? 0 : g_real.replaceFile(tempPath, finalPath);
+    return CallFails(CALL_REPLACE) || g_plan.failReplace ? 0 : g_real.replaceFile(tempPath, finalPath);
 }
 
 static void* TestAllocZeroed(size_t bytes)
 {
-    if (g_plan.failAlloc) {
+    if (CallFails(CALL_ALLOC) || g_plan.failAlloc) {
         return nullptr;
     }
     void* block = g_real.allocZeroed(bytes);
@@ -177,6 +193,7 @@ void InstallTestPlatform(const FaultPlan& plan)
     g_platform.probeWritable = TestProbeWritable;
     g_platform.createTemp = TestCreateTemp;
     g_platform.writeFile = TestWriteFile;
+    g_platform.deleteFile = TestDeleteFile;
     g_platform.replaceFile = TestReplaceFile;
     g_platform.allocZeroed = TestAllocZeroed;
     g_platform.freeBlock = TestFreeBlock;

@@ -21,6 +21,22 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 
+// The platform operations that can fail, for failing any one call of any of them.
+enum PlatformCall {
+    CALL_NONE,
+    CALL_OPEN_READ,
+    CALL_FILE_SIZE,
+    CALL_READ,
+    CALL_CLOSE,
+    CALL_PROBE_WRITABLE,
+    CALL_CREATE_TEMP,
+    CALL_WRITE,
+    CALL_DELETE,
+    CALL_REPLACE,
+    CALL_ALLOC,
+    CALL_COUNT
+};
+
 // What the platform saw and what it is told to do wrong, for one test. Counts start at 1: failWriteAt 3
 // fails the third write. Zero means never.
 struct FaultPlan {
@@ -35,6 +51,9 @@ struct FaultPlan {
     bool failClose;    // closing the output
     bool failReplace;
     bool hugeSize;     // report a size no buffer can hold
+    PlatformCall failCall;  // this operation fails at its failCallAt-th call
+    int failCallAt;
+    bool shortCall;    // with CALL_WRITE, that write takes all but one byte and reports success
 };
 
 struct PlatformRecord {
@@ -44,6 +63,7 @@ struct PlatformRecord {
     int closes;
     int allocations;
     int frees;
+    int calls[CALL_COUNT];  // how often each operation was called, failed calls included
 };
 
 // Installs wrappers around the platform's own operations; RestorePlatform puts them back.
