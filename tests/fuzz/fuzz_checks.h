@@ -1,0 +1,43 @@
+// What every fuzz input must satisfy, shared by both targets: a run in memory that releases everything
+// and leaves only what it should, a failed output step that is reported and cleaned up, and the
+// round trip between the two formats.
+#ifndef FERRYLINE_FUZZ_CHECKS_H
+#define FERRYLINE_FUZZ_CHECKS_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+typedef int (*Converter)(const char*, const char*, const char*, const char*);
+
+// Ends the process with `what` when `condition` is false, so the fuzzer keeps the input.
+void Require(bool condition, const char* what);
+
+struct MemoryRun {
+    int result;
+    std::string output;  // empty unless the output exists
+    std::vector<std::string> messages;
+    int outputSteps;
+};
+
+// Runs `convert` over `input` held in memory, failing output step `failOutputStep` (0: none), and
+// checks what holds after any run: files closed, buffer freed, input unchanged, and only the input
+// and, on success, the output left.
+MemoryRun RunInMemory(Converter convert, const std::string& input, int failOutputStep);
+
+// Fails one output step of a run that succeeded with `steps` of them, picked by `choice`: the
+// converter must report "Could not write to output file" alone and leave no output.
+void CheckFailedOutputStep(Converter convert, const std::string& input, int steps, size_t choice);
+
+// Whether a Mac file written from this W95 stream comes back unchanged through W95: its names and
+// group names hold no double quote and don't end in a space, and no address is the group address.
+bool NamesSurviveRoundTrip(const std::string& w95);
+
+// `mac` was written by ConvertWinToMac: it converts to W95 without a warning, and that back to `mac`.
+void CheckMacRoundTrip(const std::string& mac);
+
+// A W95 stream as ConvertMacToWin writes it: between its header and trailer, no line break.
+void CheckWrittenW95(const std::string& w95);
+
+#endif
