@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,9 +214,28 @@ static int PosixReplaceFile(const char* tempPath, const char* finalPath)
     return ok;
 }
 
+// Blocks this large come from fresh pages that the read then faults in one by one; asking for huge
+// pages makes that one fault per 2 MiB instead of one per 4 KiB, and on a virtual machine those
+// faults cost several times more than reading the bytes.
+static const size_t kHugePageHintSize = 4 * 1024 * 1024;
+
 static void* PosixAllocZeroed(size_t bytes)
 {
-    return calloc(1, bytes);
+    void* block = calloc(1, bytes);
+#ifdef MADV_HUGEPAGE
+    if (block != nullptr && bytes >= kHugePageHintSize) {
+        // Only whole pages inside the block, past the allocator's own header, are advised.
+        long pageSize = sysconf(_SC_PAGESIZE);
+        uintptr_t page = pageSize > 0 ? static_cast<uintptr_t>(pageSize) : 4096;
+        uintptr_t start = reinterpret_cast<uintptr_t>(block);
+        uintptr_t first = (start + page - 1) / page * page;
+        uintptr_t end = (start + bytes) / page * page;
+        if (end > first && madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE) != 0) {
+            // Only a hint: without huge pages the block works the same, more slowly.
+        }
+    }
+#endif
+    return block;
 }
 
 static void PosixFreeBlock(void* block)
