@@ -3,18 +3,21 @@
 #define FERRYLINE_FORMAT_H
 
 #include <stddef.h>
-#include <string>
 
 // The default group every W95 book starts with, and the pseudo-address of a Mac group line.
 extern const char kMainGroup[];
 extern const char kGroupAddress[];
 
 // The W95 markers & # ^ + can't stand inside a field, nor can the zero byte that ends the data.
-bool IsW95Delimiter(char c);
+// Inline, since the reader asks it of every byte of a field.
+inline bool IsW95Delimiter(char c)
+{
+    return c == '&' || c == '#' || c == '^' || c == '+' || c == '\0';
+}
 
-// Appends `length` bytes of `text` to `out` with every W95 marker replaced by a dash.
+// Copies `length` bytes of `text` to `out` with every W95 marker replaced by a dash.
 // Returns whether anything was replaced.
-bool AppendReplacingMarkers(std::string* out, const char* text, size_t length);
+bool CopyReplacingMarkers(char* out, const char* text, size_t length);
 
 // Whether a personal name must be quoted in a Mac line: it holds one of ()<>@,;:\.[]
 bool NeedsQuotes(const char* name, size_t length);

@@ -108,9 +108,12 @@ int WritePiece(OutputFile* output, const char* data, size_t length)
     return 1;
 }
 
-int WriteText(OutputFile* output, const std::string& text)
+char* PieceRoom(std::string* piece, size_t length)
 {
-    return WritePiece(output, text.data(), text.size());
+    if (piece->size() < length) {
+        piece->resize(length);
+    }
+    return &(*piece)[0];
 }
 
 int RunConversionFrame(const char* inputPath, const char* inputTitle, const char* outputPath,

@@ -33,7 +33,10 @@ int RunConversionFrame(const char* inputPath, const char* inputTitle, const char
 
 // Writes one piece whole. Returns 0 after "Could not write to output file" when the system refused it.
 int WritePiece(OutputFile* output, const char* data, size_t length);
-int WriteText(OutputFile* output, const std::string& text);
+
+// Room for a piece of `length` bytes at the start of `piece`, which is reused from piece to piece so
+// its storage grows only now and then; the piece is built in place and written with WritePiece.
+char* PieceRoom(std::string* piece, size_t length);
 
 // ShowError with `format` filled in with one string (or none, when `argument` is null), held whole.
 void ReportError(const char* format, const char* argument);

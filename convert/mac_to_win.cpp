@@ -20,7 +20,7 @@ struct MacToWinRun {
     bool badChars;
     bool noName;
     unsigned long noNameCounter;
-    std::string record;  // reused for every line, so its storage grows once
+    std::string record;  // reused for every line, so its storage grows only now and then
 };
 
 // A line is a span of the input; name and address are cut out of it without copying.
@@ -97,21 +97,25 @@ static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, unsigned long line
     }
 
     // Markers can't be replaced in a way that makes or unmakes the group address, so it is checked first.
+    // The record is "#name ^address " or "&name ", built in place.
     bool isGroup = TextEquals(address.text, address.length, kGroupAddress);
-    std::string& record = run->record;
-    record.assign(1, isGroup ? '&' : '#');
-    bool replaced = AppendReplacingMarkers(&record, name.text, name.length);
-    record += ' ';
+    char* record = PieceRoom(&run->record, name.length + address.length + 4);
+    char* end = record;
+    *end++ = isGroup ? '&' : '#';
+    bool replaced = CopyReplacingMarkers(end, name.text, name.length);
+    end += name.length;
+    *end++ = ' ';
     if (!isGroup) {
-        record += '^';
-        replaced = AppendReplacingMarkers(&record, address.text, address.length) || replaced;
-        record += ' ';
+        *end++ = '^';
+        replaced = CopyReplacingMarkers(end, address.text, address.length) || replaced;
+        end += address.length;
+        *end++ = ' ';
     }
     if (replaced) {
         run->badChars = true;
         NoteChange(CHANGE_RESERVED_REPLACED, lineNumber, "", 0);
     }
-    return WriteText(output, record);
+    return WritePiece(output, record, static_cast<size_t>(end - record));
 }
 
 // Every maximal run of bytes other than CR, LF and the zero byte is one line, whatever its length.
@@ -135,10 +139,9 @@ static int WriteMacBook(const InputData* input, OutputFile* output, void* contex
             }
             continue;
         }
+        // The zero byte after the data stops the search at the byte count at the latest.
         size_t start = position;
-        while (position < count && !IsMacLineEnd(bytes[position])) {
-            ++position;
-        }
+        position += strcspn(bytes + position, "\r\n");
         TextSpan line = {bytes + start, position - start};
         if (!WriteLineAsRecord(run, line, lineNumber, output)) {
             return 0;

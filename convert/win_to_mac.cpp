@@ -12,56 +12,94 @@ static const char kEntryLineEnd[] = ">\r\n";
 
 enum ParseState { STATE_GROUP, STATE_ENTRY, STATE_ADDRESS, STATE_AFTER, STATE_END };
 
+// A field's text: a span of the input, or of a copy when line breaks had to be taken out of it.
+struct FieldText {
+    const char* text;
+    size_t length;
+};
+
 struct WinToMacRun {
     const char* inputTitle;
-    std::string field;     // the field just read
-    std::string line;      // the Mac line under construction
-    unsigned long entries; // entries seen so far, to name a dropped one
+    FieldText name;            // the group or personal name just read
+    std::string nameCopy;      // its text, when it held line breaks
+    std::string addressCopy;   // the same for an address
+    std::string line;          // the Mac line under construction
+    unsigned long entries;     // entries seen so far, to name a dropped one
 };
+
+// What ends a run of field text: a marker, or a line break to be dropped. strcspn also stops at the
+// zero byte after the data.
+static const char kFieldRunEnds[] = "&#^+\r\n";
 
 // Reads the field after the marker at `*position`, up to the next delimiter, whatever its length.
 // Line breaks are dropped, so a stream an editor broke into lines reads as one; then one trailing
-// space, the separator the writer puts after every field, is removed.
-static void ReadField(const char** position, std::string* field)
+// space, the separator the writer puts after every field, is removed. A field without line breaks
+// is used where it stands; one with them is gathered into `copy`.
+static FieldText ReadField(const char** position, std::string* copy)
 {
-    const char* p = *position + 1;
-    field->clear();
-    while (!IsW95Delimiter(*p)) {
-        const char* start = p;
-        while (!IsW95Delimiter(*p) && *p != '\r' && *p != '\n') {
-            ++p;
+    const char* start = *position + 1;
+    const char* p = start + strcspn(start, kFieldRunEnds);
+    FieldText field = {start, static_cast<size_t>(p - start)};
+    if (!IsW95Delimiter(*p)) {
+        copy->assign(start, field.length);
+        while (!IsW95Delimiter(*p)) {
+            while (*p == '\r' || *p == '\n') {
+                ++p;
+            }
+            size_t run = strcspn(p, kFieldRunEnds);
+            copy->append(p, run);
+            p += run;
         }
-        field->append(start, static_cast<size_t>(p - start));
-        while (*p == '\r' || *p == '\n') {
-            ++p;
-        }
+        field.text = copy->data();
+        field.length = copy->size();
     }
-    if (!field->empty() && field->back() == ' ') {
-        field->pop_back();
+    if (field.length > 0 && field.text[field.length - 1] == ' ') {
+        --field.length;
     }
     *position = p;
+    return field;
 }
 
-static int WriteGroupLine(const std::string& name, std::string* line, OutputFile* output)
+static char* PutText(char* out, const char* text, size_t length)
 {
-    if (name == kMainGroup) {
+    memcpy(out, text, length);
+    return out + length;
+}
+
+static int WriteGroupLine(FieldText name, std::string* line, OutputFile* output)
+{
+    if (TextEquals(name.text, name.length, kMainGroup)) {
         return 1;
     }
-    line->assign(1, '"');
-    line->append(name);
-    line->append(kGroupLineEnd);
-    return WriteText(output, *line);
+    // "\"name\" <GROUP@GROUP>\r\n"
+    size_t endLength = sizeof kGroupLineEnd - 1;
+    char* start = PieceRoom(line, name.length + endLength + 1);
+    char* end = start;
+    *end++ = '"';
+    end = PutText(end, name.text, name.length);
+    end = PutText(end, kGroupLineEnd, endLength);
+    return WritePiece(output, start, static_cast<size_t>(end - start));
 }
 
-static void StartEntryLine(const std::string& name, std::string* line)
+// "name <address>\r\n", the name in quotes when it holds a special character.
+static int WriteEntryLine(FieldText name, FieldText address, std::string* line, OutputFile* output)
 {
-    bool quoted = NeedsQuotes(name.data(), name.size());
-    line->clear();
+    bool quoted = NeedsQuotes(name.text, name.length);
+    size_t endLength = sizeof kEntryLineEnd - 1;
+    char* start = PieceRoom(line, name.length + address.length + endLength + 4);
+    char* end = start;
     if (quoted) {
-        *line += '"';
+        *end++ = '"';
     }
-    line->append(name);
-    line->append(quoted ? "\" <" : " <");
+    end = PutText(end, name.text, name.length);
+    if (quoted) {
+        *end++ = '"';
+    }
+    *end++ = ' ';
+    *end++ = '<';
+    end = PutText(end, address.text, address.length);
+    end = PutText(end, kEntryLineEnd, endLength);
+    return WritePiece(output, start, static_cast<size_t>(end - start));
 }
 
 // Parses the stream group by group and entry by entry, writing each Mac line as soon as it is whole.
@@ -80,17 +118,16 @@ static int WriteW95Book(const InputData* input, OutputFile* output, void* contex
                 state = STATE_END;
                 break;
             }
-            ReadField(&p, &run->field);
-            if (!WriteGroupLine(run->field, &run->line, output)) {
+            run->name = ReadField(&p, &run->nameCopy);
+            if (!WriteGroupLine(run->name, &run->line, output)) {
                 return 0;
             }
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                ReadField(&p, &run->field);
+                run->name = ReadField(&p, &run->nameCopy);
                 ++run->entries;
-                StartEntryLine(run->field, &run->line);
                 state = STATE_ADDRESS;
             } else {
                 state = STATE_AFTER;
@@ -98,15 +135,13 @@ static int WriteW95Book(const InputData* input, OutputFile* output, void* contex
             break;
         case STATE_ADDRESS:
             if (c == '^') {
-                ReadField(&p, &run->field);
-                run->line.append(run->field);
-                run->line.append(kEntryLineEnd);
-                if (!WriteText(output, run->line)) {
+                FieldText address = ReadField(&p, &run->addressCopy);
+                if (!WriteEntryLine(run->name, address, &run->line, output)) {
                     return 0;
                 }
                 state = STATE_ENTRY;
             } else {
-                NoteChange(CHANGE_DROPPED_ENTRY, run->entries, run->field.data(), run->field.size());
+                NoteChange(CHANGE_DROPPED_ENTRY, run->entries, run->name.text, run->name.length);
                 state = STATE_AFTER;
             }
             break;
@@ -134,6 +169,8 @@ int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* o
 {
     WinToMacRun run;
     run.inputTitle = inputTitle;
+    run.name.text = "";
+    run.name.length = 0;
     run.entries = 0;
     return RunConversionFrame(inputPath, inputTitle, outputPath, outputTitle, WriteW95Book, &run);
 }
