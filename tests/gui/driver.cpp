@@ -5,6 +5,7 @@
 //
 //   driver <ferryline.exe> <work folder> [case...]   run the cases (all when none is named)
 //   driver --close                                  close a running main window, for screenshots
+//   driver --minimize-restore                       minimise and restore a running main window
 #include <windows.h>
 
 #include <stdarg.h>
@@ -44,28 +45,31 @@ char g_workDir[MAX_PATH];
 PROCESS_INFORMATION g_process;
 HWND g_main;
 
-void Fail(const char* format, ...)
+void FailWith(const char* format, va_list args)
 {
     if (!g_failure.empty()) {
         return;  // the first failure explains the case; later ones follow from it
     }
     char text[1024];
+    vsnprintf(text, sizeof text, format, args);
+    g_failure = text;
+}
+
+void Fail(const char* format, ...)
+{
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    FailWith(format, args);
     va_end(args);
-    g_failure = text;
 }
 
 bool Check(bool condition, const char* format, ...)
 {
-    if (!condition && g_failure.empty()) {
-        char text[1024];
+    if (!condition) {
         va_list args;
         va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
+        FailWith(format, args);
         va_end(args);
-        g_failure = text;
     }
     return condition;
 }
@@ -226,22 +230,24 @@ void ClickWindow(HWND hwnd)
     ClickAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
 }
 
-HWND FocusOf(HWND window)
+// What the thread of `window` has focused and active; works across processes, unlike GetFocus.
+GUITHREADINFO ThreadInfo(HWND window)
 {
     GUITHREADINFO info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
+    return info;
+}
+
+HWND FocusOf(HWND window)
+{
+    return ThreadInfo(window).hwndFocus;
 }
 
 HWND ActiveOf(HWND window)
 {
-    GUITHREADINFO info;
-    memset(&info, 0, sizeof info);
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndActive;
+    return ThreadInfo(window).hwndActive;
 }
 
 // Brings a window of the program to the front so that keystrokes reach it.
@@ -427,11 +433,6 @@ std::string ComboItem(HWND combo, int index)
     return text;
 }
 
-HWND ChildWithId(HWND parent, int id)
-{
-    return GetDlgItem(parent, id);
-}
-
 // Waits for a file dialog and checks what every dialog of the program shows.
 HWND ExpectFileDialog(const char* title, int expectedFilter)
 {
@@ -439,7 +440,7 @@ HWND ExpectFileDialog(const char* title, int expectedFilter)
     if (dialog == nullptr) {
         return nullptr;
     }
-    HWND filter = ChildWithId(dialog, 0x470);  // the file-type combo box
+    HWND filter = GetDlgItem(dialog, 0x470);  // the file-type combo box
     if (Check(filter != nullptr, "dialog \"%s\" has no file-type box", title)) {
         const LRESULT count = SendMessageA(filter, CB_GETCOUNT, 0, 0);
         const std::string first = count == 2 ? ComboItem(filter, 0) : "";
@@ -783,22 +784,31 @@ void CaseExitMenu()
     WaitExit(0);
 }
 
-// Clicks the close box in the title bar, found by asking the window what lies where.
-void CaseCloseBox()
+// Finds a point of the title bar's button `part` (HTCLOSE, HTREDUCE) by asking the window what lies where.
+bool FindCaptionButton(HWND window, LRESULT part, POINT* point)
 {
     RECT frame;
-    GetWindowRect(g_main, &frame);
+    GetWindowRect(window, &frame);
     for (int y = frame.top; y < frame.top + 40; ++y) {
-        for (int x = frame.right - 1; x > frame.right - 60; --x) {
-            const LRESULT hit = SendMessageA(g_main, WM_NCHITTEST, 0, MAKELPARAM(x, y));
-            if (hit == HTCLOSE) {
-                ClickAt(x, y);
-                WaitExit(0);
-                return;
+        for (int x = frame.right - 1; x > frame.right - 100; --x) {
+            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == part) {
+                point->x = x;
+                point->y = y;
+                return true;
             }
         }
     }
-    Fail("no close box in the title bar");
+    return false;
+}
+
+void CaseCloseBox()
+{
+    POINT point;
+    if (!Check(FindCaptionButton(g_main, HTCLOSE, &point), "no close box in the title bar")) {
+        return;
+    }
+    ClickAt(point.x, point.y);
+    WaitExit(0);
 }
 
 struct Case {
@@ -854,6 +864,29 @@ int CloseMainWindow()
     return WaitUntil([&] { return !IsWindow(main); }) ? 0 : 1;
 }
 
+// Minimises the running main window with its minimize box and restores it, so that a screenshot
+// afterwards shows whether it painted itself again whole.
+int MinimizeAndRestore()
+{
+    HWND main = FindWindowA(kMainClass, kMainTitle);
+    POINT point;
+    if (main == nullptr || !FindCaptionButton(main, HTREDUCE, &point)) {
+        fprintf(stderr, "no main window with a minimize box\n");
+        return 1;
+    }
+    ClickAt(point.x, point.y);
+    if (!WaitUntil([&] { return IsIconic(main) != FALSE; })) {
+        fprintf(stderr, "the window did not minimise\n");
+        return 1;
+    }
+    ShowWindow(main, SW_RESTORE);
+    if (!WaitUntil([&] { return !IsIconic(main) && IsWindowVisible(main); })) {
+        fprintf(stderr, "the window did not come back\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -861,8 +894,11 @@ int main(int argc, char** argv)
     if (argc == 2 && strcmp(argv[1], "--close") == 0) {
         return CloseMainWindow();
     }
+    if (argc == 2 && strcmp(argv[1], "--minimize-restore") == 0) {
+        return MinimizeAndRestore();
+    }
     if (argc < 3) {
-        fprintf(stderr, "usage: driver <ferryline.exe> <work folder> [case...] | driver --close\n");
+        fprintf(stderr, "usage: driver <ferryline.exe> <work folder> [case...] | driver --close | --minimize-restore\n");
         return 2;
     }
     if (GetFullPathNameA(argv[1], MAX_PATH, g_exePath, nullptr) == 0) {
