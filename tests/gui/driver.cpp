@@ -480,17 +480,27 @@ bool CancelDialog(HWND dialog)
     return WaitGone(dialog);
 }
 
-// Opens the Help box from the menu, by keyboard. Used after a step that must show nothing: had it
-// shown a box, that box would come first.
-bool ExpectNothingShown()
+// Opens popup `popupKey` of the menu bar with Alt, waits until it shows, and picks item `itemKey`.
+bool ChooseMenuItem(WORD popupKey, WORD itemKey)
 {
     if (!Activate(g_main)) {
         return false;
     }
     const WORD alt[] = {VK_MENU, 0};
-    PressKeys(alt, 'H');
-    PressKey('H');
-    return ExpectBox(kHelpText);
+    PressKeys(alt, popupKey);
+    HWND popup = WaitForWindow("#32768", nullptr);  // the class of every popup menu
+    if (popup == nullptr) {
+        return false;
+    }
+    PressKey(itemKey);
+    return WaitGone(popup);
+}
+
+// Opens the Help box from the menu. Used after a step that must show nothing: had it shown a box,
+// that box would come first.
+bool ExpectNothingShown()
+{
+    return ChooseMenuItem('H', 'H') && ExpectBox(kHelpText);
 }
 
 HWND Button(int id)
@@ -629,9 +639,7 @@ void CaseMacToWinButton()
 void CaseWinToMacMenu()
 {
     WriteBytes("book.w95", kW95Book);
-    const WORD alt[] = {VK_MENU, 0};
-    PressKeys(alt, 'F');
-    PressKey('W');
+    ChooseMenuItem('F', 'W');
     ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "book.w95");
     ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "macbook");
     if (ExpectBox(kSuccess)) {
@@ -765,22 +773,16 @@ void CaseEnter()
 
 void CaseHelpAndAbout()
 {
-    const WORD alt[] = {VK_MENU, 0};
-    PressKeys(alt, 'H');
-    PressKey('H');
+    ChooseMenuItem('H', 'H');
     ExpectBox(kHelpText);
-    Activate(g_main);
-    PressKeys(alt, 'H');
-    PressKey('A');
+    ChooseMenuItem('H', 'A');
     ExpectBox("Convert Corvella Address Books 1.0 - by the Ferryline project\n"
               "Copyright (C) 2026 The Ferryline project. All rights reserved.");
 }
 
 void CaseExitMenu()
 {
-    const WORD alt[] = {VK_MENU, 0};
-    PressKeys(alt, 'F');
-    PressKey('X');
+    ChooseMenuItem('F', 'X');
     WaitExit(0);
 }
 
