@@ -13,7 +13,7 @@
 
 // Small pieces are gathered before they reach the system; a failed flush fails the write or close
 // that triggered it, so every failure still takes the frame's path.
-static const size_t kGatherSize = 64 * 1024;
+static const size_t kGatherSize = 256 * 1024;
 // One read or write call moves at most this much; the system may move less and is asked again.
 static const size_t kChunkLimit = 1u << 30;
 
@@ -214,27 +214,42 @@ static int PosixReplaceFile(const char* tempPath, const char* finalPath)
     return ok;
 }
 
-// Blocks this large come from fresh pages that the read then faults in one by one; asking for huge
-// pages makes that one fault per 2 MiB instead of one per 4 KiB, and on a virtual machine those
-// faults cost several times more than reading the bytes.
-static const size_t kHugePageHintSize = 4 * 1024 * 1024;
+// The input block is fresh memory that the read would fault in page by page, and on a virtual
+// machine each fault and each TLB miss costs more than the bytes read. So a large block is asked
+// for huge pages, and any block of more than a few pages is made resident in one call first.
+static const size_t kPopulateSize = 256 * 1024;
+static const size_t kHugePageSize = 4 * 1024 * 1024;
+
+static void AdviseBlock(void* block, size_t bytes)
+{
+    // Only whole pages inside the block, past the allocator's own header, are advised.
+    long pageSize = sysconf(_SC_PAGESIZE);
+    uintptr_t page = pageSize > 0 ? static_cast<uintptr_t>(pageSize) : 4096;
+    uintptr_t start = reinterpret_cast<uintptr_t>(block);
+    uintptr_t first = (start + page - 1) / page * page;
+    uintptr_t end = (start + bytes) / page * page;
+    if (end <= first) {
+        return;
+    }
+    void* pages = reinterpret_cast<void*>(first);
+    size_t length = end - first;
+    // Both are hints: where the system refuses one, the block works the same, more slowly.
+#ifdef MADV_HUGEPAGE
+    if (bytes >= kHugePageSize) {
+        madvise(pages, length, MADV_HUGEPAGE);
+    }
+#endif
+#ifdef MADV_POPULATE_WRITE
+    madvise(pages, length, MADV_POPULATE_WRITE);
+#endif
+}
 
 static void* PosixAllocZeroed(size_t bytes)
 {
     void* block = calloc(1, bytes);
-#ifdef MADV_HUGEPAGE
-    if (block != nullptr && bytes >= kHugePageHintSize) {
-        // Only whole pages inside the block, past the allocator's own header, are advised.
-        long pageSize = sysconf(_SC_PAGESIZE);
-        uintptr_t page = pageSize > 0 ? static_cast<uintptr_t>(pageSize) : 4096;
-        uintptr_t start = reinterpret_cast<uintptr_t>(block);
-        uintptr_t first = (start + page - 1) / page * page;
-        uintptr_t end = (start + bytes) / page * page;
-        if (end > first && madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE) != 0) {
-            // Only a hint: without huge pages the block works the same, more slowly.
-        }
+    if (block != nullptr && bytes >= kPopulateSize) {
+        AdviseBlock(block, bytes);
     }
-#endif
     return block;
 }
 
