@@ -1,48 +1,62 @@
 #include "convert/format.h"
 
-#include <string.h>
-
-const char kMainGroup[] = "Main";
-const char kGroupAddress[] = "GROUP@GROUP";
-
 static const char kMarkerReplacement = '-';
+
+// Every byte to itself, except the four markers to the dash.
+struct ByteMap {
+    char to[256];
+};
+
+static constexpr ByteMap MakeMarkerMap()
+{
+    ByteMap map = {};
+    for (int i = 0; i < 256; ++i) {
+        map.to[i] = static_cast<char>(i);
+    }
+    map.to[static_cast<unsigned char>('&')] = kMarkerReplacement;
+    map.to[static_cast<unsigned char>('#')] = kMarkerReplacement;
+    map.to[static_cast<unsigned char>('^')] = kMarkerReplacement;
+    map.to[static_cast<unsigned char>('+')] = kMarkerReplacement;
+    return map;
+}
+
+static constexpr ByteMap kMarkerMap = MakeMarkerMap();
 
 bool CopyReplacingMarkers(char* out, const char* text, size_t length)
 {
-    // No branch on the byte, so the compiler can work through many bytes at once.
+    // A table and no branch on the byte: text full of markers costs no more than text without.
     bool replaced = false;
     for (size_t i = 0; i < length; ++i) {
-        char c = text[i];
-        bool marker = (c == '&') | (c == '#') | (c == '^') | (c == '+');
-        out[i] = marker ? kMarkerReplacement : c;
-        replaced |= marker;
+        char c = kMarkerMap.to[static_cast<unsigned char>(text[i])];
+        replaced |= c != text[i];
+        out[i] = c;
     }
     return replaced;
 }
 
-// The twelve characters "()<>@,;:\\.[]" that make a name quoted.
-static bool IsSpecialNameCharacter(char c)
+// Which bytes make a name quoted: the twelve characters of "()<>@,;:\\.[]".
+struct ByteSet {
+    bool has[256];
+};
+
+static constexpr ByteSet MakeSpecialNameSet()
 {
-    switch (c) {
-    case '(': case ')': case '<': case '>': case '@': case ',':
-    case ';': case ':': case '\\': case '.': case '[': case ']':
-        return true;
-    default:
-        return false;
+    ByteSet set = {};
+    const char special[] = "()<>@,;:\\.[]";
+    for (size_t i = 0; special[i] != '\0'; ++i) {
+        set.has[static_cast<unsigned char>(special[i])] = true;
     }
+    return set;
 }
+
+static constexpr ByteSet kSpecialNameSet = MakeSpecialNameSet();
 
 bool NeedsQuotes(const char* name, size_t length)
 {
+    // No early stop: a branch per byte mispredicts on names that mix letters with specials.
+    bool special = false;
     for (size_t i = 0; i < length; ++i) {
-        if (IsSpecialNameCharacter(name[i])) {
-            return true;
-        }
+        special |= kSpecialNameSet.has[static_cast<unsigned char>(name[i])];
     }
-    return false;
-}
-
-bool TextEquals(const char* text, size_t length, const char* literal)
-{
-    return length == strlen(literal) && memcmp(text, literal, length) == 0;
+    return special;
 }

@@ -3,10 +3,11 @@
 #define FERRYLINE_FORMAT_H
 
 #include <stddef.h>
+#include <string.h>
 
 // The default group every W95 book starts with, and the pseudo-address of a Mac group line.
-extern const char kMainGroup[];
-extern const char kGroupAddress[];
+inline constexpr char kMainGroup[] = "Main";
+inline constexpr char kGroupAddress[] = "GROUP@GROUP";
 
 // The W95 markers & # ^ + can't stand inside a field, nor can the zero byte that ends the data.
 // Inline, since the reader asks it of every byte of a field.
@@ -22,6 +23,10 @@ bool CopyReplacingMarkers(char* out, const char* text, size_t length);
 // Whether a personal name must be quoted in a Mac line: it holds one of ()<>@,;:\.[]
 bool NeedsQuotes(const char* name, size_t length);
 
-bool TextEquals(const char* text, size_t length, const char* literal);
+// Inline, so that the length of a literal is known where it is compared with every line.
+inline bool TextEquals(const char* text, size_t length, const char* literal)
+{
+    return length == strlen(literal) && memcmp(text, literal, length) == 0;
+}
 
 #endif

@@ -1,5 +1,4 @@
 // Mac address book (one "Name <address>" per line) to W95 stream ("&Main #Name ^address +").
-#include <stdio.h>
 #include <string.h>
 #include <string>
 
@@ -78,18 +77,52 @@ static void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* a
     }
 }
 
-static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, unsigned long lineNumber, OutputFile* output)
+// "No Name %02lu", formatted by hand: printf would cost more than all the rest of a short line.
+// `out` holds kPlaceholderCapacity bytes.
+static const size_t kPlaceholderCapacity = 32;
+static size_t FormatPlaceholder(unsigned long number, char* out)
+{
+    static const char kPrefix[] = "No Name ";
+    char digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number > 0);
+    if (count < 2) {
+        digits[count++] = '0';
+    }
+    size_t length = sizeof kPrefix - 1;
+    memcpy(out, kPrefix, length);
+    while (count > 0) {
+        out[length++] = digits[--count];
+    }
+    return length;
+}
+
+// Copies a name or an address into the record; only a line that holds a marker needs the replacing copy.
+static char* PutField(char* out, TextSpan field, bool lineHasMarkers, bool* replaced)
+{
+    if (lineHasMarkers) {
+        *replaced = CopyReplacingMarkers(out, field.text, field.length) || *replaced;
+    } else {
+        memcpy(out, field.text, field.length);
+    }
+    return out + field.length;
+}
+
+static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, unsigned long lineNumber,
+                             OutputFile* output)
 {
     TextSpan name;
     TextSpan address;
-    char placeholder[32];
+    char placeholder[kPlaceholderCapacity];
     size_t nameEnd = FindNameEnd(line.text, line.length);
     if (nameEnd < line.length) {
         SplitLine(line, nameEnd, &name, &address);
     } else {
-        int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", run->noNameCounter);
         name.text = placeholder;
-        name.length = length > 0 ? static_cast<size_t>(length) : 0;
+        name.length = FormatPlaceholder(run->noNameCounter, placeholder);
         address = line;
         ++run->noNameCounter;
         run->noName = true;
@@ -101,14 +134,13 @@ static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, unsigned long line
     bool isGroup = TextEquals(address.text, address.length, kGroupAddress);
     char* record = PieceRoom(&run->record, name.length + address.length + 4);
     char* end = record;
+    bool replaced = false;
     *end++ = isGroup ? '&' : '#';
-    bool replaced = CopyReplacingMarkers(end, name.text, name.length);
-    end += name.length;
+    end = PutField(end, name, hasMarkers, &replaced);
     *end++ = ' ';
     if (!isGroup) {
         *end++ = '^';
-        replaced = CopyReplacingMarkers(end, address.text, address.length) || replaced;
-        end += address.length;
+        end = PutField(end, address, hasMarkers, &replaced);
         *end++ = ' ';
     }
     if (replaced) {
@@ -139,11 +171,16 @@ static int WriteMacBook(const InputData* input, OutputFile* output, void* contex
             }
             continue;
         }
-        // The zero byte after the data stops the search at the byte count at the latest.
+        // The line runs to its end; on the way, note whether it holds a marker that must be replaced.
+        // The zero byte after the data stops both searches at the byte count at the latest.
         size_t start = position;
-        position += strcspn(bytes + position, "\r\n");
+        position += strcspn(bytes + position, "\r\n&#^+");
+        bool hasMarkers = !IsMacLineEnd(bytes[position]);
+        if (hasMarkers) {
+            position += strcspn(bytes + position, "\r\n");
+        }
         TextSpan line = {bytes + start, position - start};
-        if (!WriteLineAsRecord(run, line, lineNumber, output)) {
+        if (!WriteLineAsRecord(run, line, hasMarkers, lineNumber, output)) {
             return 0;
         }
     }
