@@ -110,6 +110,7 @@ struct WindowQuery {
     DWORD processId;
     const char* className;
     const char* title;  // null: any
+    HWND except;        // a window that does not count, or null
     HWND found;
 };
 
@@ -118,7 +119,8 @@ BOOL CALLBACK MatchTopLevel(HWND hwnd, LPARAM lParam)
     WindowQuery* query = reinterpret_cast<WindowQuery*>(lParam);
     DWORD owner = 0;
     GetWindowThreadProcessId(hwnd, &owner);
-    if (owner != query->processId || !IsWindowVisible(hwnd) || ClassOf(hwnd) != query->className) {
+    if (owner != query->processId || hwnd == query->except || !IsWindowVisible(hwnd) ||
+        ClassOf(hwnd) != query->className) {
         return TRUE;
     }
     if (query->title != nullptr && WindowText(hwnd) != query->title) {
@@ -128,18 +130,18 @@ BOOL CALLBACK MatchTopLevel(HWND hwnd, LPARAM lParam)
     return FALSE;
 }
 
-// A visible top-level window of the program under test.
-HWND FindProgramWindow(const char* className, const char* title)
+// A visible top-level window of the program under test, other than `except`.
+HWND FindProgramWindow(const char* className, const char* title, HWND except = nullptr)
 {
-    WindowQuery query = {g_process.dwProcessId, className, title, nullptr};
+    WindowQuery query = {g_process.dwProcessId, className, title, except, nullptr};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&query));
     return query.found;
 }
 
-HWND WaitForWindow(const char* className, const char* title)
+HWND WaitForWindow(const char* className, const char* title, HWND except = nullptr)
 {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindProgramWindow(className, title)) != nullptr; });
+    WaitUntil([&] { return (found = FindProgramWindow(className, title, except)) != nullptr; });
     if (found == nullptr) {
         Fail("no window \"%s\" appeared", title ? title : className);
     }
@@ -433,6 +435,9 @@ std::string ComboItem(HWND combo, int index)
     return text;
 }
 
+// The file name box of the last file dialog: the control that has the focus when it opens.
+HWND g_nameBox;
+
 // Waits for a file dialog and checks what every dialog of the program shows.
 HWND ExpectFileDialog(const char* title, int expectedFilter)
 {
@@ -456,8 +461,31 @@ HWND ExpectFileDialog(const char* title, int expectedFilter)
         WaitUntil([&] { return (focus = FocusOf(dialog)) != nullptr; }, 5000);
         Check(focus != nullptr && WindowText(focus).empty(), "dialog \"%s\" starts with the name \"%s\"", title,
               focus ? WindowText(focus).c_str() : "");
+        g_nameBox = focus;
     }
     return dialog;
+}
+
+// Picks filter `index` in a file dialog's file-type box: a click opens its list, arrow keys move.
+void SelectFilter(HWND dialog, int index)
+{
+    HWND filter = GetDlgItem(dialog, 0x470);
+    if (filter == nullptr || !Activate(dialog)) {
+        return;
+    }
+    const int current = static_cast<int>(SendMessageA(filter, CB_GETCURSEL, 0, 0));
+    ClickWindow(filter);
+    HWND list = WaitForWindow("ComboLBox", nullptr);
+    if (list == nullptr) {
+        return;
+    }
+    for (int step = current; step != index; step += index > current ? 1 : -1) {
+        PressKey(index > current ? VK_DOWN : VK_UP);
+    }
+    PressKey(VK_RETURN);
+    WaitGone(list);
+    Check(WaitUntil([&] { return SendMessageA(filter, CB_GETCURSEL, 0, 0) == index; }, 5000),
+          "filter %d was not picked", index);
 }
 
 // Types a file name into a file dialog and confirms it.
@@ -465,6 +493,12 @@ bool ChooseFile(HWND dialog, const char* name)
 {
     if (dialog == nullptr || !Activate(dialog)) {
         return false;
+    }
+    if (g_nameBox != nullptr && FocusOf(dialog) != g_nameBox) {
+        ClickWindow(g_nameBox);
+        if (!Check(WaitUntil([&] { return FocusOf(dialog) == g_nameBox; }, 5000), "the name box took no focus")) {
+            return false;
+        }
     }
     TypeText(name);
     PressKey(VK_RETURN);
@@ -648,6 +682,23 @@ void CaseWinToMacMenu()
     }
 }
 
+// The filter picked in one dialog is where the next dialog starts, also in the next conversion.
+void CaseFilterChoice()
+{
+    WriteBytes("book.cv", kMacBook);
+    PressCtrl('M');
+    HWND open = ExpectFileDialog(kOpenMacTitle, 0);
+    SelectFilter(open, 1);
+    ChooseFile(open, "book.cv");
+    HWND save = ExpectFileDialog(kSaveWinTitle, 1);
+    SelectFilter(save, 0);
+    ChooseFile(save, "book.w95");
+    ExpectBox(kSuccess);
+    ExpectFile("book.w95", kW95Book);
+    PressCtrl('W');
+    CancelDialog(ExpectFileDialog(kOpenWinTitle, 0));
+}
+
 void CaseCancelOpen()
 {
     WriteBytes("book.txt", kMacBook);
@@ -679,14 +730,8 @@ void CaseSameFile()
         HWND save = ExpectFileDialog(kSaveWinTitle, 0);
         ChooseFile(save, spelling);
         // The save dialog first asks whether to replace the existing file; Yes is its default.
-        HWND question = nullptr;
-        if (Check(WaitUntil([&] {
-                      HWND box = FindProgramWindow(kDialogClass, kSaveWinTitle);
-                      question = box != save ? box : nullptr;
-                      return question != nullptr;
-                  }),
-                  "no replace question for %s", spelling) &&
-            Activate(question)) {
+        HWND question = WaitForWindow(kDialogClass, kSaveWinTitle, save);
+        if (question != nullptr && Activate(question)) {
             PressKey(VK_RETURN);
             WaitGone(question);
         }
@@ -824,6 +869,7 @@ const Case kCases[] = {
     {"resources", CaseResources, false},
     {"mac-to-win-button", CaseMacToWinButton, true},
     {"win-to-mac-menu", CaseWinToMacMenu, true},
+    {"filter-choice", CaseFilterChoice, true},
     {"cancel-open", CaseCancelOpen, true},
     {"cancel-save", CaseCancelSave, true},
     {"same-file", CaseSameFile, true},
