@@ -39,18 +39,20 @@ static bool IsMacLineEnd(char c)
 static size_t FindNameEnd(const char* line, size_t length)
 {
     if (length > 0 && line[0] == '"') {
-        for (size_t i = 1; i < length; ++i) {
-            if (line[i] != '"') {
-                continue;
+        size_t i = 1;
+        while (i < length) {
+            const void* quote = memchr(line + i, '"', length - i);
+            if (quote == nullptr) {
+                break;
             }
-            size_t next = i + 1;
+            size_t next = static_cast<size_t>(static_cast<const char*>(quote) - line) + 1;
             while (next < length && line[next] == ' ') {
                 ++next;
             }
             if (next < length && line[next] == '<') {
                 return next;
             }
-            i = next - 1;
+            i = next;
         }
     }
     const void* bracket = memchr(line, '<', length);
