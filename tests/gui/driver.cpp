@@ -946,7 +946,8 @@ int main(int argc, char** argv)
         return MinimizeAndRestore();
     }
     if (argc < 3) {
-        fprintf(stderr, "usage: driver <ferryline.exe> <work folder> [case...] | driver --close | --minimize-restore\n");
+        fprintf(stderr, "usage: driver <ferryline.exe> <work folder> [case...]\n"
+                        "       driver --close | --minimize-restore\n");
         return 2;
     }
     if (GetFullPathNameA(argv[1], MAX_PATH, g_exePath, nullptr) == 0) {
