@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -328,25 +329,12 @@ std::string ListFolder()
         } while (FindNextFileA(find, &entry));
         FindClose(find);
     }
+    std::sort(names.begin(), names.end());
     std::string list;
-    for (size_t i = 0; i < names.size(); ++i) {
-        for (size_t j = i + 1; j < names.size(); ++j) {
-            if (names[j] < names[i]) {
-                names[i].swap(names[j]);
-            }
-        }
-        list += names[i] + ";";
+    for (const std::string& name : names) {
+        list += name + ";";
     }
     return list;
-}
-
-void ExpectFile(const char* name, const std::string& expected)
-{
-    std::string actual;
-    if (!Check(ReadBytes(name, &actual), "%s was not written", name)) {
-        return;
-    }
-    Check(actual == expected, "%s holds \"%s\", expected \"%s\"", name, actual.c_str(), expected.c_str());
 }
 
 std::string Escape(const std::string& text)
@@ -362,6 +350,16 @@ std::string Escape(const std::string& text)
         }
     }
     return out;
+}
+
+void ExpectFile(const char* name, const std::string& expected)
+{
+    std::string actual;
+    if (!Check(ReadBytes(name, &actual), "%s was not written", name)) {
+        return;
+    }
+    Check(actual == expected, "%s holds \"%s\", expected \"%s\"", name, Escape(actual).c_str(),
+          Escape(expected).c_str());
 }
 
 // --- The program and its windows ------------------------------------------------------------------
