@@ -14,11 +14,20 @@ static const char kNoNameWarning[] =
     "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
     "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
 
+// The first placeholder name, "No Name %02lu" for 1; later ones count up from it.
+static const char kFirstPlaceholder[] = "No Name 01";
+static const size_t kPlaceholderPrefixLength = 8;  // "No Name "
+// Room for the prefix and the twenty digits that would outnumber the lines of any input.
+static const size_t kPlaceholderCapacity = 32;
+
 // State of one run, fresh for every conversion.
 struct MacToWinRun {
     bool badChars;
     bool noName;
-    unsigned long noNameCounter;
+    // The next placeholder name. Its number is kept as decimal text and counted up digit by digit:
+    // formatting a number for every nameless line cost more than all the rest of the line.
+    char placeholder[kPlaceholderCapacity];
+    size_t placeholderLength;
     std::string record;  // reused for every line, so its storage grows only now and then
 };
 
@@ -79,27 +88,24 @@ static void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* a
     }
 }
 
-// "No Name %02lu", formatted by hand: printf would cost more than all the rest of a short line.
-// `out` holds kPlaceholderCapacity bytes.
-static const size_t kPlaceholderCapacity = 32;
-static size_t FormatPlaceholder(unsigned long number, char* out)
+// Counts the placeholder's number up by one: 09 becomes 10, 99 becomes 100.
+static void CountPlaceholderUp(MacToWinRun* run)
 {
-    static const char kPrefix[] = "No Name ";
-    char digits[24];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + number % 10);
-        number /= 10;
-    } while (number > 0);
-    if (count < 2) {
-        digits[count++] = '0';
+    char* digits = run->placeholder + kPlaceholderPrefixLength;
+    size_t count = run->placeholderLength - kPlaceholderPrefixLength;
+    for (size_t i = count; i > 0; --i) {
+        if (digits[i - 1] != '9') {
+            ++digits[i - 1];
+            return;
+        }
+        digits[i - 1] = '0';
     }
-    size_t length = sizeof kPrefix - 1;
-    memcpy(out, kPrefix, length);
-    while (count > 0) {
-        out[length++] = digits[--count];
+    // All nines, now all zeros: one digit more in front.
+    if (run->placeholderLength < kPlaceholderCapacity) {
+        memmove(digits + 1, digits, count);
+        digits[0] = '1';
+        ++run->placeholderLength;
     }
-    return length;
 }
 
 // Copies a name or an address into the record; only a line that holds a marker needs the replacing copy.
@@ -118,17 +124,16 @@ static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, u
 {
     TextSpan name;
     TextSpan address;
-    char placeholder[kPlaceholderCapacity];
     size_t nameEnd = FindNameEnd(line.text, line.length);
-    if (nameEnd < line.length) {
-        SplitLine(line, nameEnd, &name, &address);
-    } else {
-        name.text = placeholder;
-        name.length = FormatPlaceholder(run->noNameCounter, placeholder);
+    bool nameless = nameEnd == line.length;
+    if (nameless) {
+        name.text = run->placeholder;
+        name.length = run->placeholderLength;
         address = line;
-        ++run->noNameCounter;
         run->noName = true;
         NoteChange(CHANGE_PLACEHOLDER_NAME, lineNumber, name.text, name.length);
+    } else {
+        SplitLine(line, nameEnd, &name, &address);
     }
 
     // Markers can't be replaced in a way that makes or unmakes the group address, so it is checked first.
@@ -144,6 +149,9 @@ static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, u
         *end++ = '^';
         end = PutField(end, address, hasMarkers, &replaced);
         *end++ = ' ';
+    }
+    if (nameless) {
+        CountPlaceholderUp(run);  // the name has been copied into the record
     }
     if (replaced) {
         run->badChars = true;
@@ -195,7 +203,8 @@ int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* o
     MacToWinRun run;
     run.badChars = false;
     run.noName = false;
-    run.noNameCounter = 1;
+    memcpy(run.placeholder, kFirstPlaceholder, sizeof kFirstPlaceholder - 1);
+    run.placeholderLength = sizeof kFirstPlaceholder - 1;
     if (!RunConversionFrame(inputPath, inputTitle, outputPath, outputTitle, WriteMacBook, &run)) {
         return 0;
     }
