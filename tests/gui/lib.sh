@@ -3,6 +3,7 @@
 # to the repository root, which must be the current directory.
 
 GUI_WINE=/usr/lib/wine/wine64
+GUI_WINESERVER=/usr/lib/wine/wineserver64
 GUI_TITLE='Convert Corvella Address Book'
 GUI_XVFB_PID=
 GUI_PROGRAM_PID=
@@ -55,7 +56,7 @@ gui_wine_prefix() {
     timeout 120 "$GUI_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 ||
       { gui_note "could not configure $WINEPREFIX"; return 1; }
     # The registry reaches the prefix's files only when its server ends.
-    timeout 60 wineserver -w >/dev/null 2>&1
+    timeout 60 "$GUI_WINESERVER" -w >/dev/null 2>&1
   fi
   # The caption buttons are drawn with Marlett, which the prefix does not find on its own.
   local fonts="$WINEPREFIX/drive_c/windows/Fonts"
@@ -98,7 +99,7 @@ gui_screenshot() {
 # Ends what these functions started: the Wine processes of the prefix and the private Xvfb.
 gui_cleanup() {
   if [ -n "${WINEPREFIX:-}" ]; then
-    timeout 60 wineserver -k >/dev/null 2>&1
+    timeout 60 "$GUI_WINESERVER" -k >/dev/null 2>&1
   fi
   if [ -n "$GUI_PROGRAM_PID" ]; then
     kill "$GUI_PROGRAM_PID" 2>/dev/null
