@@ -697,6 +697,26 @@ void CaseFilterChoice()
     CancelDialog(ExpectFileDialog(kOpenWinTitle, 0));
 }
 
+// Each dialog starts in the folder the program started in, wherever the user went before.
+void CaseInitialDirectory()
+{
+    CreateDirectoryA(PathIn("sub").c_str(), nullptr);
+    WriteBytes("sub\\inner.txt", kMacBook);
+    PressCtrl('M');
+    HWND open = ExpectFileDialog(kOpenMacTitle, 0);
+    ChooseFile(open, "sub");  // a folder name opens the folder
+    ChooseFile(open, "inner.txt");
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "book.w95");
+    ExpectBox(kSuccess);
+    ExpectFile("book.w95", kW95Book);
+    PressCtrl('W');
+    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "book.w95");
+    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "book.txt");
+    ExpectBox(kSuccess);
+    ExpectFile("book.txt", kMacBook);
+    Check(ListFolder() == "book.txt;book.w95;sub;", "the folder holds %s", ListFolder().c_str());
+}
+
 void CaseCancelOpen()
 {
     WriteBytes("book.txt", kMacBook);
@@ -868,6 +888,7 @@ const Case kCases[] = {
     {"mac-to-win-button", CaseMacToWinButton, true},
     {"win-to-mac-menu", CaseWinToMacMenu, true},
     {"filter-choice", CaseFilterChoice, true},
+    {"initial-directory", CaseInitialDirectory, true},
     {"cancel-open", CaseCancelOpen, true},
     {"cancel-save", CaseCancelSave, true},
     {"same-file", CaseSameFile, true},
