@@ -736,15 +736,23 @@ void CaseCancelSave()
     Check(ListFolder() == "book.w95;", "the folder holds %s", ListFolder().c_str());
 }
 
-// The same file chosen for output, spelled as chosen, in other letters and through a relative part.
+// The same file chosen for output, spelled as chosen, in other letters, through a relative part and
+// by its short name.
 void CaseSameFile()
 {
     CreateDirectoryA(PathIn("sub").c_str(), nullptr);
-    WriteBytes("book.txt", kMacBook);
-    const char* spellings[] = {"book.txt", "BOOK.TXT", "sub\\..\\Book.Txt"};
+    WriteBytes("address-book.txt", kMacBook);
+    char shortPath[MAX_PATH] = "";
+    const DWORD length = GetShortPathNameA(PathIn("address-book.txt").c_str(), shortPath, MAX_PATH);
+    const char* shortName = strrchr(shortPath, '\\');
+    if (!Check(length > 0 && length < MAX_PATH && shortName != nullptr && strchr(shortName, '~') != nullptr,
+               "no short name for address-book.txt (\"%s\")", shortPath)) {
+        return;
+    }
+    const char* spellings[] = {"address-book.txt", "ADDRESS-BOOK.TXT", "sub\\..\\Address-Book.Txt", shortName + 1};
     for (const char* spelling : spellings) {
         PressCtrl('M');
-        ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.txt");
+        ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "address-book.txt");
         HWND save = ExpectFileDialog(kSaveWinTitle, 0);
         ChooseFile(save, spelling);
         // The save dialog first asks whether to replace the existing file; Yes is its default.
@@ -754,8 +762,9 @@ void CaseSameFile()
             WaitGone(question);
         }
         ExpectBox("Input and output file must be different.");
-        ExpectFile("book.txt", kMacBook);
-        Check(ListFolder() == "book.txt;sub;", "after %s the folder holds %s", spelling, ListFolder().c_str());
+        ExpectFile("address-book.txt", kMacBook);
+        Check(ListFolder() == "address-book.txt;sub;", "after %s the folder holds %s", spelling,
+              ListFolder().c_str());
         if (!g_failure.empty()) {
             return;
         }
