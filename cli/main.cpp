@@ -1,16 +1,10 @@
 // ferryline-convert: the address book converters for the command line and for scripts.
-#include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
-#include <string>
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 #include "cli/std_streams.h"
-#include "convert/convert.h"
+#include "convert/ferryline.h"
 #include "platform/platform.h"
 
 static const char kVersion[] = "ferryline-convert 1.0";
@@ -41,26 +35,29 @@ struct CommandLine {
     int operandCount;
 };
 
-// The details that -v lists, kept until the warnings have been shown.
-static std::string g_changes;
-
-static void CollectChange(ChangeKind kind, unsigned long line, const char* text, size_t length)
+// Messages go to standard error, one a line, as they happen; so do the details -v asks for.
+static void PrintMessage(void*, FerrylineMessageKind, const char* text)
 {
-    char prefix[64];
-    switch (kind) {
-    case CHANGE_PLACEHOLDER_NAME:
-        snprintf(prefix, sizeof prefix, "line %lu: no personal name, named \"", line);
-        g_changes.append(prefix).append(text, length).append("\"\n");
-        break;
-    case CHANGE_RESERVED_REPLACED:
-        snprintf(prefix, sizeof prefix, "line %lu: ", line);
-        g_changes.append(prefix).append("reserved characters (&#^+) replaced with dashes\n");
-        break;
-    case CHANGE_DROPPED_ENTRY:
-        snprintf(prefix, sizeof prefix, "entry %lu: \"", line);
-        g_changes.append(prefix).append(text, length).append("\" left out, it has no address\n");
-        break;
+    fputs(text, stderr);
+    fputc('\n', stderr);
+    fflush(stderr);
+}
+
+static void PrintChange(void*, const FerrylineChange* change)
+{
+    char line[256];
+    size_t length = ferryline_describe_change(change, line, sizeof line);
+    if (length < sizeof line) {
+        fprintf(stderr, "%s\n", line);
+        return;
     }
+    // A long name: the line is described once more into a block that holds it, or shown cut short.
+    char* whole = static_cast<char*>(malloc(length + 1));
+    if (whole != nullptr) {
+        ferryline_describe_change(change, whole, length + 1);
+    }
+    fprintf(stderr, "%s\n", whole != nullptr ? whole : line);
+    free(whole);
 }
 
 // Returns 0 when the words are not a command line this program takes.
@@ -102,33 +99,7 @@ static int ParseCommandLine(int argc, char** argv, CommandLine* command)
 // Messages name a file by its last path component, as the Windows program names it by its title.
 static const char* FileTitle(const char* path, const char* streamName)
 {
-    if (strcmp(path, kStandardStreamPath) == 0) {
-        return streamName;
-    }
-    const char* title = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-#ifdef _WIN32
-        bool separator = *p == '/' || *p == '\\' || *p == ':';
-#else
-        bool separator = *p == '/';
-#endif
-        if (separator && p[1] != '\0') {
-            title = p + 1;
-        }
-    }
-    return title;
-}
-
-static void PrepareStreams()
-{
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-#else
-    // A refused write (file size limit, closed pipe) must fail the conversion, not end the process.
-    signal(SIGXFSZ, SIG_IGN);
-    signal(SIGPIPE, SIG_IGN);
-#endif
+    return IsStandardStream(path) ? streamName : PlatformFileTitle(path);
 }
 
 int main(int argc, char** argv)
@@ -147,35 +118,34 @@ int main(int argc, char** argv)
         return EXIT_CONVERTED;
     }
     const char* direction = command.operands[0];
-    int (*convert)(const char*, const char*, const char*, const char*) = nullptr;
+    FerrylineDirection chosen;
     if (strcmp(direction, "mac2win") == 0) {
-        convert = ConvertMacToWin;
+        chosen = FERRYLINE_MAC_TO_WIN;
     } else if (strcmp(direction, "win2mac") == 0) {
-        convert = ConvertWinToMac;
+        chosen = FERRYLINE_WIN_TO_MAC;
     } else {
         fprintf(stderr, "ferryline-convert: unknown direction %s\n", direction);
         fputs(kUsage, stderr);
         return EXIT_USAGE;
     }
 
-    PrepareStreams();
-    g_platform.showMessage = PlatformPrintMessage;
-    InstallStandardStreams();
+    PlatformPrepareStandardStreams();
+    FerrylineListener listener = {nullptr, PrintMessage, command.verbose ? PrintChange : nullptr};
+    FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
     const char* input = command.operands[1];
     const char* output = command.operands[2];
-    bool streamed = strcmp(input, kStandardStreamPath) == 0 || strcmp(output, kStandardStreamPath) == 0;
+    bool streamed = IsStandardStream(input) || IsStandardStream(output);
     if (!streamed && (strcmp(input, output) == 0 || PlatformSameFile(input, output))) {
-        ShowError(g_hwndMain, kSameFile);
+        PrintMessage(nullptr, FERRYLINE_ERROR, kSameFile);
         return EXIT_NOT_CONVERTED;
     }
-    if (command.verbose) {
-        g_changeObserver = CollectChange;
-    }
-    int converted = convert(input, FileTitle(input, "standard input"), output, FileTitle(output, "standard output"));
+    StandardStreams streams;
+    OpenStandardStreams(&streams, ferryline_system_files(), ferryline_system_alloc, nullptr);
+    int converted = ferryline_convert_file(chosen, input, FileTitle(input, "standard input"), output,
+                                           FileTitle(output, "standard output"), &streams.files, &env);
     if (!converted) {
-        ShowError(g_hwndMain, kConversionFailed);
+        PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
         return EXIT_NOT_CONVERTED;
     }
-    fputs(g_changes.c_str(), stderr);
     return EXIT_CONVERTED;
 }

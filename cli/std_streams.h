@@ -1,11 +1,29 @@
-// Lets the converters read standard input and write standard output, named "-" in place of a path.
+// Lets the frame read standard input and write standard output, named "-" in place of a path.
 #ifndef FERRYLINE_STD_STREAMS_H
 #define FERRYLINE_STD_STREAMS_H
 
+#include <stddef.h>
+
+#include "convert/ferryline.h"
+
 extern const char kStandardStreamPath[];
 
-// Wraps the platform table so that the path "-" reads all of standard input, and an output named "-"
-// is held in memory and copied to standard output only once the conversion succeeded.
-void InstallStandardStreams();
+// A wrapper over other file operations: the path "-" reads standard input to its end, and an output
+// named "-" is held in memory and copied to standard output only once the conversion succeeded.
+// Every other path goes to `parent`.
+struct StandardStreams {
+    FerrylineFiles files;  // what the frame is given; its context is this structure
+    const FerrylineFiles* parent;
+    FerrylineAlloc alloc;  // for the held output
+    void* allocContext;
+    char* output;
+    size_t outputSize;
+    size_t outputCapacity;
+};
+
+void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent, FerrylineAlloc alloc,
+                         void* allocContext);
+
+bool IsStandardStream(const char* path);
 
 #endif

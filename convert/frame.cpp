@@ -1,139 +1,131 @@
-#include "convert/frame.h"
-
-#include <stdint.h>
-#include <stdio.h>
-#include <string.h>
-
-#include "convert/convert.h"
+// The frame of a conversion between files: read the whole input, write the output where it replaces the
+// chosen name only once complete, and on any failure tell the user, release everything and leave no
+// output behind.
+#include "convert/converters.h"
+#include "convert/env.h"
 
 static const char kCouldNotOpen[] = "Could not open the file %s";
 static const char kCouldNotAllocate[] = "Could not allocate memory to read file";
 static const char kCouldNotRead[] = "Could not read the file %s";
 static const char kCouldNotCreate[] = "Could not create the output file %s";
-static const char kCouldNotWrite[] = "Could not write to output file";
 
-void ReportError(const char* format, const char* argument)
+// Read at a time from an input whose size the system does not know.
+static const size_t kUnknownSizeStep = 64 * 1024;
+
+struct InputBlock {
+    char* bytes;
+    size_t size;
+    size_t capacity;
+};
+
+// Reads the open input to its end into one block. The size the system gives is where the block starts,
+// one byte larger so that the end shows without growing it; an input that holds more (a pipe, a file
+// still growing, a /proc file said to be empty) grows the block. Nothing is held when it returns 0.
+static int ReadToEnd(const FerrylineFiles* files, FerrylineFile file, uint64_t sizeHint, const char* title,
+                     const FerrylineEnv* env, InputBlock* input)
 {
-    if (argument == nullptr) {
-        ShowError(g_hwndMain, format);
-        return;
+    input->size = 0;
+    input->capacity = sizeHint < SIZE_MAX - kUnknownSizeStep ? static_cast<size_t>(sizeHint) + 1 : 0;
+    input->bytes = static_cast<char*>(Allocate(env, input->capacity));
+    if (input->bytes == nullptr) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocate, nullptr);
+        return 0;
     }
-    // The format holds one %s; the text is sized to the argument, however long the file title is.
-    std::string text(strlen(format) + strlen(argument) + 1, '\0');
-    int length = snprintf(&text[0], text.size(), format, argument);
-    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    ShowError(g_hwndMain, text.c_str());
+    for (;;) {
+        if (input->size == input->capacity) {
+            size_t grown = input->capacity < SIZE_MAX / 2 ? input->capacity * 2 + kUnknownSizeStep : 0;
+            void* bytes = grown > input->capacity ? Resize(env, input->bytes, input->capacity, grown) : nullptr;
+            if (bytes == nullptr) {
+                Tell(env, FERRYLINE_ERROR, kCouldNotAllocate, nullptr);
+                Release(env, input->bytes, input->capacity);
+                return 0;
+            }
+            input->bytes = static_cast<char*>(bytes);
+            input->capacity = grown;
+        }
+        size_t got = 0;
+        size_t room = input->capacity - input->size;
+        if (!files->read(files, file, input->bytes + input->size, room, &got) || got > room) {
+            Tell(env, FERRYLINE_ERROR, kCouldNotRead, title);
+            Release(env, input->bytes, input->capacity);
+            return 0;
+        }
+        if (got == 0) {
+            return 1;
+        }
+        input->size += got;
+    }
 }
 
-// Reads the whole input into a zero-terminated block. Nothing is held when it returns 0.
-static int ReadWholeInput(const char* path, const char* title, InputData* input)
+static int ReadWholeInput(const FerrylineFiles* files, const char* path, const char* title, const FerrylineEnv* env,
+                          InputBlock* input)
 {
-    PlatformFile file = nullptr;
-    if (!g_platform.openRead(path, &file)) {
-        ReportError(kCouldNotOpen, title);
+    FerrylineFile file = nullptr;
+    if (!files->openInput(files, path, &file)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotOpen, title);
         return 0;
     }
     uint64_t size = 0;
-    if (!g_platform.fileSize(file, &size)) {
-        ReportError(kCouldNotRead, title);
-        g_platform.closeFile(file);
+    if (!files->inputSize(files, file, &size)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotRead, title);
+        files->closeInput(files, file);
         return 0;
     }
-    // One byte more than the file for the end mark; a size that can't be held is an allocation failure.
-    char* bytes = nullptr;
-    if (size < SIZE_MAX) {
-        bytes = static_cast<char*>(g_platform.allocZeroed(static_cast<size_t>(size) + 1));
-    }
-    if (bytes == nullptr) {
-        ReportError(kCouldNotAllocate, nullptr);
-        g_platform.closeFile(file);
-        return 0;
-    }
-    size_t count = 0;
-    if (!g_platform.readFile(file, bytes, static_cast<size_t>(size), &count) || count > size) {
-        ReportError(kCouldNotRead, title);
-        g_platform.freeBlock(bytes);
-        g_platform.closeFile(file);
-        return 0;
-    }
-    g_platform.closeFile(file);
-    bytes[count] = '\0';
-    input->bytes = bytes;
-    input->count = count;
-    return 1;
+    int read = ReadToEnd(files, file, size, title, env, input);
+    files->closeInput(files, file);
+    return read;
 }
 
-// Refuses a chosen name that exists but can't be written, then opens the temporary file beside it.
-static int CreateOutput(const char* path, const char* title, OutputFile* output)
+struct FileWriter {
+    const FerrylineFiles* files;
+    FerrylineFile file;
+};
+
+static int WriteToFile(void* context, const void* data, size_t size)
 {
-    output->finalPath = path;
-    output->file = nullptr;
-    output->tempPath.assign(strlen(path) + 64, '\0');
-    if (!g_platform.probeWritable(path) ||
-        !g_platform.createTemp(path, &output->tempPath[0], output->tempPath.size(), &output->file)) {
-        ReportError(kCouldNotCreate, title);
-        return 0;
-    }
-    output->tempPath.resize(strlen(output->tempPath.c_str()));
-    return 1;
+    FileWriter* writer = static_cast<FileWriter*>(context);
+    return writer->files->write(writer->files, writer->file, data, size) ? FERRYLINE_WRITTEN : FERRYLINE_WRITE_FAILED;
 }
 
-// Closes and deletes the temporary file; the chosen name is untouched.
-static void DiscardOutput(OutputFile* output)
+int ferryline_convert_file(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
+                           const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
+                           const FerrylineEnv* env)
 {
-    g_platform.closeFile(output->file);
-    g_platform.deleteFile(output->tempPath.c_str());
-}
-
-// Closes the finished temporary file and moves it over the chosen name.
-static int FinishOutput(OutputFile* output)
-{
-    int closed = g_platform.closeFile(output->file);
-    if (!closed || !g_platform.replaceFile(output->tempPath.c_str(), output->finalPath)) {
-        ReportError(kCouldNotWrite, nullptr);
-        g_platform.deleteFile(output->tempPath.c_str());
+    env = UsableEnv(env);
+    if (files == nullptr) {
+        files = ferryline_system_files();
+    }
+    InputBlock input;
+    if (!ReadWholeInput(files, inputPath, inputTitle, env, &input)) {
         return 0;
     }
-    return 1;
-}
-
-int WritePiece(OutputFile* output, const char* data, size_t length)
-{
-    size_t written = 0;
-    // A write the system took only in part is as failed as one it refused.
-    if (!g_platform.writeFile(output->file, data, length, &written) || written != length) {
-        ReportError(kCouldNotWrite, nullptr);
+    FileWriter writer = {files, nullptr};
+    Output output;
+    if (!OpenOutput(&output, WriteToFile, &writer, input.size, env)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+        Release(env, input.bytes, input.capacity);
         return 0;
     }
-    return 1;
-}
-
-char* PieceRoom(std::string* piece, size_t length)
-{
-    if (piece->size() < length) {
-        piece->resize(length);
-    }
-    return &(*piece)[0];
-}
-
-int RunConversionFrame(const char* inputPath, const char* inputTitle, const char* outputPath,
-                       const char* outputTitle, ConversionBody body, void* context)
-{
-    InputData input = {nullptr, 0};
-    if (!ReadWholeInput(inputPath, inputTitle, &input)) {
+    if (!files->createOutput(files, outputPath, &writer.file)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotCreate, outputTitle);
+        CloseOutput(&output, env);
+        Release(env, input.bytes, input.capacity);
         return 0;
     }
-    OutputFile output;
-    if (!CreateOutput(outputPath, outputTitle, &output)) {
-        g_platform.freeBlock(input.bytes);
-        return 0;
-    }
-    // The body has already shown its failure, so the partial file still exists while the user reads it.
-    int converted = body(&input, &output, context);
-    g_platform.freeBlock(input.bytes);
+    // A failure has been told already, while the partial output still exists.
+    unsigned warnings = 0;
+    int converted = ConvertInto(direction, input.bytes, input.size, inputTitle, &output, env, &warnings);
+    CloseOutput(&output, env);
+    Release(env, input.bytes, input.capacity);
     if (!converted) {
-        DiscardOutput(&output);
+        files->discardOutput(files, writer.file);
         return 0;
     }
-    return FinishOutput(&output);
+    if (!files->commitOutput(files, writer.file)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotWrite, nullptr);
+        files->discardOutput(files, writer.file);
+        return 0;
+    }
+    TellWarnings(env, warnings);
+    return 1;
 }

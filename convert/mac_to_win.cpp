@@ -1,18 +1,13 @@
 // Mac address book (one "Name <address>" per line) to W95 stream ("&Main #Name ^address +").
 #include <string.h>
-#include <string>
 
-#include "convert/convert.h"
+#include "convert/converters.h"
+#include "convert/env.h"
 #include "convert/format.h"
-#include "convert/frame.h"
+#include "convert/scan.h"
 
 static const char kW95Header[] = "&Main ";
 static const char kW95Trailer[] = "+";
-static const char kReplacedWarning[] =
-    "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
-static const char kNoNameWarning[] =
-    "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
-    "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
 
 // The first placeholder name, "No Name %02lu" for 1; later ones count up from it.
 static const char kFirstPlaceholder[] = "No Name 01";
@@ -22,13 +17,13 @@ static const size_t kPlaceholderCapacity = 32;
 
 // State of one run, fresh for every conversion.
 struct MacToWinRun {
-    bool badChars;
-    bool noName;
+    unsigned warnings;
     // The next placeholder name. Its number is kept as decimal text and counted up digit by digit:
     // formatting a number for every nameless line cost more than all the rest of the line.
     char placeholder[kPlaceholderCapacity];
     size_t placeholderLength;
-    std::string record;  // reused for every line, so its storage grows only now and then
+    Output* output;
+    const FerrylineEnv* env;
 };
 
 // A line is a span of the input; name and address are cut out of it without copying.
@@ -36,11 +31,6 @@ struct TextSpan {
     const char* text;
     size_t length;
 };
-
-static bool IsMacLineEnd(char c)
-{
-    return c == '\r' || c == '\n' || c == '\0';
-}
 
 // Where a line splits into name and address: at its first '<', except that a line starting with a
 // quote splits at the first '<' that follows a later quote and any spaces, so a quoted name may hold '<'.
@@ -108,19 +98,31 @@ static void CountPlaceholderUp(MacToWinRun* run)
     }
 }
 
-// Copies a name or an address into the record; only a line that holds a marker needs the replacing copy.
-static char* PutField(char* out, TextSpan field, bool lineHasMarkers, bool* replaced)
+// Puts a name or an address; only a line that holds a marker needs the replacing copy, made in the
+// output's block a stretch at a time.
+static bool PutField(Output* output, TextSpan field, bool lineHasMarkers)
 {
-    if (lineHasMarkers) {
-        *replaced = CopyReplacingMarkers(out, field.text, field.length) || *replaced;
-    } else {
-        memcpy(out, field.text, field.length);
+    if (!lineHasMarkers) {
+        PutBytes(output, field.text, field.length);
+        return false;
     }
-    return out + field.length;
+    bool replaced = false;
+    while (field.length > 0) {
+        size_t stretch = field.length < output->capacity ? field.length : output->capacity;
+        char* room = OutputRoom(output, stretch);
+        if (room == nullptr) {
+            return replaced;
+        }
+        replaced = CopyReplacingMarkers(room, field.text, stretch) || replaced;
+        output->used += stretch;
+        field.text += stretch;
+        field.length -= stretch;
+    }
+    return replaced;
 }
 
-static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, unsigned long lineNumber,
-                             OutputFile* output)
+// The record is "#name ^address " or "&name ".
+static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, unsigned long lineNumber)
 {
     TextSpan name;
     TextSpan address;
@@ -130,89 +132,74 @@ static int WriteLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, u
         name.text = run->placeholder;
         name.length = run->placeholderLength;
         address = line;
-        run->noName = true;
-        NoteChange(CHANGE_PLACEHOLDER_NAME, lineNumber, name.text, name.length);
+        run->warnings |= WARNING_PLACEHOLDER_NAMES;
+        NoteChange(run->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, name.text, name.length);
     } else {
         SplitLine(line, nameEnd, &name, &address);
     }
 
     // Markers can't be replaced in a way that makes or unmakes the group address, so it is checked first.
-    // The record is "#name ^address " or "&name ", built in place.
     bool isGroup = TextEquals(address.text, address.length, kGroupAddress);
-    char* record = PieceRoom(&run->record, name.length + address.length + 4);
-    char* end = record;
-    bool replaced = false;
-    *end++ = isGroup ? '&' : '#';
-    end = PutField(end, name, hasMarkers, &replaced);
-    *end++ = ' ';
-    if (!isGroup) {
-        *end++ = '^';
-        end = PutField(end, address, hasMarkers, &replaced);
-        *end++ = ' ';
+    Output* output = run->output;
+    PutByte(output, isGroup ? '&' : '#');
+    bool replaced = PutField(output, name, hasMarkers);
+    if (isGroup) {
+        PutByte(output, ' ');
+    } else {
+        PutBytes(output, " ^", 2);
+        replaced = PutField(output, address, hasMarkers) || replaced;
+        PutByte(output, ' ');
     }
     if (nameless) {
-        CountPlaceholderUp(run);  // the name has been copied into the record
+        CountPlaceholderUp(run);  // the name has been put
     }
     if (replaced) {
-        run->badChars = true;
-        NoteChange(CHANGE_RESERVED_REPLACED, lineNumber, "", 0);
+        run->warnings |= WARNING_RESERVED_REPLACED;
+        NoteChange(run->env, FERRYLINE_RESERVED_REPLACED, lineNumber, "", 0);
     }
-    return WritePiece(output, record, static_cast<size_t>(end - record));
+}
+
+static bool IsMacLineEnd(char c)
+{
+    return c == '\r' || c == '\n' || c == '\0';
 }
 
 // Every maximal run of bytes other than CR, LF and the zero byte is one line, whatever its length.
 // Line numbers count CR, LF and CR LF line ends, the way an editor shows them.
-static int WriteMacBook(const InputData* input, OutputFile* output, void* context)
+int WriteW95FromMac(const char* bytes, size_t size, Output* output, const FerrylineEnv* env, unsigned* warnings)
 {
-    MacToWinRun* run = static_cast<MacToWinRun*>(context);
-    if (!WritePiece(output, kW95Header, strlen(kW95Header))) {
-        return 0;
-    }
-    const char* bytes = input->bytes;
-    size_t count = input->count;
+    MacToWinRun run;
+    run.warnings = 0;
+    memcpy(run.placeholder, kFirstPlaceholder, sizeof kFirstPlaceholder - 1);
+    run.placeholderLength = sizeof kFirstPlaceholder - 1;
+    run.output = output;
+    run.env = env;
+
+    PutBytes(output, kW95Header, sizeof kW95Header - 1);
+    const char* end = bytes + size;
+    const char* p = bytes;
     unsigned long lineNumber = 1;
-    size_t position = 0;
-    while (position < count) {
-        char c = bytes[position];
+    while (p < end && output->status == FERRYLINE_WRITTEN) {
+        char c = *p;
         if (IsMacLineEnd(c)) {
-            ++position;
-            if (c == '\n' || (c == '\r' && !(position < count && bytes[position] == '\n'))) {
+            ++p;
+            if (c == '\n' || (c == '\r' && !(p < end && *p == '\n'))) {
                 ++lineNumber;
             }
             continue;
         }
         // The line runs to its end; on the way, note whether it holds a marker that must be replaced.
-        // The zero byte after the data stops both searches at the byte count at the latest.
-        size_t start = position;
-        position += strcspn(bytes + position, "\r\n&#^+");
-        bool hasMarkers = !IsMacLineEnd(bytes[position]);
-        if (hasMarkers) {
-            position += strcspn(bytes + position, "\r\n");
+        const char* start = p;
+        bool hasMarkers = false;
+        p = FindSpecialByte(p, end);
+        while (p < end && !IsMacLineEnd(*p)) {
+            hasMarkers = true;
+            p = FindSpecialByte(p + 1, end);
         }
-        TextSpan line = {bytes + start, position - start};
-        if (!WriteLineAsRecord(run, line, hasMarkers, lineNumber, output)) {
-            return 0;
-        }
+        TextSpan line = {start, static_cast<size_t>(p - start)};
+        PutLineAsRecord(&run, line, hasMarkers, lineNumber);
     }
-    return WritePiece(output, kW95Trailer, strlen(kW95Trailer));
-}
-
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
-                    const char* outputTitle)
-{
-    MacToWinRun run;
-    run.badChars = false;
-    run.noName = false;
-    memcpy(run.placeholder, kFirstPlaceholder, sizeof kFirstPlaceholder - 1);
-    run.placeholderLength = sizeof kFirstPlaceholder - 1;
-    if (!RunConversionFrame(inputPath, inputTitle, outputPath, outputTitle, WriteMacBook, &run)) {
-        return 0;
-    }
-    if (run.badChars) {
-        ShowInfo(g_hwndMain, kReplacedWarning);
-    }
-    if (run.noName) {
-        ShowInfo(g_hwndMain, kNoNameWarning);
-    }
-    return 1;
+    PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
+    *warnings = run.warnings;
+    return output->status == FERRYLINE_WRITTEN;
 }

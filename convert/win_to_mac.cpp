@@ -1,10 +1,10 @@
 // W95 stream ("&Main #Name ^address +") to Mac address book (one "Name <address>" per line).
 #include <string.h>
-#include <string>
 
-#include "convert/convert.h"
+#include "convert/converters.h"
+#include "convert/env.h"
 #include "convert/format.h"
-#include "convert/frame.h"
+#include "convert/scan.h"
 
 static const char kNotAnAddressBook[] = "The file %s is not a Corvella W95 address book or is corrupt.";
 static const char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
@@ -12,122 +12,136 @@ static const char kEntryLineEnd[] = ">\r\n";
 
 enum ParseState { STATE_GROUP, STATE_ENTRY, STATE_ADDRESS, STATE_AFTER, STATE_END };
 
-// A field's text: a span of the input, or of a copy when line breaks had to be taken out of it.
-struct FieldText {
-    const char* text;
-    size_t length;
+// A field as it stands in the input: from the byte after its marker to the next delimiter. Its text is
+// that span without line breaks and without one trailing space, the separator the writer puts after
+// every field; a stream an editor broke into lines so reads as one.
+struct Field {
+    const char* start;
+    const char* end;   // the delimiter, or the end of the input
+    bool hasBreaks;    // CR or LF inside, to be left out
+    size_t textEnd;    // the text is [start, start + textEnd) less its line breaks
 };
 
-struct WinToMacRun {
-    const char* inputTitle;
-    FieldText name;            // the group or personal name just read
-    std::string nameCopy;      // its text, when it held line breaks
-    std::string addressCopy;   // the same for an address
-    std::string line;          // the Mac line under construction
-    unsigned long entries;     // entries seen so far, to name a dropped one
-};
-
-// What ends a run of field text: a marker, or a line break to be dropped. strcspn also stops at the
-// zero byte after the data.
-static const char kFieldRunEnds[] = "&#^+\r\n";
-
-// Reads the field after the marker at `*position`, up to the next delimiter, whatever its length.
-// Line breaks are dropped, so a stream an editor broke into lines reads as one; then one trailing
-// space, the separator the writer puts after every field, is removed. A field without line breaks
-// is used where it stands; one with them is gathered into `copy`.
-static FieldText ReadField(const char** position, std::string* copy)
+static bool IsLineBreak(char c)
 {
-    const char* start = *position + 1;
-    const char* p = start + strcspn(start, kFieldRunEnds);
-    FieldText field = {start, static_cast<size_t>(p - start)};
-    if (!IsW95Delimiter(*p)) {
-        copy->assign(start, field.length);
-        while (!IsW95Delimiter(*p)) {
-            while (*p == '\r' || *p == '\n') {
-                ++p;
-            }
-            size_t run = strcspn(p, kFieldRunEnds);
-            copy->append(p, run);
-            p += run;
-        }
-        field.text = copy->data();
-        field.length = copy->size();
+    return c == '\r' || c == '\n';
+}
+
+// Reads the field after the marker at `marker`, whatever its length.
+static Field ReadField(const char* marker, const char* end)
+{
+    Field field = {marker + 1, marker + 1, false, 0};
+    const char* p = FindSpecialByte(field.start, end);
+    while (p < end && IsLineBreak(*p)) {
+        field.hasBreaks = true;
+        p = FindSpecialByte(p + 1, end);
     }
-    if (field.length > 0 && field.text[field.length - 1] == ' ') {
-        --field.length;
+    field.end = p;
+    // The trailing space is the last byte that is not a line break, if it is a space.
+    const char* last = p;
+    while (last > field.start && IsLineBreak(last[-1])) {
+        --last;
     }
-    *position = p;
+    if (last > field.start && last[-1] == ' ') {
+        --last;
+    }
+    field.textEnd = static_cast<size_t>(last - field.start);
     return field;
 }
 
-static char* PutText(char* out, const char* text, size_t length)
+// Whether the field's text, line breaks left out, is `literal`.
+static bool FieldEquals(const Field& field, const char* literal)
 {
-    memcpy(out, text, length);
-    return out + length;
-}
-
-static int WriteGroupLine(FieldText name, std::string* line, OutputFile* output)
-{
-    if (TextEquals(name.text, name.length, kMainGroup)) {
-        return 1;
+    if (!field.hasBreaks) {
+        return TextEquals(field.start, field.textEnd, literal);
     }
-    // "\"name\" <GROUP@GROUP>\r\n"
-    size_t endLength = sizeof kGroupLineEnd - 1;
-    char* start = PieceRoom(line, name.length + endLength + 1);
-    char* end = start;
-    *end++ = '"';
-    end = PutText(end, name.text, name.length);
-    end = PutText(end, kGroupLineEnd, endLength);
-    return WritePiece(output, start, static_cast<size_t>(end - start));
+    const char* p = field.start;
+    const char* textEnd = field.start + field.textEnd;
+    for (; p < textEnd; ++p) {
+        if (IsLineBreak(*p)) {
+            continue;
+        }
+        if (*literal == '\0' || *literal != *p) {
+            return false;
+        }
+        ++literal;
+    }
+    return *literal == '\0';
 }
 
-// "name <address>\r\n", the name in quotes when it holds a special character.
-static int WriteEntryLine(FieldText name, FieldText address, std::string* line, OutputFile* output)
+static void PutFieldText(Output* output, const Field& field)
 {
-    bool quoted = NeedsQuotes(name.text, name.length);
-    size_t endLength = sizeof kEntryLineEnd - 1;
-    char* start = PieceRoom(line, name.length + address.length + endLength + 4);
-    char* end = start;
+    if (!field.hasBreaks) {
+        PutBytes(output, field.start, field.textEnd);
+        return;
+    }
+    const char* p = field.start;
+    const char* textEnd = field.start + field.textEnd;
+    while (p < textEnd) {
+        const char* run = p;
+        while (p < textEnd && !IsLineBreak(*p)) {
+            ++p;
+        }
+        PutBytes(output, run, static_cast<size_t>(p - run));
+        while (p < textEnd && IsLineBreak(*p)) {
+            ++p;
+        }
+    }
+}
+
+// "\"name\" <GROUP@GROUP>\r\n", except for the default group, which a Mac book has no line for.
+static void PutGroupLine(Output* output, const Field& name)
+{
+    if (FieldEquals(name, kMainGroup)) {
+        return;
+    }
+    PutByte(output, '"');
+    PutFieldText(output, name);
+    PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
+}
+
+// "name <address>\r\n", the name in quotes when it holds a special character. Line breaks are not
+// special, so the raw span tells.
+static void PutEntryLine(Output* output, const Field& name, const Field& address)
+{
+    bool quoted = NeedsQuotes(name.start, name.textEnd);
     if (quoted) {
-        *end++ = '"';
+        PutByte(output, '"');
     }
-    end = PutText(end, name.text, name.length);
-    if (quoted) {
-        *end++ = '"';
-    }
-    *end++ = ' ';
-    *end++ = '<';
-    end = PutText(end, address.text, address.length);
-    end = PutText(end, kEntryLineEnd, endLength);
-    return WritePiece(output, start, static_cast<size_t>(end - start));
+    PutFieldText(output, name);
+    PutBytes(output, quoted ? "\" <" : " <", quoted ? 3 : 2);
+    PutFieldText(output, address);
+    PutBytes(output, kEntryLineEnd, sizeof kEntryLineEnd - 1);
 }
 
-// Parses the stream group by group and entry by entry, writing each Mac line as soon as it is whole.
-// Returns 0 after a failed write or when the stream does not end in its '+'.
-static int WriteW95Book(const InputData* input, OutputFile* output, void* context)
+// Parses the stream group by group and entry by entry, putting each Mac line as soon as it is whole.
+// The end of the input reads as the zero byte that ends the data.
+int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env)
 {
-    WinToMacRun* run = static_cast<WinToMacRun*>(context);
-    const char* p = input->bytes;
+    const char* end = bytes + size;
+    const char* p = bytes;
+    Field name = {p, p, false, 0};
+    unsigned long entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
-    while (state != STATE_END) {
-        char c = *p;
+    while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
+        char c = p < end ? *p : '\0';
         switch (state) {
         case STATE_GROUP:
             if (c != '&') {
                 state = STATE_END;
                 break;
             }
-            run->name = ReadField(&p, &run->nameCopy);
-            if (!WriteGroupLine(run->name, &run->line, output)) {
-                return 0;
-            }
+            name = ReadField(p, end);
+            p = name.end;
+            PutGroupLine(output, name);
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                run->name = ReadField(&p, &run->nameCopy);
-                ++run->entries;
+                name = ReadField(p, end);
+                p = name.end;
+                ++entries;
                 state = STATE_ADDRESS;
             } else {
                 state = STATE_AFTER;
@@ -135,13 +149,12 @@ static int WriteW95Book(const InputData* input, OutputFile* output, void* contex
             break;
         case STATE_ADDRESS:
             if (c == '^') {
-                FieldText address = ReadField(&p, &run->addressCopy);
-                if (!WriteEntryLine(run->name, address, &run->line, output)) {
-                    return 0;
-                }
+                Field address = ReadField(p, end);
+                p = address.end;
+                PutEntryLine(output, name, address);
                 state = STATE_ENTRY;
             } else {
-                NoteChange(CHANGE_DROPPED_ENTRY, run->entries, run->name.text, run->name.length);
+                NoteChange(env, FERRYLINE_DROPPED_ENTRY, entries, name.start, name.textEnd);
                 state = STATE_AFTER;
             }
             break;
@@ -157,20 +170,12 @@ static int WriteW95Book(const InputData* input, OutputFile* output, void* contex
             break;
         }
     }
+    if (output->status != FERRYLINE_WRITTEN) {
+        return 0;
+    }
     if (!complete) {
-        ReportError(kNotAnAddressBook, run->inputTitle);
+        Tell(env, FERRYLINE_ERROR, kNotAnAddressBook, inputTitle);
         return 0;
     }
     return 1;
-}
-
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
-                    const char* outputTitle)
-{
-    WinToMacRun run;
-    run.inputTitle = inputTitle;
-    run.name.text = "";
-    run.name.length = 0;
-    run.entries = 0;
-    return RunConversionFrame(inputPath, inputTitle, outputPath, outputTitle, WriteW95Book, &run);
 }

@@ -1,5 +1,6 @@
-// Files, memory and messages on Linux and other POSIX systems.
+// Files, memory and standard streams on Linux and other POSIX systems.
 #include <errno.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -11,34 +12,24 @@
 
 #include "platform/platform.h"
 
-// Small pieces are gathered before they reach the system; a failed flush fails the write or close
-// that triggered it, so every failure still takes the frame's path.
-static const size_t kGatherSize = 256 * 1024;
 // One read or write call moves at most this much; the system may move less and is asked again.
 static const size_t kChunkLimit = 1u << 30;
 
-struct PosixFile {
+struct PosixOutput {
     int fd;
-    char* gather;  // null for files opened for reading
-    size_t pending;
+    char* tempPath;
+    char* finalPath;
 };
 
-static PosixFile* WrapDescriptor(int fd, bool forWriting)
+static int Descriptor(FerrylineFile file)
 {
-    PosixFile* file = static_cast<PosixFile*>(calloc(1, sizeof(PosixFile)));
-    if (file != nullptr && forWriting) {
-        file->gather = static_cast<char*>(malloc(kGatherSize));
-        if (file->gather == nullptr) {
-            free(file);
-            file = nullptr;
-        }
-    }
-    if (file == nullptr) {
-        close(fd);
-        return nullptr;
-    }
-    file->fd = fd;
-    return file;
+    return static_cast<int>(reinterpret_cast<intptr_t>(file)) - 1;
+}
+
+// Descriptors are kept one up, so that descriptor 0 is not the null file.
+static FerrylineFile AsFile(int fd)
+{
+    return reinterpret_cast<FerrylineFile>(static_cast<intptr_t>(fd) + 1);
 }
 
 static int WriteAll(int fd, const char* data, size_t bytes)
@@ -57,14 +48,7 @@ static int WriteAll(int fd, const char* data, size_t bytes)
     return 1;
 }
 
-static int FlushGathered(PosixFile* file)
-{
-    size_t pending = file->pending;
-    file->pending = 0;
-    return WriteAll(file->fd, file->gather, pending);
-}
-
-static int PosixOpenRead(const char* path, PlatformFile* result)
+static int PosixOpenInput(const FerrylineFiles*, const char* path, FerrylineFile* file)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -75,28 +59,27 @@ static int PosixOpenRead(const char* path, PlatformFile* result)
         close(fd);
         return 0;
     }
-    *result = WrapDescriptor(fd, false);
-    return *result != nullptr;
+    *file = AsFile(fd);
+    return 1;
 }
 
-static int PosixFileSize(PlatformFile handle, uint64_t* size)
+static int PosixInputSize(const FerrylineFiles*, FerrylineFile file, uint64_t* size)
 {
     struct stat info;
-    if (fstat(static_cast<PosixFile*>(handle)->fd, &info) != 0 || info.st_size < 0) {
+    if (fstat(Descriptor(file), &info) != 0 || info.st_size < 0) {
         return 0;
     }
     *size = static_cast<uint64_t>(info.st_size);
     return 1;
 }
 
-static int PosixReadFile(PlatformFile handle, void* buffer, size_t bytes, size_t* got)
+static int PosixRead(const FerrylineFiles*, FerrylineFile file, void* buffer, size_t bytes, size_t* got)
 {
-    int fd = static_cast<PosixFile*>(handle)->fd;
     char* into = static_cast<char*>(buffer);
     size_t total = 0;
     while (total < bytes) {
         size_t want = bytes - total < kChunkLimit ? bytes - total : kChunkLimit;
-        ssize_t done = read(fd, into + total, want);
+        ssize_t done = read(Descriptor(file), into + total, want);
         if (done < 0 && errno == EINTR) {
             continue;
         }
@@ -112,46 +95,42 @@ static int PosixReadFile(PlatformFile handle, void* buffer, size_t bytes, size_t
     return 1;
 }
 
-static int PosixCloseFile(PlatformFile handle)
+static void PosixCloseInput(const FerrylineFiles*, FerrylineFile file)
 {
-    PosixFile* file = static_cast<PosixFile*>(handle);
-    int ok = file->gather == nullptr || FlushGathered(file);
-    if (close(file->fd) != 0) {
-        ok = 0;
-    }
-    free(file->gather);
-    free(file);
-    return ok;
+    close(Descriptor(file));
 }
 
-static int PosixProbeWritable(const char* path)
+// Whether `path` may be replaced: it does not exist, or it is a regular file that can be opened for
+// writing and that somebody may write (the superuser may write anything, but a file nobody may write
+// is still treated as read-only).
+static int MayReplace(const char* path)
 {
     int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return errno == ENOENT;
     }
-    // The superuser may write anything; a file nobody may write is still treated as read-only.
     struct stat info;
     int writable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0;
     close(fd);
     return writable;
 }
 
-static int PosixCreateTemp(const char* finalPath, char* tempPath, size_t tempCapacity, PlatformFile* result)
+// Creates a new, unshared file beside `finalPath` under a fresh name, with the permissions (and owner,
+// where allowed) of an existing `finalPath`, or the usual ones for a new file.
+static int CreateTemp(const char* finalPath, char* tempPath, size_t tempCapacity)
 {
     static const char kTempName[] = ".ferryline-XXXXXX";
     const char* slash = strrchr(finalPath, '/');
     size_t folderLength = slash != nullptr ? static_cast<size_t>(slash - finalPath) + 1 : 0;
     if (folderLength + sizeof kTempName > tempCapacity) {
-        return 0;
+        return -1;
     }
     memcpy(tempPath, finalPath, folderLength);
     memcpy(tempPath + folderLength, kTempName, sizeof kTempName);
     int fd = mkostemp(tempPath, O_CLOEXEC);
     if (fd < 0) {
-        return 0;
+        return -1;
     }
-    // A replaced file keeps its permissions (and owner, where allowed); a new one gets the usual ones.
     struct stat existing;
     mode_t mode;
     if (stat(finalPath, &existing) == 0) {
@@ -167,43 +146,50 @@ static int PosixCreateTemp(const char* finalPath, char* tempPath, size_t tempCap
     if (fchmod(fd, mode) != 0) {
         close(fd);
         unlink(tempPath);
+        return -1;
+    }
+    return fd;
+}
+
+static void FreeOutput(PosixOutput* output)
+{
+    free(output->tempPath);
+    free(output->finalPath);
+    free(output);
+}
+
+static int PosixCreateOutput(const FerrylineFiles*, const char* path, FerrylineFile* file)
+{
+    if (!MayReplace(path)) {
         return 0;
     }
-    *result = WrapDescriptor(fd, true);
-    if (*result == nullptr) {
-        unlink(tempPath);
+    size_t capacity = strlen(path) + 32;
+    PosixOutput* output = static_cast<PosixOutput*>(calloc(1, sizeof(PosixOutput)));
+    if (output == nullptr) {
         return 0;
     }
+    output->tempPath = static_cast<char*>(malloc(capacity));
+    output->finalPath = strdup(path);
+    output->fd = output->tempPath != nullptr && output->finalPath != nullptr
+                     ? CreateTemp(path, output->tempPath, capacity)
+                     : -1;
+    if (output->fd < 0) {
+        FreeOutput(output);
+        return 0;
+    }
+    *file = output;
     return 1;
 }
 
-static int PosixWriteFile(PlatformFile handle, const void* data, size_t bytes, size_t* written)
+static int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
-    PosixFile* file = static_cast<PosixFile*>(handle);
-    *written = 0;
-    if (file->pending + bytes > kGatherSize && file->pending > 0 && !FlushGathered(file)) {
-        return 0;
-    }
-    if (bytes >= kGatherSize) {
-        if (!WriteAll(file->fd, static_cast<const char*>(data), bytes)) {
-            return 0;
-        }
-    } else {
-        memcpy(file->gather + file->pending, data, bytes);
-        file->pending += bytes;
-    }
-    *written = bytes;
-    return 1;
+    return WriteAll(static_cast<PosixOutput*>(file)->fd, static_cast<const char*>(data), bytes);
 }
 
-static int PosixDeleteFile(const char* path)
+// Moves a finished temporary file over `finalPath`. A symbolic link stays a link: the file it points to
+// is the one replaced.
+static int MoveOver(const char* tempPath, const char* finalPath)
 {
-    return unlink(path) == 0;
-}
-
-static int PosixReplaceFile(const char* tempPath, const char* finalPath)
-{
-    // A symbolic link stays a link: the file it points to is the one replaced.
     char* target = nullptr;
     struct stat info;
     if (lstat(finalPath, &info) == 0 && S_ISLNK(info.st_mode)) {
@@ -212,6 +198,29 @@ static int PosixReplaceFile(const char* tempPath, const char* finalPath)
     int ok = rename(tempPath, target != nullptr ? target : finalPath) == 0;
     free(target);
     return ok;
+}
+
+static int PosixCommitOutput(const FerrylineFiles*, FerrylineFile file)
+{
+    PosixOutput* output = static_cast<PosixOutput*>(file);
+    // A failed close still closes the descriptor, so it is not closed again by the discard.
+    int closed = close(output->fd) == 0;
+    output->fd = -1;
+    if (!closed || !MoveOver(output->tempPath, output->finalPath)) {
+        return 0;
+    }
+    FreeOutput(output);
+    return 1;
+}
+
+static void PosixDiscardOutput(const FerrylineFiles*, FerrylineFile file)
+{
+    PosixOutput* output = static_cast<PosixOutput*>(file);
+    if (output->fd >= 0) {
+        close(output->fd);
+    }
+    unlink(output->tempPath);
+    FreeOutput(output);
 }
 
 // The input block is fresh memory that the read would fault in page by page, and on a virtual
@@ -244,39 +253,26 @@ static void AdviseBlock(void* block, size_t bytes)
 #endif
 }
 
-static void* PosixAllocZeroed(size_t bytes)
+void* ferryline_system_alloc(void*, void* block, size_t oldSize, size_t newSize)
 {
-    void* block = calloc(1, bytes);
-    if (block != nullptr && bytes >= kPopulateSize) {
-        AdviseBlock(block, bytes);
+    if (newSize == 0) {
+        free(block);
+        return nullptr;
     }
-    return block;
+    void* grown = realloc(block, newSize);
+    if (grown != nullptr && newSize >= kPopulateSize && newSize > oldSize) {
+        AdviseBlock(grown, newSize);
+    }
+    return grown;
 }
 
-static void PosixFreeBlock(void* block)
+const FerrylineFiles* ferryline_system_files(void)
 {
-    free(block);
+    static const FerrylineFiles kFiles = {nullptr,         PosixOpenInput,    PosixInputSize,
+                                          PosixRead,       PosixCloseInput,   PosixCreateOutput,
+                                          PosixWrite,      PosixCommitOutput, PosixDiscardOutput};
+    return &kFiles;
 }
-
-PlatformOps PlatformDefaultOps()
-{
-    PlatformOps ops;
-    ops.openRead = PosixOpenRead;
-    ops.fileSize = PosixFileSize;
-    ops.readFile = PosixReadFile;
-    ops.closeFile = PosixCloseFile;
-    ops.probeWritable = PosixProbeWritable;
-    ops.createTemp = PosixCreateTemp;
-    ops.writeFile = PosixWriteFile;
-    ops.deleteFile = PosixDeleteFile;
-    ops.replaceFile = PosixReplaceFile;
-    ops.allocZeroed = PosixAllocZeroed;
-    ops.freeBlock = PosixFreeBlock;
-    ops.showMessage = PlatformPrintMessage;
-    return ops;
-}
-
-PlatformOps g_platform = PlatformDefaultOps();
 
 int PlatformSameFile(const char* pathA, const char* pathB)
 {
@@ -286,4 +282,15 @@ int PlatformSameFile(const char* pathA, const char* pathB)
         return 0;
     }
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool PlatformIsPathSeparator(char c)
+{
+    return c == '/';
+}
+
+void PlatformPrepareStandardStreams()
+{
+    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
 }

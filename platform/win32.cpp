@@ -1,24 +1,29 @@
-// Files, memory and message boxes through KERNEL32 and USER32.
+// Files, memory and standard streams through KERNEL32 and the C runtime.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "platform/platform.h"
 
-static_assert((MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST) == 0x50040, "information box type");
-static_assert((MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST) == 0x50010, "error box type");
-
-static const char kMessageCaption[] = "Convert CV Address Book";
 // ReadFile and WriteFile take a 32-bit count; larger requests are split.
 static const size_t kChunkLimit = 1u << 30;
 
-static HANDLE AsHandle(PlatformFile file)
+struct Win32Output {
+    HANDLE handle;
+    char* tempPath;
+    char* finalPath;
+};
+
+static HANDLE AsHandle(FerrylineFile file)
 {
     return static_cast<HANDLE>(file);
 }
 
-static int Win32OpenRead(const char* path, PlatformFile* file)
+static int Win32OpenInput(const FerrylineFiles*, const char* path, FerrylineFile* file)
 {
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -29,7 +34,7 @@ static int Win32OpenRead(const char* path, PlatformFile* file)
     return 1;
 }
 
-static int Win32FileSize(PlatformFile file, uint64_t* size)
+static int Win32InputSize(const FerrylineFiles*, FerrylineFile file, uint64_t* size)
 {
     DWORD high = 0;
     SetLastError(NO_ERROR);
@@ -41,7 +46,7 @@ static int Win32FileSize(PlatformFile file, uint64_t* size)
     return 1;
 }
 
-static int Win32ReadFile(PlatformFile file, void* buffer, size_t bytes, size_t* got)
+static int Win32Read(const FerrylineFiles*, FerrylineFile file, void* buffer, size_t bytes, size_t* got)
 {
     char* into = static_cast<char*>(buffer);
     size_t total = 0;
@@ -60,15 +65,16 @@ static int Win32ReadFile(PlatformFile file, void* buffer, size_t bytes, size_t* 
     return 1;
 }
 
-static int Win32CloseFile(PlatformFile file)
+static void Win32CloseInput(const FerrylineFiles*, FerrylineFile file)
 {
-    return CloseHandle(AsHandle(file)) != 0;
+    CloseHandle(AsHandle(file));
 }
 
-static int Win32ProbeWritable(const char* path)
+// Whether `path` may be replaced: it does not exist, or it can be opened for writing. The read-only
+// attribute is checked on its own as well, since a file system that ignores it for some users (Wine
+// running as the superuser) would otherwise let a read-only file be replaced.
+static int MayReplace(const char* path)
 {
-    // Checked on its own as well, since a file system that ignores the attribute for some users
-    // (Wine running as the superuser) would otherwise let a read-only file be replaced.
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return 0;
@@ -81,11 +87,12 @@ static int Win32ProbeWritable(const char* path)
     return 1;
 }
 
-static int Win32CreateTemp(const char* finalPath, char* tempPath, size_t tempCapacity, PlatformFile* file)
+// Creates a new, unshared file beside `finalPath` under a fresh name, written to `tempPath`.
+static HANDLE CreateTemp(const char* finalPath, char* tempPath, size_t tempCapacity)
 {
     const char* folderEnd = finalPath;
     for (const char* p = finalPath; *p != '\0'; ++p) {
-        if (*p == '\\' || *p == '/' || *p == ':') {
+        if (PlatformIsPathSeparator(*p)) {
             folderEnd = p + 1;
         }
     }
@@ -95,48 +102,68 @@ static int Win32CreateTemp(const char* finalPath, char* tempPath, size_t tempCap
         int length = snprintf(tempPath, tempCapacity, "%.*s~ferryline-%08lx.tmp", folderLength, finalPath,
                               static_cast<unsigned long>(seed + attempt));
         if (length < 0 || static_cast<size_t>(length) >= tempCapacity) {
-            return 0;
+            return INVALID_HANDLE_VALUE;
         }
         HANDLE handle = CreateFileA(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            *file = handle;
-            return 1;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
-            return 0;
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
+            return handle;
         }
     }
-    return 0;
+    return INVALID_HANDLE_VALUE;
 }
 
-static int Win32WriteFile(PlatformFile file, const void* data, size_t bytes, size_t* written)
+static void FreeOutput(Win32Output* output)
 {
-    const char* from = static_cast<const char*>(data);
-    size_t total = 0;
-    do {
-        DWORD want = static_cast<DWORD>(bytes - total < kChunkLimit ? bytes - total : kChunkLimit);
-        DWORD done = 0;
-        if (!WriteFile(AsHandle(file), from + total, want, &done, nullptr)) {
-            *written = total;
-            return 0;
-        }
-        total += done;
-        if (done < want) {
-            break;
-        }
-    } while (total < bytes);
-    *written = total;
+    free(output->tempPath);
+    free(output->finalPath);
+    free(output);
+}
+
+static int Win32CreateOutput(const FerrylineFiles*, const char* path, FerrylineFile* file)
+{
+    if (!MayReplace(path)) {
+        return 0;
+    }
+    size_t capacity = strlen(path) + 32;
+    Win32Output* output = static_cast<Win32Output*>(calloc(1, sizeof(Win32Output)));
+    if (output == nullptr) {
+        return 0;
+    }
+    output->tempPath = static_cast<char*>(malloc(capacity));
+    output->finalPath = static_cast<char*>(malloc(strlen(path) + 1));
+    output->handle = INVALID_HANDLE_VALUE;
+    if (output->tempPath != nullptr && output->finalPath != nullptr) {
+        memcpy(output->finalPath, path, strlen(path) + 1);
+        output->handle = CreateTemp(path, output->tempPath, capacity);
+    }
+    if (output->handle == INVALID_HANDLE_VALUE) {
+        FreeOutput(output);
+        return 0;
+    }
+    *file = output;
     return 1;
 }
 
-static int Win32DeleteFile(const char* path)
+static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
-    return DeleteFileA(path) != 0;
+    HANDLE handle = static_cast<Win32Output*>(file)->handle;
+    const char* from = static_cast<const char*>(data);
+    while (bytes > 0) {
+        DWORD want = static_cast<DWORD>(bytes < kChunkLimit ? bytes : kChunkLimit);
+        DWORD done = 0;
+        // A write the system took only in part is as failed as one it refused.
+        if (!WriteFile(handle, from, want, &done, nullptr) || done != want) {
+            return 0;
+        }
+        from += done;
+        bytes -= done;
+    }
+    return 1;
 }
 
-static int Win32ReplaceFile(const char* tempPath, const char* finalPath)
+// The replaced file's attributes (hidden, system, archive) carry over to its successor.
+static int MoveOver(const char* tempPath, const char* finalPath)
 {
-    // The replaced file's attributes (hidden, system, archive) carry over to its successor.
     DWORD attributes = GetFileAttributesA(finalPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && !SetFileAttributesA(tempPath, attributes)) {
         return 0;
@@ -144,41 +171,45 @@ static int Win32ReplaceFile(const char* tempPath, const char* finalPath)
     return MoveFileExA(tempPath, finalPath, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-static void* Win32AllocZeroed(size_t bytes)
+static int Win32CommitOutput(const FerrylineFiles*, FerrylineFile file)
 {
-    return GlobalAlloc(GMEM_ZEROINIT, bytes);
+    Win32Output* output = static_cast<Win32Output*>(file);
+    // A failed close still closes the handle, so it is not closed again by the discard.
+    int closed = CloseHandle(output->handle) != 0;
+    output->handle = INVALID_HANDLE_VALUE;
+    if (!closed || !MoveOver(output->tempPath, output->finalPath)) {
+        return 0;
+    }
+    FreeOutput(output);
+    return 1;
 }
 
-static void Win32FreeBlock(void* block)
+static void Win32DiscardOutput(const FerrylineFiles*, FerrylineFile file)
 {
-    GlobalFree(static_cast<HGLOBAL>(block));
+    Win32Output* output = static_cast<Win32Output*>(file);
+    if (output->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(output->handle);
+    }
+    DeleteFileA(output->tempPath);
+    FreeOutput(output);
 }
 
-static void Win32ShowMessage(HWND owner, MessageKind kind, const char* text)
+void* ferryline_system_alloc(void*, void* block, size_t, size_t newSize)
 {
-    UINT icon = kind == MESSAGE_ERROR ? MB_ICONERROR : MB_ICONINFORMATION;
-    MessageBoxA(owner, text, kMessageCaption, MB_OK | icon | MB_SETFOREGROUND | MB_TOPMOST);
+    if (newSize == 0) {
+        free(block);
+        return nullptr;
+    }
+    return realloc(block, newSize);
 }
 
-PlatformOps PlatformDefaultOps()
+const FerrylineFiles* ferryline_system_files(void)
 {
-    PlatformOps ops;
-    ops.openRead = Win32OpenRead;
-    ops.fileSize = Win32FileSize;
-    ops.readFile = Win32ReadFile;
-    ops.closeFile = Win32CloseFile;
-    ops.probeWritable = Win32ProbeWritable;
-    ops.createTemp = Win32CreateTemp;
-    ops.writeFile = Win32WriteFile;
-    ops.deleteFile = Win32DeleteFile;
-    ops.replaceFile = Win32ReplaceFile;
-    ops.allocZeroed = Win32AllocZeroed;
-    ops.freeBlock = Win32FreeBlock;
-    ops.showMessage = Win32ShowMessage;
-    return ops;
+    static const FerrylineFiles kFiles = {nullptr,         Win32OpenInput,    Win32InputSize,
+                                          Win32Read,       Win32CloseInput,   Win32CreateOutput,
+                                          Win32Write,      Win32CommitOutput, Win32DiscardOutput};
+    return &kFiles;
 }
-
-PlatformOps g_platform = PlatformDefaultOps();
 
 // Identifies an existing file by its volume and index, which every spelling of its path shares.
 static int GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
@@ -221,4 +252,15 @@ int PlatformSameFile(const char* pathA, const char* pathB)
     GetComparablePath(pathA, fullA, sizeof fullA);
     GetComparablePath(pathB, fullB, sizeof fullB);
     return lstrcmpiA(fullA, fullB) == 0;
+}
+
+bool PlatformIsPathSeparator(char c)
+{
+    return c == '/' || c == '\\' || c == ':';
+}
+
+void PlatformPrepareStandardStreams()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
 }

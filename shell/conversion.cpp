@@ -5,14 +5,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "convert/convert.h"
+#include "shell/converters.h"
 #include "platform/platform.h"
 
 namespace {
-
-// The record both dialogs share for the whole run, so the filter the user picks carries over.
-OPENFILENAMEA g_fileDialog;
-char g_initialDir[kPathSize];
 
 // Two description/pattern pairs; the literal's own terminating zero ends the list.
 const char kFilter[] = "All Files\0*.*\0Corvella Files\0*.cv\0";
@@ -32,47 +28,48 @@ static_assert(kDialogRecordSize == 76, "OPENFILENAMEA size on 32-bit Windows");
 #endif
 
 // Points the shared record at this call's buffers and prompt.
-void PrepareDialog(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt, DWORD flags)
+void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt, DWORD flags)
 {
-    g_fileDialog.lpstrFilter = kFilter;
-    g_fileDialog.lpstrFile = path;
-    g_fileDialog.nMaxFile = kPathSize;
-    g_fileDialog.lpstrFileTitle = title;
-    g_fileDialog.nMaxFileTitle = kTitleSize;
-    g_fileDialog.lpstrTitle = prompt;
-    g_fileDialog.Flags = flags;
+    record->lpstrFilter = kFilter;
+    record->lpstrFile = path;
+    record->nMaxFile = kPathSize;
+    record->lpstrFileTitle = title;
+    record->nMaxFileTitle = kTitleSize;
+    record->lpstrTitle = prompt;
+    record->Flags = flags;
 }
 
 }  // namespace
 
-void InitFileDialogs(HWND owner, HINSTANCE instance)
+void InitFileDialogs(FileDialogState* dialogs, HWND owner, HINSTANCE instance)
 {
-    const DWORD length = GetCurrentDirectoryA(kPathSize, g_initialDir);
+    const DWORD length = GetCurrentDirectoryA(kPathSize, dialogs->initialDir);
     if (length == 0 || length >= kPathSize) {
         // No usable directory: the dialogs then start in the system's own choice.
-        g_initialDir[0] = '\0';
+        dialogs->initialDir[0] = '\0';
     }
-    memset(&g_fileDialog, 0, sizeof g_fileDialog);
-    g_fileDialog.lStructSize = kDialogRecordSize;
-    g_fileDialog.hwndOwner = owner;
-    g_fileDialog.hInstance = instance;
-    g_fileDialog.nFilterIndex = 0;
-    g_fileDialog.lpstrInitialDir = g_initialDir;
+    OPENFILENAMEA* record = &dialogs->record;
+    memset(record, 0, sizeof *record);
+    record->lStructSize = kDialogRecordSize;
+    record->hwndOwner = owner;
+    record->hInstance = instance;
+    record->nFilterIndex = 0;
+    record->lpstrInitialDir = dialogs->initialDir;
 }
 
-int ChooseInputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt)
+int ChooseInputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt)
 {
-    PrepareDialog(path, title, prompt, kOpenFlags);
-    return GetOpenFileNameA(&g_fileDialog) ? 1 : 0;
+    PrepareDialog(&dialogs->record, path, title, prompt, kOpenFlags);
+    return GetOpenFileNameA(&dialogs->record) ? 1 : 0;
 }
 
-int ChooseOutputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt)
+int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt)
 {
-    PrepareDialog(path, title, prompt, kSaveFlags);
-    return GetSaveFileNameA(&g_fileDialog) ? 1 : 0;
+    PrepareDialog(&dialogs->record, path, title, prompt, kSaveFlags);
+    return GetSaveFileNameA(&dialogs->record) ? 1 : 0;
 }
 
-void RunConversion(int direction)
+void RunConversion(FileDialogState* dialogs, int direction)
 {
     // Fresh buffers every time: no file name carries over from one conversion to the next.
     char inputPath[kPathSize] = "";
@@ -83,7 +80,7 @@ void RunConversion(int direction)
 
     snprintf(prompt, sizeof prompt, "Select a Corvella (for %s) address book",
              direction == kMacToWin ? "Macintosh" : "Windows");
-    if (!ChooseInputFile(inputPath, inputTitle, prompt)) {
+    if (!ChooseInputFile(dialogs, inputPath, inputTitle, prompt)) {
         const DWORD code = CommDlgExtendedError();
         if (code != 0) {
             // A failed dialog may leave the title unterminated.
@@ -100,7 +97,7 @@ void RunConversion(int direction)
 
     snprintf(prompt, sizeof prompt, "Save Corvella (for %s) address book as",
              direction == kMacToWin ? "Window" : "Macintosh");
-    if (!ChooseOutputFile(outputPath, outputTitle, prompt)) {
+    if (!ChooseOutputFile(dialogs, outputPath, outputTitle, prompt)) {
         return;
     }
     // Compares the files themselves, so another spelling of the input (letter case, a short name,

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <commdlg.h>
+
 // Buffer sizes of one file: its full path and its title (the name without the directory).
 const size_t kPathSize = 1024;
 const size_t kTitleSize = 512;
@@ -12,15 +14,22 @@ const size_t kTitleSize = 512;
 const int kMacToWin = 1;
 const int kWinToMac = 0;
 
+// The record both dialogs share for the whole run, so the filter the user picks carries over, and the
+// folder every dialog starts in.
+struct FileDialogState {
+    OPENFILENAMEA record;
+    char initialDir[kPathSize];
+};
+
 // Records the current directory and fills the shared dialog record; once, after the main window exists.
-void InitFileDialogs(HWND owner, HINSTANCE instance);
+void InitFileDialogs(FileDialogState* dialogs, HWND owner, HINSTANCE instance);
 
 // Show the open or the save dialog; nonzero when the user chose a file.
-int ChooseInputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
-int ChooseOutputFile(char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
+int ChooseInputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
+int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
 
 // Asks for the input and output files and converts in `direction` (kMacToWin or kWinToMac),
 // telling the user the outcome.
-void RunConversion(int direction);
+void RunConversion(FileDialogState* dialogs, int direction);
 
 #endif

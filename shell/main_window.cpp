@@ -1,9 +1,9 @@
 // The program's entry point, its main window with the two buttons, and the message loop.
 #include <windows.h>
 
-#include "convert/convert.h"
 #include "resources/resource.h"
 #include "shell/conversion.h"
+#include "shell/converters.h"
 #include "shell/layout.h"
 
 namespace {
@@ -22,11 +22,20 @@ static_assert(kMainStyle == 0xA0000, "main window style");
 static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA size on 32-bit Windows");
 #endif
 
-HWND g_hwndButton1;
-HWND g_hwndButton2;
-WNDPROC g_prevButton1Proc;
-WNDPROC g_prevButton2Proc;
-LayoutMetrics g_layout;
+// What the program keeps for as long as it runs. WinMain owns it; the window holds a pointer to it.
+struct ShellState {
+    HWND button1;
+    HWND button2;
+    WNDPROC prevButton1Proc;
+    WNDPROC prevButton2Proc;
+    LayoutMetrics layout;
+    FileDialogState dialogs;
+};
+
+ShellState* StateOf(HWND window)
+{
+    return reinterpret_cast<ShellState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
 
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -37,11 +46,11 @@ HFONT DialogFont()
 
 // Creates one push button at the left edge, routes its messages through ButtonProc and
 // gives it the window's font; `previous` keeps the button's own procedure.
-HWND CreateCommandButton(HWND parent, HINSTANCE instance, const char* text, int id, int top,
-                         WNDPROC* previous)
+HWND CreateCommandButton(HWND parent, HINSTANCE instance, const LayoutMetrics& layout, const char* text, int id,
+                         int top, WNDPROC* previous)
 {
-    HWND button = CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE, g_layout.button1Left, top,
-                                  g_layout.buttonWidth, g_layout.buttonHeight, parent,
+    HWND button = CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE, layout.button1Left, top,
+                                  layout.buttonWidth, layout.buttonHeight, parent,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     *previous = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ButtonProc)));
@@ -51,24 +60,27 @@ HWND CreateCommandButton(HWND parent, HINSTANCE instance, const char* text, int 
 
 void OnCreate(HWND hwnd, const CREATESTRUCTA* create)
 {
+    ShellState* state = static_cast<ShellState*>(create->lpCreateParams);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     RECT client;
     GetClientRect(hwnd, &client);
     HDC dc = GetDC(hwnd);
     SelectObject(dc, DialogFont());
     TEXTMETRICA metrics;
     GetTextMetricsA(dc, &metrics);
-    g_layout = ComputeLayout(metrics.tmHeight, metrics.tmExternalLeading, client.bottom - client.top);
+    state->layout = ComputeLayout(metrics.tmHeight, metrics.tmExternalLeading, client.bottom - client.top);
     ReleaseDC(hwnd, dc);
 
-    g_hwndButton1 = CreateCommandButton(hwnd, create->hInstance, "Mac to Win...", IDM_MACTOWIN,
-                                        g_layout.button1Top, &g_prevButton1Proc);
-    g_hwndButton2 = CreateCommandButton(hwnd, create->hInstance, "Win to Mac...", IDM_WINTOMAC,
-                                        g_layout.button2Top, &g_prevButton2Proc);
+    const LayoutMetrics& layout = state->layout;
+    state->button1 = CreateCommandButton(hwnd, create->hInstance, layout, "Mac to Win...", IDM_MACTOWIN,
+                                         layout.button1Top, &state->prevButton1Proc);
+    state->button2 = CreateCommandButton(hwnd, create->hInstance, layout, "Win to Mac...", IDM_WINTOMAC,
+                                         layout.button2Top, &state->prevButton2Proc);
 }
 
-void DrawCaption(HDC dc, int buttonTop, const TEXTMETRICA& metrics, const char* text)
+void DrawCaption(HDC dc, const LayoutMetrics& layout, int buttonTop, const TEXTMETRICA& metrics, const char* text)
 {
-    TextOutA(dc, CaptionLeft(g_layout), CaptionTop(g_layout, buttonTop, metrics.tmHeight, metrics.tmExternalLeading),
+    TextOutA(dc, CaptionLeft(layout), CaptionTop(layout, buttonTop, metrics.tmHeight, metrics.tmExternalLeading),
              text, lstrlenA(text));
 }
 
@@ -84,8 +96,9 @@ void OnPaint(HWND hwnd)
     SetBkMode(dc, TRANSPARENT);
     TEXTMETRICA metrics;
     GetTextMetricsA(dc, &metrics);
-    DrawCaption(dc, g_layout.button1Top, metrics, "Convert Mac address book to Windows address book");
-    DrawCaption(dc, g_layout.button2Top, metrics, "Convert Windows address book to Mac address book");
+    const LayoutMetrics& layout = StateOf(hwnd)->layout;
+    DrawCaption(dc, layout, layout.button1Top, metrics, "Convert Mac address book to Windows address book");
+    DrawCaption(dc, layout, layout.button2Top, metrics, "Convert Windows address book to Mac address book");
     EndPaint(hwnd, &paint);
 }
 
@@ -93,10 +106,10 @@ void OnCommand(HWND hwnd, int id)
 {
     switch (id) {
     case IDM_MACTOWIN:
-        RunConversion(kMacToWin);
+        RunConversion(&StateOf(hwnd)->dialogs, kMacToWin);
         break;
     case IDM_WINTOMAC:
-        RunConversion(kWinToMac);
+        RunConversion(&StateOf(hwnd)->dialogs, kWinToMac);
         break;
     case IDM_EXIT:
         SendMessageA(hwnd, WM_CLOSE, 0, 0);
@@ -124,7 +137,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_KEYDOWN:
         // No dialog navigation here: Tab in the window itself starts at the first button.
         if (wParam == VK_TAB) {
-            SetFocus(g_hwndButton1);
+            SetFocus(StateOf(hwnd)->button1);
         }
         return 0;
     case WM_COMMAND:
@@ -144,10 +157,11 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     const bool isButton1 = GetWindowLongA(hwnd, GWL_ID) == IDM_MACTOWIN;
+    const ShellState* state = StateOf(GetParent(hwnd));
     if (message == WM_KEYDOWN && wParam == VK_TAB) {
-        SetFocus(isButton1 ? g_hwndButton2 : g_hwndButton1);
+        SetFocus(isButton1 ? state->button2 : state->button1);
     }
-    return CallWindowProcA(isButton1 ? g_prevButton1Proc : g_prevButton2Proc, hwnd, message, wParam, lParam);
+    return CallWindowProcA(isButton1 ? state->prevButton1Proc : state->prevButton2Proc, hwnd, message, wParam, lParam);
 }
 
 }  // namespace
@@ -169,15 +183,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     windowClass.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
     RegisterClassExA(&windowClass);
 
+    // The window reaches the program's state through its creation data.
+    ShellState state = {};
     HWND window = CreateWindowExA(0, kClassName, kWindowTitle, kMainStyle, 100, 100, 420, 120, nullptr,
-                                  nullptr, instance, nullptr);
+                                  nullptr, instance, &state);
     g_hwndMain = window;
     ShowWindow(window, showCommand);
     UpdateWindow(window);
 
     // Resource names ignore letter case: this is the table FERRYLINE.
     HACCEL accelerators = LoadAcceleratorsA(instance, kClassName);
-    InitFileDialogs(window, instance);
+    InitFileDialogs(&state.dialogs, window, instance);
 
     // Accelerators are translated for every window, so they also work while a button has the focus.
     MSG msg;

@@ -5,7 +5,7 @@
 
 #include <stdio.h>
 
-#include "convert/convert.h"
+#include "convert/ferryline.h"
 #include "support/test_support.h"
 
 namespace {
@@ -27,9 +27,10 @@ const char kAllocFailed[] = "error: Could not allocate memory to read file";
 const char kReadFailed[] = "error: Could not read the file Address Book.txt";
 const char kCreateFailed[] = "error: Could not create the output file Converted Book";
 const char kWriteFailed[] = "error: Could not write to output file";
+const char kConvertAllocFailed[] = "error: Could not allocate memory to convert the file";
 
-// The input is closed before the output exists; its close is the first.
-const int kInputClose = 1;
+// The input's block is the first allocation; the output's block comes after it.
+const int kInputBlock = 1;
 
 struct Injection {
     std::string what;
@@ -40,17 +41,14 @@ struct Injection {
 
 const char* CallName(PlatformCall call)
 {
-    static const char* const kNames[CALL_COUNT] = {"", "open", "size", "read", "close", "probe", "create",
-                                                   "write", "delete", "final move", "allocation"};
+    static const char* const kNames[CALL_COUNT] = {"",       "open",  "size",   "read",    "close input",
+                                                   "create", "write", "commit", "discard", "allocation"};
     return kNames[call];
 }
 
 Injection Inject(PlatformCall call, int at, const char* message, bool afterCreate)
 {
-    Injection injection{std::string(CallName(call)) + " #" + std::to_string(at), FaultPlan(), message, afterCreate};
-    injection.plan.failCall = call;
-    injection.plan.failCallAt = at;
-    return injection;
+    return Injection{std::string(CallName(call)) + " #" + std::to_string(at), FailCall(call, at), message, afterCreate};
 }
 
 // One injection for every call that a clean conversion made, and a size no buffer can hold.
@@ -61,30 +59,22 @@ std::vector<Injection> InjectionsFor(const PlatformRecord& clean)
         PlatformCall call = static_cast<PlatformCall>(c);
         for (int at = 1; at <= clean.calls[call]; ++at) {
             switch (call) {
-            case CALL_OPEN_READ:
+            case CALL_OPEN_INPUT:
                 injections.push_back(Inject(call, at, kOpenFailed, false));
                 break;
-            case CALL_FILE_SIZE:
+            case CALL_INPUT_SIZE:
             case CALL_READ:
                 injections.push_back(Inject(call, at, kReadFailed, false));
                 break;
             case CALL_ALLOC:
-                injections.push_back(Inject(call, at, kAllocFailed, false));
+                injections.push_back(Inject(call, at, at == kInputBlock ? kAllocFailed : kConvertAllocFailed, false));
                 break;
-            case CALL_PROBE_WRITABLE:
-            case CALL_CREATE_TEMP:
+            case CALL_CREATE_OUTPUT:
                 injections.push_back(Inject(call, at, kCreateFailed, false));
                 break;
-            case CALL_CLOSE:
-                // The input was read whole before its close, so only the output's close matters.
-                injections.push_back(Inject(call, at, at == kInputClose ? nullptr : kWriteFailed, true));
-                break;
-            case CALL_WRITE:
-                injections.push_back(Inject(call, at, kWriteFailed, true));
-                injections.push_back(Inject(call, at, kWriteFailed, true));
-                injections.back().what = "short write #" + std::to_string(at);
-                injections.back().plan.shortCall = true;
-                break;
+            case CALL_CLOSE_INPUT:
+            case CALL_DISCARD:
+                break;  // they can't fail
             default:
                 injections.push_back(Inject(call, at, kWriteFailed, true));
                 break;
@@ -116,28 +106,24 @@ Run PrepareRun(const std::string& input, bool outputExisted)
     return run;
 }
 
-// How many files stood in the folder when each message was delivered; the message helpers are wrapped
-// over the recording ones.
-const ScratchFolder* g_watched = nullptr;
-void (*g_deliver)(HWND__*, MessageKind, const char*) = nullptr;
-std::vector<size_t> g_filesAtMessage;
+// How many files stood in the folder when each message was delivered.
+struct Watch {
+    const ScratchFolder* folder;
+    std::vector<size_t> filesAtMessage;
+};
 
-void DeliverCountingFiles(HWND__* owner, MessageKind kind, const char* text)
+void CountFiles(void* context)
 {
-    g_filesAtMessage.push_back(ListFolder(*g_watched).size());
-    g_deliver(owner, kind, text);
+    Watch* watch = static_cast<Watch*>(context);
+    watch->filesAtMessage.push_back(ListFolder(*watch->folder).size());
 }
 
-int Convert(Converter convert, const Run& run, const FaultPlan& plan)
+int Convert(FerrylineDirection direction, const Run& run, TestEnv* test, Watch* watch)
 {
-    InstallTestPlatform(plan);
-    g_watched = &run.folder;
-    g_deliver = g_platform.showMessage;
-    g_filesAtMessage.clear();
-    g_platform.showMessage = DeliverCountingFiles;
-    int result = convert(run.inputPath.c_str(), kInputTitle, run.outputPath.c_str(), kOutputTitle);
-    RestorePlatform();
-    return result;
+    watch->folder = &run.folder;
+    test->onMessage = CountFiles;
+    test->onMessageContext = watch;
+    return ConvertFiles(test, direction, run.inputPath, kInputTitle, run.outputPath, kOutputTitle);
 }
 
 struct Tally {
@@ -146,23 +132,29 @@ struct Tally {
 };
 
 // Fails every call of every operation in turn; each one that is handled in every respect counts.
-void RunMatrix(Converter convert, const std::string& input, Tally* tally)
+void RunMatrix(FerrylineDirection direction, const std::string& input, Tally* tally)
 {
     Run cleanRun = PrepareRun(input, false);
-    ASSERT_EQ(Convert(convert, cleanRun, FaultPlan()), 1);
-    const PlatformRecord clean = Recorded();
+    TestEnv cleanTest;
+    OpenTestEnv(&cleanTest, FaultPlan());
+    Watch cleanWatch{nullptr, {}};
+    ASSERT_EQ(Convert(direction, cleanRun, &cleanTest, &cleanWatch), 1);
+    const PlatformRecord clean = cleanTest.record;
     const std::string converted = ReadBytes(cleanRun.outputPath);
     RemoveScratchFolder(cleanRun.folder);
-    ASSERT_EQ(clean.calls[CALL_CLOSE], 2);
-    ASSERT_GE(clean.calls[CALL_WRITE], 3);
+    ASSERT_EQ(clean.calls[CALL_ALLOC], 2);
+    ASSERT_GE(clean.calls[CALL_WRITE], 1);
 
     for (bool outputExisted : {false, true}) {
         for (const Injection& injection : InjectionsFor(clean)) {
             SCOPED_TRACE(injection.what + (outputExisted ? ", output existed" : ", new output"));
             Run run = PrepareRun(input, outputExisted);
             size_t filesBefore = outputExisted ? 2 : 1;
-            int result = Convert(convert, run, injection.plan);
-            const PlatformRecord& record = Recorded();
+            TestEnv test;
+            OpenTestEnv(&test, injection.plan);
+            Watch watch{nullptr, {}};
+            int result = Convert(direction, run, &test, &watch);
+            const PlatformRecord& record = test.record;
             bool harmless = injection.message == nullptr;
             std::vector<std::string> expectedFolder{"in.txt"};
             if (outputExisted || harmless) {
@@ -177,12 +169,11 @@ void RunMatrix(Converter convert, const std::string& input, Tally* tally)
             check(result == (harmless ? 1 : 0), "the result tells the outcome");
             check(record.messages == (harmless ? clean.messages : std::vector<std::string>{injection.message}),
                   "exactly the failure's message, nothing more");
-            check(harmless || g_filesAtMessage ==
+            check(harmless || watch.filesAtMessage ==
                                   std::vector<size_t>{injection.afterCreate ? filesBefore + 1 : filesBefore},
                   "the partial output still exists while the failure is shown, and only then");
-            check(record.opens == record.closes, "every file opened is closed");
-            check(record.allocations <= 1, "one buffer at most");
-            check(record.allocations == record.frees, "the buffer is freed");
+            check(record.inputsOpen == 0 && record.outputsOpen == 0, "every file opened is closed");
+            check(record.blocksHeld == 0, "every block is freed");
             check(ListFolder(run.folder) == expectedFolder, "no new file is left in the folder");
             if (harmless) {
                 check(ReadBytes(run.outputPath) == converted, "the output is complete");
@@ -203,11 +194,11 @@ TEST(FaultMatrix, EveryCallOfEveryOperationFailsCleanlyInBothDirections)
     Tally winToMac{0, 0};
     {
         SCOPED_TRACE("Mac to Windows");
-        RunMatrix(ConvertMacToWin, kMacBook, &macToWin);
+        RunMatrix(FERRYLINE_MAC_TO_WIN, kMacBook, &macToWin);
     }
     {
         SCOPED_TRACE("Windows to Mac");
-        RunMatrix(ConvertWinToMac, kW95Book, &winToMac);
+        RunMatrix(FERRYLINE_WIN_TO_MAC, kW95Book, &winToMac);
     }
     printf("Mac to Windows: %d faults injected, %d handled\n", macToWin.injected, macToWin.handled);
     printf("Windows to Mac: %d faults injected, %d handled\n", winToMac.injected, winToMac.handled);

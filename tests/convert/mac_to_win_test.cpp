@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "convert/convert.h"
+#include "convert/ferryline.h"
 #include "support/test_support.h"
 
 namespace {
@@ -45,7 +45,7 @@ TEST(MacToWin, SplitsEachLineIntoNameAndAddress)
         {"\"a\" b <c>", "#a\" b ^c "},
     };
     for (const LineCase& c : cases) {
-        ConversionResult run = RunConverter(ConvertMacToWin, std::string(c.macLine) + "\r\n");
+        ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, std::string(c.macLine) + "\r\n");
         EXPECT_EQ(run.result, 1) << c.macLine;
         EXPECT_EQ(run.output, W95Of(c.w95Item)) << c.macLine;
         EXPECT_TRUE(run.messages.empty()) << c.macLine;
@@ -58,7 +58,7 @@ TEST(MacToWin, ReadsEveryKindOfLineEnd)
         "Bob <A1>\r\nAnn <A2>\r\n", "Bob <A1>\rAnn <A2>\r", "Bob <A1>\nAnn <A2>", "\r\n\r\nBob <A1>\n\n\rAnn <A2>\r\n\r\n",
     };
     for (const char* input : inputs) {
-        ConversionResult run = RunConverter(ConvertMacToWin, input);
+        ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, input);
         EXPECT_EQ(run.output, W95Of("#Bob ^A1 #Ann ^A2 ")) << input;
     }
 }
@@ -66,7 +66,7 @@ TEST(MacToWin, ReadsEveryKindOfLineEnd)
 TEST(MacToWin, EmptyBooksGiveOnlyHeaderAndTrailer)
 {
     for (const char* input : {"", "\r\n", "\n\n\r\r\r\n"}) {
-        ConversionResult run = RunConverter(ConvertMacToWin, input);
+        ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, input);
         EXPECT_EQ(run.result, 1);
         EXPECT_EQ(run.output, "&Main +");
         EXPECT_TRUE(run.messages.empty());
@@ -75,7 +75,7 @@ TEST(MacToWin, EmptyBooksGiveOnlyHeaderAndTrailer)
 
 TEST(MacToWin, NamelessLinesGetNumberedPlaceholdersAndOneWarning)
 {
-    ConversionResult run = RunConverter(ConvertMacToWin, "A1\r\nBob <A2>\r\nA3\r\nGROUP@GROUP\r\n");
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, "A1\r\nBob <A2>\r\nA3\r\nGROUP@GROUP\r\n");
     EXPECT_EQ(run.output, W95Of("#No Name 01 ^A1 #Bob ^A2 #No Name 02 ^A3 &No Name 03 "));
     EXPECT_EQ(run.messages, std::vector<std::string>{kNoNameWarning});
 }
@@ -86,21 +86,21 @@ TEST(MacToWin, PlaceholderNumbersGrowPastTwoDigits)
     for (int i = 0; i < 100; ++i) {
         input += "a\n";
     }
-    ConversionResult run = RunConverter(ConvertMacToWin, input);
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, input);
     EXPECT_NE(run.output.find("#No Name 09 ^a #No Name 10 ^a "), std::string::npos);
     EXPECT_NE(run.output.find("#No Name 99 ^a #No Name 100 ^a +"), std::string::npos);
 }
 
 TEST(MacToWin, MarkersBecomeDashesWithAWarning)
 {
-    ConversionResult run = RunConverter(ConvertMacToWin, "A&B <a#b^c+d>\r\n");
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, "A&B <a#b^c+d>\r\n");
     EXPECT_EQ(run.output, W95Of("#A-B ^a-b-c-d "));
     EXPECT_EQ(run.messages, std::vector<std::string>{kReplacedWarning});
 }
 
 TEST(MacToWin, BothWarningsComeInOrder)
 {
-    ConversionResult run = RunConverter(ConvertMacToWin, "a+b\r\n");
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, "a+b\r\n");
     EXPECT_EQ(run.output, W95Of("#No Name 01 ^a-b "));
     EXPECT_EQ(run.messages, (std::vector<std::string>{kReplacedWarning, kNoNameWarning}));
 }
@@ -109,53 +109,38 @@ TEST(MacToWin, LongLinesStayWhole)
 {
     std::string name(300, 'n');
     std::string address(5000, 'a');
-    ConversionResult run = RunConverter(ConvertMacToWin, name + " <" + address + ">\r\n" + std::string(300, 'x'));
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, name + " <" + address + ">\r\n" + std::string(300, 'x'));
     EXPECT_EQ(run.output, W95Of("#" + name + " ^" + address + " #No Name 01 ^" + std::string(300, 'x') + " "));
 }
 
 TEST(MacToWin, ZeroBytesEndLinesAndTheScanGoesOn)
 {
     std::string input("Bob <A1>\0Ann <A2>\r\n\0\0Cy <A3>\0", 30);
-    ConversionResult run = RunConverter(ConvertMacToWin, input);
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, input);
     EXPECT_EQ(run.output, W95Of("#Bob ^A1 #Ann ^A2 #Cy ^A3 "));
 }
 
 TEST(MacToWin, EveryRunStartsFresh)
 {
-    RunConverter(ConvertMacToWin, "a\r\nb&\r\n");
-    ConversionResult run = RunConverter(ConvertMacToWin, "c\r\nBob <A1>\r\n");
+    RunConverter(FERRYLINE_MAC_TO_WIN, "a\r\nb&\r\n");
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, "c\r\nBob <A1>\r\n");
     EXPECT_EQ(run.output, W95Of("#No Name 01 ^c #Bob ^A1 "));
     EXPECT_EQ(run.messages, std::vector<std::string>{kNoNameWarning});
 }
 
-struct Change {
-    ChangeKind kind;
-    unsigned long line;
-    std::string text;
-};
-std::vector<Change> g_changes;
-
-void RecordChange(ChangeKind kind, unsigned long line, const char* text, size_t length)
-{
-    g_changes.push_back(Change{kind, line, std::string(text, length)});
-}
-
 TEST(MacToWin, ReportsLineNumbersOfChangesAsAnEditorCountsThem)
 {
-    g_changes.clear();
-    g_changeObserver = RecordChange;
-    RunConverter(ConvertMacToWin, "Bob <A1>\r\n\r\nplain\rA&B <x>\nC <y>\r\nlast+");
-    g_changeObserver = nullptr;
-    ASSERT_EQ(g_changes.size(), 4u);
-    EXPECT_EQ(g_changes[0].kind, CHANGE_PLACEHOLDER_NAME);
-    EXPECT_EQ(g_changes[0].line, 3u);
-    EXPECT_EQ(g_changes[0].text, "No Name 01");
-    EXPECT_EQ(g_changes[1].kind, CHANGE_RESERVED_REPLACED);
-    EXPECT_EQ(g_changes[1].line, 4u);
-    EXPECT_EQ(g_changes[2].kind, CHANGE_PLACEHOLDER_NAME);
-    EXPECT_EQ(g_changes[2].line, 6u);
-    EXPECT_EQ(g_changes[3].kind, CHANGE_RESERVED_REPLACED);
-    EXPECT_EQ(g_changes[3].line, 6u);
+    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, "Bob <A1>\r\n\r\nplain\rA&B <x>\nC <y>\r\nlast+");
+    ASSERT_EQ(run.changes.size(), 4u);
+    EXPECT_EQ(run.changes[0].kind, FERRYLINE_PLACEHOLDER_NAME);
+    EXPECT_EQ(run.changes[0].line, 3u);
+    EXPECT_EQ(run.changeTexts[0], "No Name 01");
+    EXPECT_EQ(run.changes[1].kind, FERRYLINE_RESERVED_REPLACED);
+    EXPECT_EQ(run.changes[1].line, 4u);
+    EXPECT_EQ(run.changes[2].kind, FERRYLINE_PLACEHOLDER_NAME);
+    EXPECT_EQ(run.changes[2].line, 6u);
+    EXPECT_EQ(run.changes[3].kind, FERRYLINE_RESERVED_REPLACED);
+    EXPECT_EQ(run.changes[3].line, 6u);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "convert/convert.h"
+#include "convert/ferryline.h"
 #include "support/test_support.h"
 
 namespace {
@@ -86,9 +86,9 @@ TEST(RoundTrip, EveryW95StreamWrittenIsReadBackAsComplete)
     std::mt19937 random(20261207);
     for (int i = 0; i < kBooks; ++i) {
         std::string mac = RandomMacBook(&random);
-        ConversionResult w95 = RunConverter(ConvertMacToWin, mac);
+        ConversionResult w95 = RunConverter(FERRYLINE_MAC_TO_WIN, mac);
         ASSERT_EQ(w95.result, 1);
-        ConversionResult back = RunConverter(ConvertWinToMac, w95.output);
+        ConversionResult back = RunConverter(FERRYLINE_WIN_TO_MAC, w95.output);
         ASSERT_EQ(back.result, 1) << "input: " << mac << "\nW95: " << w95.output;
         EXPECT_TRUE(back.messages.empty());
     }
@@ -99,11 +99,11 @@ TEST(RoundTrip, MacBooksWrittenConvertToW95AndBackToTheSameBytes)
     std::mt19937 random(7);
     for (int i = 0; i < kBooks; ++i) {
         std::string w95 = RandomW95Book(&random);
-        ConversionResult mac = RunConverter(ConvertWinToMac, w95);
+        ConversionResult mac = RunConverter(FERRYLINE_WIN_TO_MAC, w95);
         ASSERT_EQ(mac.result, 1) << w95;
-        ConversionResult again = RunConverter(ConvertMacToWin, mac.output);
+        ConversionResult again = RunConverter(FERRYLINE_MAC_TO_WIN, mac.output);
         ASSERT_EQ(again.result, 1);
-        ConversionResult back = RunConverter(ConvertWinToMac, again.output);
+        ConversionResult back = RunConverter(FERRYLINE_WIN_TO_MAC, again.output);
         ASSERT_EQ(back.result, 1);
         EXPECT_EQ(back.output, mac.output) << "W95: " << w95 << "\nMac: " << mac.output;
         EXPECT_TRUE(again.messages.empty()) << mac.output;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "convert/convert.h"
+#include "convert/ferryline.h"
 #include "support/test_support.h"
 
 namespace {
@@ -34,10 +34,37 @@ TEST(WinToMac, WritesOneLinePerGroupAndAddressedEntry)
         {"&Main # Bob\t\xE9 ^\x01\xFF +", " Bob\t\xE9 <\x01\xFF>\r\n"},
     };
     for (const BookCase& c : cases) {
-        ConversionResult run = RunConverter(ConvertWinToMac, c.w95);
+        ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, c.w95);
         EXPECT_EQ(run.result, 1) << c.w95;
         EXPECT_EQ(run.output, c.mac) << c.w95;
         EXPECT_TRUE(run.messages.empty()) << c.w95;
+    }
+}
+
+TEST(WinToMac, EachOfTheTwelveSpecialCharactersAndOnlyThoseQuoteAName)
+{
+    for (char special : std::string("()<>@,;:\\.[]")) {
+        std::string name = std::string("a") + special + "b";
+        ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, "&Main #" + name + " ^x +");
+        EXPECT_EQ(run.output, "\"" + name + "\" <x>\r\n") << special;
+    }
+    for (char plain : std::string("!'\"?-_/{}|~*=%$0Zz\t\xA0")) {
+        std::string name = std::string("a") + plain + "b";
+        ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, "&Main #" + name + " ^x +");
+        EXPECT_EQ(run.output, name + " <x>\r\n") << plain;
+    }
+}
+
+TEST(WinToMac, OnlyAGroupNamedExactlyMainIsTheDefaultGroup)
+{
+    const BookCase cases[] = {
+        {"&main #Bob ^A1 +", "\"main\" <GROUP@GROUP>\r\nBob <A1>\r\n"},
+        {"&MAIN #Bob ^A1 +", "\"MAIN\" <GROUP@GROUP>\r\nBob <A1>\r\n"},
+        {"&Main  #Bob ^A1 +", "\"Main \" <GROUP@GROUP>\r\nBob <A1>\r\n"},
+        {"&Mai\r\nn #Bob ^A1 +", "Bob <A1>\r\n"},
+    };
+    for (const BookCase& c : cases) {
+        EXPECT_EQ(RunConverter(FERRYLINE_WIN_TO_MAC, c.w95).output, c.mac) << c.w95;
     }
 }
 
@@ -49,7 +76,7 @@ TEST(WinToMac, LineBreaksInsideFieldsAreDropped)
         {"&Main #B\r\nob ^A\n1 +", "Bob <A1>\r\n"},
     };
     for (const BookCase& c : cases) {
-        ConversionResult run = RunConverter(ConvertWinToMac, c.w95);
+        ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, c.w95);
         EXPECT_EQ(run.result, 1) << c.w95;
         EXPECT_EQ(run.output, c.mac) << c.w95;
     }
@@ -70,7 +97,7 @@ TEST(WinToMac, RejectsWhatIsNotACompleteBook)
         "Bob <A1>\r\n",
     };
     for (const std::string& input : inputs) {
-        ConversionResult run = RunConverter(ConvertWinToMac, input);
+        ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, input);
         EXPECT_EQ(run.result, 0) << input;
         EXPECT_FALSE(run.outputExists) << input;
         EXPECT_EQ(run.messages, std::vector<std::string>{kRejected}) << input;
@@ -82,34 +109,20 @@ TEST(WinToMac, FieldsOfAnyLengthAreReadWhole)
     std::string name(1000, 'n');
     std::string group(300, 'g');
     std::string address(70000, 'a');
-    ConversionResult run = RunConverter(ConvertWinToMac, "&" + group + " #" + name + " ^" + address + " +");
+    ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, "&" + group + " #" + name + " ^" + address + " +");
     EXPECT_EQ(run.output, "\"" + group + "\" <GROUP@GROUP>\r\n" + name + " <" + address + ">\r\n");
-}
-
-struct Dropped {
-    unsigned long entry;
-    std::string name;
-};
-std::vector<Dropped> g_dropped;
-
-void RecordDropped(ChangeKind kind, unsigned long entry, const char* text, size_t length)
-{
-    EXPECT_EQ(kind, CHANGE_DROPPED_ENTRY);
-    g_dropped.push_back(Dropped{entry, std::string(text, length)});
 }
 
 TEST(WinToMac, ReportsEachDroppedEntryWithItsName)
 {
-    g_dropped.clear();
-    g_changeObserver = RecordDropped;
-    ConversionResult run = RunConverter(ConvertWinToMac, "&Main #Bob &G #Ann ^A2 #Cy +");
-    g_changeObserver = nullptr;
+    ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, "&Main #Bob &G #Ann ^A2 #Cy +");
     EXPECT_EQ(run.output, "\"G\" <GROUP@GROUP>\r\nAnn <A2>\r\n");
-    ASSERT_EQ(g_dropped.size(), 2u);
-    EXPECT_EQ(g_dropped[0].entry, 1u);
-    EXPECT_EQ(g_dropped[0].name, "Bob");
-    EXPECT_EQ(g_dropped[1].entry, 3u);
-    EXPECT_EQ(g_dropped[1].name, "Cy");
+    ASSERT_EQ(run.changes.size(), 2u);
+    EXPECT_EQ(run.changes[0].kind, FERRYLINE_DROPPED_ENTRY);
+    EXPECT_EQ(run.changes[0].line, 1u);
+    EXPECT_EQ(run.changeTexts[0], "Bob");
+    EXPECT_EQ(run.changes[1].line, 3u);
+    EXPECT_EQ(run.changeTexts[1], "Cy");
 }
 
 }  // namespace

@@ -3,11 +3,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "convert/convert.h"
-#include "fuzz/memory_platform.h"
+#include <vector>
 
-static const char kInput[] = "in.txt";
-static const char kOutput[] = "out.txt";
+
 static const char kWriteFailed[] = "error: Could not write to output file";
 
 void Require(bool condition, const char* what)
@@ -18,35 +16,67 @@ void Require(bool condition, const char* what)
     }
 }
 
-MemoryRun RunInMemory(Converter convert, const std::string& input, int failOutputStep)
-{
-    InstallMemoryPlatform();
-    ResetMemoryPlatform(failOutputStep);
-    PutMemoryFile(kInput, input);
+struct FuzzRun {
     MemoryRun run;
-    run.result = convert(kInput, kInput, kOutput, kOutput);
-    const MemoryRecord& record = MemoryRecorded();
-    run.messages = record.messages;
-    run.outputSteps = record.outputSteps;
+    int failAt;
+    int blocksHeld;
+};
 
-    Require(run.result == 0 || run.result == 1, "a converter returns 1 or 0");
-    Require(record.opens == record.closes, "every file opened is closed");
-    Require(record.allocations == 1 && record.frees == 1, "the input buffer is allocated once and freed");
-    std::string stored;
-    Require(GetMemoryFile(kInput, &stored) && stored == input, "the input is unchanged");
-    bool outputExists = GetMemoryFile(kOutput, &run.output);
-    Require(outputExists == (run.result == 1), "an output exists exactly when the conversion succeeded");
-    Require(MemoryFileCount() == (run.result == 1 ? 2u : 1u), "no temporary file is left");
-    return run;
+static int TakePiece(void* context, const void* data, size_t size)
+{
+    FuzzRun* fuzz = static_cast<FuzzRun*>(context);
+    if (++fuzz->run.outputSteps == fuzz->failAt) {
+        return FERRYLINE_WRITE_FAILED;
+    }
+    fuzz->run.output.append(static_cast<const char*>(data), size);
+    return FERRYLINE_WRITTEN;
 }
 
-void CheckFailedOutputStep(Converter convert, const std::string& input, int steps, size_t choice)
+static void TakeMessage(void* context, FerrylineMessageKind kind, const char* text)
 {
+    FuzzRun* fuzz = static_cast<FuzzRun*>(context);
+    fuzz->run.messages.push_back((kind == FERRYLINE_ERROR ? "error: " : "info: ") + std::string(text));
+}
+
+static void* CountingAlloc(void* context, void* block, size_t, size_t newSize)
+{
+    FuzzRun* fuzz = static_cast<FuzzRun*>(context);
+    fuzz->blocksHeld += (block == nullptr ? 1 : 0) - (newSize == 0 ? 1 : 0);
+    if (newSize == 0) {
+        free(block);
+        return nullptr;
+    }
+    return realloc(block, newSize);
+}
+
+MemoryRun RunInMemory(FerrylineDirection direction, const std::string& input, int failOutputStep)
+{
+    FuzzRun fuzz = {MemoryRun{0, std::string(), {}, 0}, failOutputStep, 0};
+    FerrylineListener listener = {&fuzz, TakeMessage, nullptr};
+    FerrylineEnv env = {CountingAlloc, &fuzz, &listener};
+    // A block of exactly the input's size, so that a read past its end is caught.
+    std::vector<char> bytes(input.begin(), input.end());
+    fuzz.run.result = ferryline_convert(direction, bytes.data(), bytes.size(), "in.txt", TakePiece, &fuzz, &env);
+
+    Require(fuzz.run.result == 0 || fuzz.run.result == 1, "a conversion returns 1 or 0");
+    Require(fuzz.blocksHeld == 0, "every block is freed");
+    if (fuzz.run.result == 0) {
+        fuzz.run.output.clear();
+    }
+    return fuzz.run;
+}
+
+void CheckFailedOutputStep(FerrylineDirection direction, const std::string& input, int steps, size_t choice)
+{
+    if (steps == 0) {
+        return;  // nothing was handed on, so nothing can be refused
+    }
     int step = 1 + static_cast<int>(choice % static_cast<size_t>(steps));
-    MemoryRun failed = RunInMemory(convert, input, step);
-    Require(failed.result == 0, "a failed output step fails the conversion");
+    MemoryRun failed = RunInMemory(direction, input, step);
+    Require(failed.result == 0, "a refused piece fails the conversion");
     Require(failed.messages == std::vector<std::string>{kWriteFailed},
-            "a failed output step shows the write failure and nothing else");
+            "a refused piece shows the write failure and nothing else");
+    Require(failed.outputSteps == step, "nothing is handed on after a refused piece");
 }
 
 // One W95 field as the reader takes it: line breaks dropped, then one trailing space removed.
@@ -93,9 +123,9 @@ bool NamesSurviveRoundTrip(const std::string& w95)
 
 void CheckMacRoundTrip(const std::string& mac)
 {
-    MemoryRun w95 = RunInMemory(ConvertMacToWin, mac, 0);
-    Require(w95.result == 1 && w95.messages.empty(), "a Mac file written by ConvertWinToMac converts without warnings");
-    MemoryRun back = RunInMemory(ConvertWinToMac, w95.output, 0);
+    MemoryRun w95 = RunInMemory(FERRYLINE_MAC_TO_WIN, mac, 0);
+    Require(w95.result == 1 && w95.messages.empty(), "a Mac file written from W95 converts without warnings");
+    MemoryRun back = RunInMemory(FERRYLINE_WIN_TO_MAC, w95.output, 0);
     Require(back.result == 1 && back.messages.empty(), "its W95 stream is read back as complete");
     Require(back.output == mac, "the Mac file comes back through W95 byte for byte");
 }

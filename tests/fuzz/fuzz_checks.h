@@ -1,5 +1,5 @@
-// What every fuzz input must satisfy, shared by both targets: a run in memory that releases everything
-// and leaves only what it should, a failed output step that is reported and cleaned up, and the
+// What every fuzz input must satisfy, shared by both targets: a run that releases everything and
+// hands on output only when it succeeds, a refused piece of output that is reported alone, and the
 // round trip between the two formats.
 #ifndef FERRYLINE_FUZZ_CHECKS_H
 #define FERRYLINE_FUZZ_CHECKS_H
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-typedef int (*Converter)(const char*, const char*, const char*, const char*);
+#include "convert/ferryline.h"
 
 // Ends the process with `what` when `condition` is false, so the fuzzer keeps the input.
 void Require(bool condition, const char* what);
@@ -21,14 +21,14 @@ struct MemoryRun {
     int outputSteps;
 };
 
-// Runs `convert` over `input` held in memory, failing output step `failOutputStep` (0: none), and
-// checks what holds after any run: files closed, buffer freed, input unchanged, and only the input
-// and, on success, the output left.
-MemoryRun RunInMemory(Converter convert, const std::string& input, int failOutputStep);
+// Converts `input`, held in a block of exactly its size, with a writer that refuses its
+// `failOutputStep`-th piece (0: none), and checks what holds after any run: every block freed, and
+// output only on success.
+MemoryRun RunInMemory(FerrylineDirection direction, const std::string& input, int failOutputStep);
 
 // Fails one output step of a run that succeeded with `steps` of them, picked by `choice`: the
 // converter must report "Could not write to output file" alone and leave no output.
-void CheckFailedOutputStep(Converter convert, const std::string& input, int steps, size_t choice);
+void CheckFailedOutputStep(FerrylineDirection direction, const std::string& input, int steps, size_t choice);
 
 // Whether a Mac file written from this W95 stream comes back unchanged through W95: its names and
 // group names hold no double quote and don't end in a space, and no address is the group address.

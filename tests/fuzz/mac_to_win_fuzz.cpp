@@ -4,7 +4,6 @@
 #include <stdint.h>
 #include <string>
 
-#include "convert/convert.h"
 #include "fuzz/fuzz_checks.h"
 
 static const char kReplacedWarning[] =
@@ -21,7 +20,7 @@ static bool IsWarning(const std::string& message)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string mac(reinterpret_cast<const char*>(data), size);
-    MemoryRun w95 = RunInMemory(ConvertMacToWin, mac, 0);
+    MemoryRun w95 = RunInMemory(FERRYLINE_MAC_TO_WIN, mac, 0);
     Require(w95.result == 1, "every input converts to some W95 stream");
     Require(w95.messages.size() <= 2, "at most the two warnings");
     for (const std::string& message : w95.messages) {
@@ -30,11 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Require(w95.messages.size() < 2 || w95.messages[0] == kReplacedWarning, "the replacement warning comes first");
     CheckWrittenW95(w95.output);
 
-    MemoryRun mac2 = RunInMemory(ConvertWinToMac, w95.output, 0);
+    MemoryRun mac2 = RunInMemory(FERRYLINE_WIN_TO_MAC, w95.output, 0);
     Require(mac2.result == 1 && mac2.messages.empty(), "what ConvertMacToWin writes is read back as complete");
     if (NamesSurviveRoundTrip(w95.output)) {
         CheckMacRoundTrip(mac2.output);
     }
-    CheckFailedOutputStep(ConvertMacToWin, mac, w95.outputSteps, size);
+    CheckFailedOutputStep(FERRYLINE_MAC_TO_WIN, mac, w95.outputSteps, size);
     return 0;
 }

@@ -5,7 +5,6 @@
 #include <stdint.h>
 #include <string>
 
-#include "convert/convert.h"
 #include "fuzz/fuzz_checks.h"
 
 static const char kNotAnAddressBook[] = "error: The file in.txt is not a Corvella W95 address book or is corrupt.";
@@ -27,7 +26,7 @@ static void CheckWrittenMac(const std::string& mac)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string w95(reinterpret_cast<const char*>(data), size);
-    MemoryRun mac = RunInMemory(ConvertWinToMac, w95, 0);
+    MemoryRun mac = RunInMemory(FERRYLINE_WIN_TO_MAC, w95, 0);
     if (mac.result == 0) {
         Require(mac.messages == std::vector<std::string>{kNotAnAddressBook},
                 "a rejected stream shows its one message");
@@ -38,6 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (NamesSurviveRoundTrip(w95)) {
         CheckMacRoundTrip(mac.output);
     }
-    CheckFailedOutputStep(ConvertWinToMac, w95, mac.outputSteps, size);
+    CheckFailedOutputStep(FERRYLINE_WIN_TO_MAC, w95, mac.outputSteps, size);
     return 0;
 }

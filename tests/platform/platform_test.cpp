@@ -1,7 +1,7 @@
 // What the platform's own file operations do with files that other programs hold or protect.
 #include <gtest/gtest.h>
 
-#include "convert/convert.h"
+#include "convert/ferryline.h"
 #include "support/test_support.h"
 
 #ifdef _WIN32
@@ -24,12 +24,10 @@ struct Folder {
     ~Folder() { RemoveScratchFolder(scratch); }
 };
 
-int Convert(const Folder& folder)
+int Convert(const Folder& folder, TestEnv* test)
 {
-    InstallTestPlatform(FaultPlan());
-    int result = ConvertMacToWin(folder.input.c_str(), "in.txt", folder.output.c_str(), "out.txt");
-    RestorePlatform();
-    return result;
+    OpenTestEnv(test, FaultPlan());
+    return ConvertFiles(test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt");
 }
 
 TEST(Platform, SameFileIsFoundHoweverSpelled)
@@ -60,15 +58,16 @@ TEST(Platform, SameFileIsFoundHoweverSpelled)
 TEST(Platform, ReadOnlyOutputCannotBeCreated)
 {
     Folder folder;
+    TestEnv test;
     WriteBytes(folder.output, "kept");
 #ifdef _WIN32
     ASSERT_TRUE(SetFileAttributesA(folder.output.c_str(), FILE_ATTRIBUTE_READONLY));
 #else
     ASSERT_EQ(chmod(folder.output.c_str(), 0444), 0);
 #endif
-    EXPECT_EQ(Convert(folder), 0);
-    EXPECT_EQ(Recorded().messages, std::vector<std::string>{"error: Could not create the output file out.txt"});
-    EXPECT_EQ(Recorded().allocations, Recorded().frees);
+    EXPECT_EQ(Convert(folder, &test), 0);
+    EXPECT_EQ(test.record.messages, std::vector<std::string>{"error: Could not create the output file out.txt"});
+    EXPECT_EQ(test.record.blocksHeld, 0);
     EXPECT_EQ(ReadBytes(folder.output), "kept");
     EXPECT_EQ(ListFolder(folder.scratch), (std::vector<std::string>{"in.txt", "out.txt"}));
 #ifdef _WIN32
@@ -79,11 +78,11 @@ TEST(Platform, ReadOnlyOutputCannotBeCreated)
 TEST(Platform, FolderAsInputOrOutputIsRefused)
 {
     Folder folder;
-    InstallTestPlatform(FaultPlan());
-    EXPECT_EQ(ConvertMacToWin(folder.scratch.path.c_str(), "dir", folder.output.c_str(), "out.txt"), 0);
-    EXPECT_EQ(ConvertWinToMac(folder.input.c_str(), "in.txt", folder.scratch.path.c_str(), "dir"), 0);
-    RestorePlatform();
-    EXPECT_EQ(Recorded().messages, (std::vector<std::string>{"error: Could not open the file dir",
+    TestEnv test;
+    OpenTestEnv(&test, FaultPlan());
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.scratch.path, "dir", folder.output, "out.txt"), 0);
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_WIN_TO_MAC, folder.input, "in.txt", folder.scratch.path, "dir"), 0);
+    EXPECT_EQ(test.record.messages, (std::vector<std::string>{"error: Could not open the file dir",
                                                              "error: Could not create the output file dir"}));
 }
 
@@ -91,25 +90,27 @@ TEST(Platform, FolderAsInputOrOutputIsRefused)
 TEST(Platform, InputHeldOpenForWritingCannotBeOpened)
 {
     Folder folder;
+    TestEnv test;
     HANDLE writer = CreateFileA(folder.input.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Convert(folder), 0);
+    EXPECT_EQ(Convert(folder, &test), 0);
     CloseHandle(writer);
-    EXPECT_EQ(Recorded().messages, std::vector<std::string>{"error: Could not open the file in.txt"});
+    EXPECT_EQ(test.record.messages, std::vector<std::string>{"error: Could not open the file in.txt"});
     EXPECT_FALSE(FileExists(folder.output));
 }
 
 TEST(Platform, OutputLockedByAnotherProgramSurvives)
 {
     Folder folder;
+    TestEnv test;
     WriteBytes(folder.output, "kept");
     HANDLE holder = CreateFileA(folder.output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Convert(folder), 0);
+    EXPECT_EQ(Convert(folder, &test), 0);
     CloseHandle(holder);
-    EXPECT_EQ(Recorded().messages, std::vector<std::string>{"error: Could not create the output file out.txt"});
+    EXPECT_EQ(test.record.messages, std::vector<std::string>{"error: Could not create the output file out.txt"});
     EXPECT_EQ(ReadBytes(folder.output), "kept");
     EXPECT_EQ(ListFolder(folder.scratch), (std::vector<std::string>{"in.txt", "out.txt"}));
 }
@@ -117,9 +118,10 @@ TEST(Platform, OutputLockedByAnotherProgramSurvives)
 TEST(Platform, ReplacedFileKeepsItsAttributes)
 {
     Folder folder;
+    TestEnv test;
     WriteBytes(folder.output, "old");
     ASSERT_TRUE(SetFileAttributesA(folder.output.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-    EXPECT_EQ(Convert(folder), 1);
+    EXPECT_EQ(Convert(folder, &test), 1);
     EXPECT_EQ(ReadBytes(folder.output), "&Main #Bob ^A1 +");
     EXPECT_TRUE(GetFileAttributesA(folder.output.c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
@@ -127,9 +129,10 @@ TEST(Platform, ReplacedFileKeepsItsAttributes)
 TEST(Platform, ReplacedFileKeepsItsPermissions)
 {
     Folder folder;
+    TestEnv test;
     WriteBytes(folder.output, "old");
     ASSERT_EQ(chmod(folder.output.c_str(), 0640), 0);
-    EXPECT_EQ(Convert(folder), 1);
+    EXPECT_EQ(Convert(folder, &test), 1);
     struct stat info;
     ASSERT_EQ(stat(folder.output.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
@@ -139,10 +142,11 @@ TEST(Platform, ReplacedFileKeepsItsPermissions)
 TEST(Platform, ALinkedOutputStaysALink)
 {
     Folder folder;
+    TestEnv test;
     std::string target = PathIn(folder.scratch, "target.txt");
     WriteBytes(target, "old");
     ASSERT_EQ(symlink(target.c_str(), folder.output.c_str()), 0);
-    EXPECT_EQ(Convert(folder), 1);
+    EXPECT_EQ(Convert(folder, &test), 1);
     struct stat info;
     ASSERT_EQ(lstat(folder.output.c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));

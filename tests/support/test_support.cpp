@@ -9,11 +9,6 @@
 
 namespace fs = std::filesystem;
 
-static FaultPlan g_plan;
-static PlatformRecord g_record;
-static PlatformOps g_real;
-static bool g_installed = false;
-
 ScratchFolder MakeScratchFolder()
 {
     static std::mt19937_64 random(static_cast<unsigned long long>(
@@ -70,166 +65,173 @@ bool FileExists(const std::string& path)
     return fs::exists(path, error);
 }
 
-static void RecordMessage(HWND__*, MessageKind kind, const char* text)
+FaultPlan FailCall(PlatformCall call, int at)
 {
-    g_record.messages.push_back((kind == MESSAGE_ERROR ? "error: " : "info: ") + std::string(text));
+    FaultPlan plan = FaultPlan();
+    plan.failCall = call;
+    plan.failCallAt = at;
+    return plan;
+}
+
+static TestEnv* Test(const FerrylineFiles* self)
+{
+    return static_cast<TestEnv*>(self->context);
 }
 
 // Counts a call of `call`; true when the plan makes this very call fail.
-static bool CallFails(PlatformCall call)
+static bool CallFails(TestEnv* test, PlatformCall call)
 {
-    int number = ++g_record.calls[call];
-    return g_plan.failCall == call && number == g_plan.failCallAt;
+    int number = ++test->record.calls[call];
+    return test->plan.failCall == call && number == test->plan.failCallAt;
 }
 
-static int TestOpenRead(const char* path, PlatformFile* file)
+static int TestOpenInput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
-    if (CallFails(CALL_OPEN_READ) || g_plan.failOpen || !g_real.openRead(path, file)) {
+    TestEnv* test = Test(self);
+    if (CallFails(test, CALL_OPEN_INPUT) || !test->parent->openInput(test->parent, path, file)) {
         return 0;
     }
-    ++g_record.opens;
+    ++test->record.inputsOpen;
     return 1;
 }
 
-static int TestFileSize(PlatformFile file, uint64_t* size)
+static int TestInputSize(const FerrylineFiles* self, FerrylineFile file, uint64_t* size)
 {
-    if (CallFails(CALL_FILE_SIZE) || g_plan.failSize) {
+    TestEnv* test = Test(self);
+    if (CallFails(test, CALL_INPUT_SIZE)) {
         return 0;
     }
-    if (g_plan.hugeSize) {
+    if (test->plan.hugeSize) {
         *size = UINT64_MAX;
         return 1;
     }
-    return g_real.fileSize(file, size);
+    return test->parent->inputSize(test->parent, file, size);
 }
 
-static int TestReadFile(PlatformFile file, void* buffer, size_t bytes, size_t* got)
+static int TestRead(const FerrylineFiles* self, FerrylineFile file, void* buffer, size_t bytes, size_t* got)
 {
-    return CallFails(CALL_READ) || g_plan.failRead ? 0 : g_real.readFile(file, buffer, bytes, got);
+    TestEnv* test = Test(self);
+    return CallFails(test, CALL_READ) ? 0 : test->parent->read(test->parent, file, buffer, bytes, got);
 }
 
-static PlatformFile g_output = nullptr;
-
-static int TestCloseFile(PlatformFile file)
+static void TestCloseInput(const FerrylineFiles* self, FerrylineFile file)
 {
-    ++g_record.closes;
-    bool fails = CallFails(CALL_CLOSE);
-    // A failed close still releases the file, as a real one does.
-    int closed = g_real.closeFile(file);
-    return fails || (file == g_output && g_plan.failClose) ? 0 : closed;
+    TestEnv* test = Test(self);
+    CallFails(test, CALL_CLOSE_INPUT);
+    --test->record.inputsOpen;
+    test->parent->closeInput(test->parent, file);
 }
 
-static int TestProbeWritable(const char* path)
+static int TestCreateOutput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
-    return CallFails(CALL_PROBE_WRITABLE) || g_plan.failProbe ? 0 : g_real.probeWritable(path);
-}
-
-static int TestCreateTemp(const char* finalPath, char* tempPath, size_t capacity, PlatformFile* file)
-{
-    if (CallFails(CALL_CREATE_TEMP) || g_plan.failCreate || !g_real.createTemp(finalPath, tempPath, capacity, file)) {
+    TestEnv* test = Test(self);
+    if (CallFails(test, CALL_CREATE_OUTPUT) || !test->parent->createOutput(test->parent, path, file)) {
         return 0;
     }
-    ++g_record.opens;
-    g_output = *file;
+    ++test->record.outputsOpen;
     return 1;
 }
 
-static int TestWriteFile(PlatformFile file, const void* data, size_t bytes, size_t* written)
+static int TestWrite(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes)
 {
-    int number = ++g_record.writes;
-    bool planned = CallFails(CALL_WRITE);
-    bool shortened = number == g_plan.shortWriteAt || (planned && g_plan.shortCall);
-    if (number == g_plan.failWriteAt || (planned && !g_plan.shortCall)) {
-        *written = 0;
+    TestEnv* test = Test(self);
+    return CallFails(test, CALL_WRITE) ? 0 : test->parent->write(test->parent, file, data, bytes);
+}
+
+// A failed commit leaves the output held, to be discarded.
+static int TestCommitOutput(const FerrylineFiles* self, FerrylineFile file)
+{
+    TestEnv* test = Test(self);
+    if (CallFails(test, CALL_COMMIT) || !test->parent->commitOutput(test->parent, file)) {
         return 0;
     }
-    if (shortened && bytes > 0) {
-        return g_real.writeFile(file, data, bytes - 1, written);
-    }
-    return g_real.writeFile(file, data, bytes, written);
+    --test->record.outputsOpen;
+    return 1;
 }
 
-static int TestDeleteFile(const char* path)
+static void TestDiscardOutput(const FerrylineFiles* self, FerrylineFile file)
 {
-    return CallFails(CALL_DELETE) ? 0 : g_real.deleteFile(path);
+    TestEnv* test = Test(self);
+    CallFails(test, CALL_DISCARD);
+    --test->record.outputsOpen;
+    test->parent->discardOutput(test->parent, file);
 }
 
-static int TestReplaceFile(const char* tempPath, const char* finalPath)
+static void* TestAlloc(void* context, void* block, size_t oldSize, size_t newSize)
 {
-    return CallFails(CALL_REPLACE) || g_plan.failReplace ? 0 : g_real.replaceFile(tempPath, finalPath);
-}
-
-static void* TestAllocZeroed(size_t bytes)
-{
-    if (CallFails(CALL_ALLOC) || g_plan.failAlloc) {
+    TestEnv* test = static_cast<TestEnv*>(context);
+    PlatformRecord& record = test->record;
+    if (newSize > oldSize && CallFails(test, CALL_ALLOC)) {
         return nullptr;
     }
-    void* block = g_real.allocZeroed(bytes);
-    if (block != nullptr) {
-        ++g_record.allocations;
+    void* result = ferryline_system_alloc(nullptr, block, oldSize, newSize);
+    if (result == nullptr && newSize != 0) {
+        return nullptr;
     }
-    return block;
+    record.blocksHeld += (block == nullptr ? 1 : 0) - (newSize == 0 ? 1 : 0);
+    record.bytesHeld = record.bytesHeld - (block != nullptr ? oldSize : 0) + newSize;
+    record.peakBytesHeld = std::max(record.peakBytesHeld, record.bytesHeld);
+    return result;
 }
 
-static void TestFreeBlock(void* block)
+static void RecordMessage(void* context, FerrylineMessageKind kind, const char* text)
 {
-    ++g_record.frees;
-    g_real.freeBlock(block);
-}
-
-void InstallTestPlatform(const FaultPlan& plan)
-{
-    if (!g_installed) {
-        g_real = g_platform;
-        g_installed = true;
+    TestEnv* test = static_cast<TestEnv*>(context);
+    if (test->onMessage != nullptr) {
+        test->onMessage(test->onMessageContext);
     }
-    g_plan = plan;
-    g_record = PlatformRecord();
-    g_output = nullptr;
-    g_platform.openRead = TestOpenRead;
-    g_platform.fileSize = TestFileSize;
-    g_platform.readFile = TestReadFile;
-    g_platform.closeFile = TestCloseFile;
-    g_platform.probeWritable = TestProbeWritable;
-    g_platform.createTemp = TestCreateTemp;
-    g_platform.writeFile = TestWriteFile;
-    g_platform.deleteFile = TestDeleteFile;
-    g_platform.replaceFile = TestReplaceFile;
-    g_platform.allocZeroed = TestAllocZeroed;
-    g_platform.freeBlock = TestFreeBlock;
-    g_platform.showMessage = RecordMessage;
+    test->record.messages.push_back((kind == FERRYLINE_ERROR ? "error: " : "info: ") + std::string(text));
 }
 
-void RestorePlatform()
+static void RecordChange(void* context, const FerrylineChange* change)
 {
-    if (g_installed) {
-        g_platform = g_real;
-    }
+    TestEnv* test = static_cast<TestEnv*>(context);
+    test->record.changes.push_back(*change);
+    test->record.changeTexts.push_back(std::string(change->text.bytes, change->text.size));
+    test->record.changes.back().text = FerrylineText{nullptr, 0};
 }
 
-const PlatformRecord& Recorded()
+void OpenTestEnv(TestEnv* test, const FaultPlan& plan)
 {
-    return g_record;
+    test->files = FerrylineFiles{test,          TestOpenInput,    TestInputSize,
+                                 TestRead,      TestCloseInput,   TestCreateOutput,
+                                 TestWrite,     TestCommitOutput, TestDiscardOutput};
+    test->parent = ferryline_system_files();
+    test->listener = FerrylineListener{test, RecordMessage, RecordChange};
+    test->env = FerrylineEnv{TestAlloc, test, &test->listener};
+    test->plan = plan;
+    test->record = PlatformRecord();
+    test->onMessage = nullptr;
+    test->onMessageContext = nullptr;
 }
 
-ConversionResult RunConverterWithFaults(Converter convert, const std::string& input, const FaultPlan& plan)
+int ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,
+                 const std::string& outputPath, const char* outputTitle)
+{
+    return ferryline_convert_file(direction, inputPath.c_str(), inputTitle, outputPath.c_str(), outputTitle,
+                                  &test->files, &test->env);
+}
+
+ConversionResult RunConverterWithFaults(FerrylineDirection direction, const std::string& input, const FaultPlan& plan)
 {
     ScratchFolder folder = MakeScratchFolder();
     std::string inputPath = PathIn(folder, "in.txt");
     std::string outputPath = PathIn(folder, "out.txt");
     WriteBytes(inputPath, input);
-    InstallTestPlatform(plan);
+    TestEnv test;
+    OpenTestEnv(&test, plan);
     ConversionResult run;
-    run.result = convert(inputPath.c_str(), "in.txt", outputPath.c_str(), "out.txt");
-    RestorePlatform();
+    run.result = ConvertFiles(&test, direction, inputPath, "in.txt", outputPath, "out.txt");
     run.outputExists = FileExists(outputPath);
     run.output = run.outputExists ? ReadBytes(outputPath) : std::string();
-    run.messages = g_record.messages;
+    run.messages = test.record.messages;
+    run.changes = test.record.changes;
+    run.changeTexts = test.record.changeTexts;
     RemoveScratchFolder(folder);
     return run;
 }
 
-ConversionResult RunConverter(Converter convert, const std::string& input)
+ConversionResult RunConverter(FerrylineDirection direction, const std::string& input)
 {
-    return RunConverterWithFaults(convert, input, FaultPlan());
+    return RunConverterWithFaults(direction, input, FaultPlan());
 }

@@ -1,11 +1,12 @@
-// Shared helpers for the core's tests: scratch folders, whole-file I/O, captured messages, and
-// platform operations that fail on request.
+// Shared helpers for the library's tests: scratch folders, whole-file I/O, captured messages and
+// changes, and file operations and an allocator that fail on request.
 #ifndef FERRYLINE_TEST_SUPPORT_H
 #define FERRYLINE_TEST_SUPPORT_H
 
 #include <string>
 #include <vector>
 
+#include "convert/ferryline.h"
 #include "platform/platform.h"
 
 // A fresh folder for one test, removed with everything in it at the end.
@@ -21,65 +22,72 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 
-// The platform operations that can fail, for failing any one call of any of them.
+// The file operations and the allocator, each of whose calls a test can make fail.
 enum PlatformCall {
     CALL_NONE,
-    CALL_OPEN_READ,
-    CALL_FILE_SIZE,
+    CALL_OPEN_INPUT,
+    CALL_INPUT_SIZE,
     CALL_READ,
-    CALL_CLOSE,
-    CALL_PROBE_WRITABLE,
-    CALL_CREATE_TEMP,
+    CALL_CLOSE_INPUT,
+    CALL_CREATE_OUTPUT,
     CALL_WRITE,
-    CALL_DELETE,
-    CALL_REPLACE,
-    CALL_ALLOC,
+    CALL_COMMIT,
+    CALL_DISCARD,
+    CALL_ALLOC,  // a new block or a larger one
     CALL_COUNT
 };
 
-// What the platform saw and what it is told to do wrong, for one test. Counts start at 1: failWriteAt 3
-// fails the third write. Zero means never.
+// What to do wrong in one conversion: the failCallAt-th call of failCall fails (counts start at 1).
 struct FaultPlan {
-    bool failOpen;
-    bool failSize;
-    bool failAlloc;
-    bool failRead;
-    bool failProbe;
-    bool failCreate;
-    int failWriteAt;
-    int shortWriteAt;
-    bool failClose;    // closing the output
-    bool failReplace;
-    bool hugeSize;     // report a size no buffer can hold
-    PlatformCall failCall;  // this operation fails at its failCallAt-th call
+    PlatformCall failCall;
     int failCallAt;
-    bool shortCall;    // with CALL_WRITE, that write takes all but one byte and reports success
+    bool hugeSize;  // the input's size is one no block can hold
 };
+
+FaultPlan FailCall(PlatformCall call, int at);
 
 struct PlatformRecord {
     std::vector<std::string> messages;  // "info: text" or "error: text", in order
-    int writes;
-    int opens;         // files opened or created
-    int closes;
-    int allocations;
-    int frees;
+    std::vector<FerrylineChange> changes;
+    std::vector<std::string> changeTexts;  // the text of each change
+    int inputsOpen;    // opened and not yet closed
+    int outputsOpen;   // created and neither committed nor discarded
+    int blocksHeld;    // allocated and not yet freed
+    size_t bytesHeld;
+    size_t peakBytesHeld;
     int calls[CALL_COUNT];  // how often each operation was called, failed calls included
 };
 
-// Installs wrappers around the platform's own operations; RestorePlatform puts them back.
-void InstallTestPlatform(const FaultPlan& plan);
-void RestorePlatform();
-const PlatformRecord& Recorded();
+// One conversion's surroundings for a test: the system's files and allocator wrapped so that they fail
+// as planned and count what they hold, and a listener that records what the user would be told.
+// It holds pointers to itself: open it where it stays.
+struct TestEnv {
+    FerrylineFiles files;  // context: this structure
+    const FerrylineFiles* parent;
+    FerrylineListener listener;
+    FerrylineEnv env;
+    FaultPlan plan;
+    PlatformRecord record;
+    // Called as each message arrives, before it is recorded; null for none.
+    void (*onMessage)(void* context);
+    void* onMessageContext;
+};
 
-// Runs one converter on `input` written to a scratch file and reads back what it produced.
+void OpenTestEnv(TestEnv* test, const FaultPlan& plan);
+
+int ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,
+                 const std::string& outputPath, const char* outputTitle);
+
+// Runs one direction on `input` written to a scratch file and reads back what it produced.
 struct ConversionResult {
     int result;
     bool outputExists;
     std::string output;
     std::vector<std::string> messages;
+    std::vector<FerrylineChange> changes;  // their text in changeTexts
+    std::vector<std::string> changeTexts;
 };
-typedef int (*Converter)(const char*, const char*, const char*, const char*);
-ConversionResult RunConverter(Converter convert, const std::string& input);
-ConversionResult RunConverterWithFaults(Converter convert, const std::string& input, const FaultPlan& plan);
+ConversionResult RunConverter(FerrylineDirection direction, const std::string& input);
+ConversionResult RunConverterWithFaults(FerrylineDirection direction, const std::string& input, const FaultPlan& plan);
 
 #endif

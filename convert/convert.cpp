@@ -1,0 +1,61 @@
+// Conversion in memory: the converters between the caller's bytes and the caller's writer.
+#include "convert/converters.h"
+#include "convert/env.h"
+
+const char kCouldNotWrite[] = "Could not write to output file";
+const char kCouldNotAllocateConversion[] = "Could not allocate memory to convert the file";
+static const char kReplacedWarning[] =
+    "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
+static const char kNoNameWarning[] =
+    "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
+    "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
+
+int ConvertInto(FerrylineDirection direction, const char* bytes, size_t size, const char* inputTitle,
+                Output* output, const FerrylineEnv* env, unsigned* warnings)
+{
+    *warnings = 0;
+    int converted = direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings)
+                                                      : WriteMacFromW95(bytes, size, inputTitle, output, env);
+    if (converted) {
+        FlushOutput(output);
+    }
+    // A content failure has been told already; a refused piece is told here.
+    switch (output->status) {
+    case FERRYLINE_WRITTEN:
+        return converted;
+    case FERRYLINE_WRITE_NO_MEMORY:
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+        return 0;
+    default:
+        Tell(env, FERRYLINE_ERROR, kCouldNotWrite, nullptr);
+        return 0;
+    }
+}
+
+void TellWarnings(const FerrylineEnv* env, unsigned warnings)
+{
+    if ((warnings & WARNING_RESERVED_REPLACED) != 0) {
+        Tell(env, FERRYLINE_INFO, kReplacedWarning, nullptr);
+    }
+    if ((warnings & WARNING_PLACEHOLDER_NAMES) != 0) {
+        Tell(env, FERRYLINE_INFO, kNoNameWarning, nullptr);
+    }
+}
+
+int ferryline_convert(FerrylineDirection direction, const void* input, size_t size, const char* inputTitle,
+                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env)
+{
+    env = UsableEnv(env);
+    Output output;
+    if (!OpenOutput(&output, write, writeContext, size, env)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+        return 0;
+    }
+    unsigned warnings = 0;
+    int converted = ConvertInto(direction, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings);
+    CloseOutput(&output, env);
+    if (converted) {
+        TellWarnings(env, warnings);
+    }
+    return converted;
+}

@@ -1,0 +1,32 @@
+// The two converters and what runs them, shared by the in-memory and the file interfaces.
+#ifndef FERRYLINE_CONVERTERS_H
+#define FERRYLINE_CONVERTERS_H
+
+#include <stddef.h>
+
+#include "convert/ferryline.h"
+#include "convert/output.h"
+
+// Warnings a conversion gathers, told only once its output is complete.
+enum ConversionWarning { WARNING_RESERVED_REPLACED = 1, WARNING_PLACEHOLDER_NAMES = 2 };
+
+// Writes the W95 book for the Mac book in `bytes`. Returns 0 when the output refused a piece.
+int WriteW95FromMac(const char* bytes, size_t size, Output* output, const FerrylineEnv* env, unsigned* warnings);
+
+// Writes the Mac book for the W95 book in `bytes`. Returns 0 when the output refused a piece, or after
+// telling that the input is not a complete W95 book.
+int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env);
+
+// Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns 1 when the whole
+// output was handed on; `warnings` is then what to tell with TellWarnings.
+int ConvertInto(FerrylineDirection direction, const char* bytes, size_t size, const char* inputTitle,
+                Output* output, const FerrylineEnv* env, unsigned* warnings);
+
+void TellWarnings(const FerrylineEnv* env, unsigned warnings);
+
+// Told when no block can be had for the output or for what the writer keeps.
+extern const char kCouldNotAllocateConversion[];
+// Told when the output refused a piece, or could not be finished.
+extern const char kCouldNotWrite[];
+
+#endif

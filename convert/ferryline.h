@@ -1,0 +1,155 @@
+/* Ferryline: converts Corvella address books between the Macintosh edition's text file and the
+   Windows edition's W95 stream. Bytes to bytes in memory, or a file to a file; usable from C.
+
+   Nothing here keeps state between calls: whatever a conversion needs (memory, files, someone to tell)
+   is passed in, so conversions may run at the same time on different threads. */
+#ifndef FERRYLINE_H
+#define FERRYLINE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum FerrylineDirection {
+    FERRYLINE_WIN_TO_MAC = 0, /* a W95 book to a Mac one */
+    FERRYLINE_MAC_TO_WIN = 1  /* a Mac book to a W95 one */
+} FerrylineDirection;
+
+typedef enum FerrylineMessageKind { FERRYLINE_INFO, FERRYLINE_ERROR } FerrylineMessageKind;
+
+/* A run of bytes that need not end in a zero byte. */
+typedef struct FerrylineText {
+    const char* bytes;
+    size_t size;
+} FerrylineText;
+
+typedef enum FerrylineChangeKind {
+    FERRYLINE_PLACEHOLDER_NAME,  /* a Mac line without a name; `text` is the name it was given */
+    FERRYLINE_RESERVED_REPLACED, /* a Mac line whose reserved characters became dashes; `text` is empty */
+    FERRYLINE_DROPPED_ENTRY      /* a W95 entry without an address, left out; `text` is its name */
+} FerrylineChangeKind;
+
+/* One change a user may want to fix by hand. `line` is the 1-based line of a Mac input, or the
+   1-based entry number of a W95 input. The text lives only as long as the call that reports it. */
+typedef struct FerrylineChange {
+    FerrylineChangeKind kind;
+    unsigned long line;
+    FerrylineText text;
+} FerrylineChange;
+
+/* Whoever wants to hear of a conversion. Messages come in the order a user is to read them; a failure
+   is told while its partial output still exists. Either function may be null. */
+typedef struct FerrylineListener {
+    void* context;
+    void (*message)(void* context, FerrylineMessageKind kind, const char* text);
+    void (*change)(void* context, const FerrylineChange* change);
+} FerrylineListener;
+
+/* Every block a conversion uses, in the manner of Lua's allocator: with newSize 0 it frees `block` and
+   returns null; otherwise it returns `block` resized to newSize (a new block when `block` is null), or
+   null when it refuses, leaving `block` as it was. */
+typedef void* (*FerrylineAlloc)(void* context, void* block, size_t oldSize, size_t newSize);
+
+/* Takes the next piece of output. Returns FERRYLINE_WRITTEN, FERRYLINE_WRITE_FAILED when the piece
+   could not be stored, or FERRYLINE_WRITE_NO_MEMORY when there was no memory to hold it. */
+typedef int (*FerrylineWriter)(void* context, const void* data, size_t size);
+enum { FERRYLINE_WRITE_FAILED = 0, FERRYLINE_WRITTEN = 1, FERRYLINE_WRITE_NO_MEMORY = 2 };
+
+/* What a conversion is given. A null `alloc` means the C library's malloc, realloc and free; a null
+   `listener` means nobody is told anything. */
+typedef struct FerrylineEnv {
+    FerrylineAlloc alloc;
+    void* allocContext;
+    const FerrylineListener* listener;
+} FerrylineEnv;
+
+/* An open file, as the operations below know it; null is never a valid file. */
+typedef void* FerrylineFile;
+
+/* The operating system's file operations, one table the frame calls through. Each operation receives
+   the table it was called through, so a wrapper (standard streams, files in memory, fault injection)
+   keeps in `context` a pointer to the table it wraps and passes on what it does not change.
+   Int-returning operations give 1 for success and 0 for failure. */
+typedef struct FerrylineFiles FerrylineFiles;
+struct FerrylineFiles {
+    void* context;
+    /* Opens an existing file for reading, letting others only read it meanwhile. */
+    int (*openInput)(const FerrylineFiles* self, const char* path, FerrylineFile* file);
+    /* How many bytes the input holds, as far as the system knows. */
+    int (*inputSize)(const FerrylineFiles* self, FerrylineFile file, uint64_t* size);
+    /* Reads up to `bytes` bytes; `got` is how many arrived, 0 only at the end of the input. */
+    int (*read)(const FerrylineFiles* self, FerrylineFile file, void* buffer, size_t bytes, size_t* got);
+    void (*closeInput)(const FerrylineFiles* self, FerrylineFile file);
+    /* Starts the output that will replace `path`; nothing stands under `path` until it is committed.
+       Fails when `path` exists but may not be replaced. */
+    int (*createOutput)(const FerrylineFiles* self, const char* path, FerrylineFile* file);
+    /* Writes all `bytes` bytes, or fails. */
+    int (*write)(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes);
+    /* Makes the finished output durable under its name and releases it. On failure it still holds the
+       output, which the caller tells the user about and then discards. */
+    int (*commitOutput)(const FerrylineFiles* self, FerrylineFile file);
+    /* Removes the unfinished output and releases it; an earlier file under its name is as it was. */
+    void (*discardOutput)(const FerrylineFiles* self, FerrylineFile file);
+};
+
+/* The files of the operating system the library was built for, and its allocator (tuned for the one
+   large block that holds an input). */
+const FerrylineFiles* ferryline_system_files(void);
+void* ferryline_system_alloc(void* context, void* block, size_t oldSize, size_t newSize);
+
+/* Converts `size` bytes at `input`, handing the output to `write` piece by piece. `inputTitle` names the
+   input in messages. Returns 1 when all of the output was handed over, 0 after the listener was told
+   what failed. Warnings about the content come after the last piece. */
+int ferryline_convert(FerrylineDirection direction, const void* input, size_t size, const char* inputTitle,
+                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env);
+
+/* Reads the file `inputPath` whole and replaces `outputPath` with its conversion, through `files` (null:
+   ferryline_system_files()). Titles name the files in messages. Returns 1 when the output is complete
+   under its name, 0 after the listener was told what failed; then nothing new is left under
+   `outputPath`, and a file that stood there is as it was. */
+int ferryline_convert_file(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
+                           const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
+                           const FerrylineEnv* env);
+
+/* One message as a user is shown it. */
+typedef struct FerrylineMessage {
+    FerrylineMessageKind kind;
+    char* text;
+} FerrylineMessage;
+
+/* Everything one conversion in memory produced. Release it with ferryline_result_free. */
+typedef struct FerrylineResult {
+    int ok;                      /* 1 converted, 0 failed */
+    char* output;                /* the converted book; empty when ok is 0 */
+    size_t outputSize;
+    FerrylineMessage* messages;  /* in the order the Windows program shows them */
+    size_t messageCount;
+    char* changes;               /* one line ending in '\n' for every change, as ferryline_describe_change */
+    size_t changesSize;
+    /* The sizes of the blocks above, for ferryline_result_free. */
+    size_t outputCapacity;
+    size_t messageCapacity;
+    size_t changesCapacity;
+} FerrylineResult;
+
+/* ferryline_convert into memory, collecting the output, the messages and the changes into `result`
+   (the listener of `env`, when there is one, hears them too). The change lines stop after 4 MiB with a
+   line that counts the rest. Returns result->ok. */
+int ferryline_convert_bytes(FerrylineDirection direction, const void* input, size_t size,
+                            const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result);
+void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env);
+
+/* The change as one line of text without its line end, such as
+   `line 7: no personal name, named "No Name 01"`; control bytes of a name are written as \xNN so the
+   line is safe to show on a terminal. Writes at most `capacity` bytes including a terminating zero and
+   returns the length of the whole line, as snprintf does. */
+size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, size_t capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

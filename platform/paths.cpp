@@ -1,0 +1,12 @@
+#include "platform/platform.h"
+
+const char* PlatformFileTitle(const char* path)
+{
+    const char* title = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (PlatformIsPathSeparator(*p) && p[1] != '\0') {
+            title = p + 1;
+        }
+    }
+    return title;
+}

@@ -1,0 +1,20 @@
+// The Windows program's two converters and its two message boxes, over the conversion library.
+#ifndef FERRYLINE_SHELL_CONVERTERS_H
+#define FERRYLINE_SHELL_CONVERTERS_H
+
+#include <windows.h>
+
+// The main window, owner of every message box; null until the window exists.
+extern HWND g_hwndMain;
+
+// Each converter reads `inputPath` and writes `outputPath`; the titles name the files in messages.
+// Returns 1 when the output was written completely, 0 after telling the user what failed. Warnings
+// are shown before it returns 1.
+int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle);
+int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle);
+
+// Information (success, warnings, Help, About) and error boxes, under the caption "Convert CV Address Book".
+void ShowInfo(HWND owner, const char* text);
+void ShowError(HWND owner, const char* text);
+
+#endif

@@ -1,0 +1,225 @@
+// The library's own interface: conversion in memory, what it does when the writer or the allocator
+// refuses, conversions on two threads at once, the collected result, and its use from C.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "c_api.h"
+#include "convert/ferryline.h"
+
+namespace {
+
+const char kWriteFailed[] = "error: Could not write to output file";
+const char kNoMemory[] = "error: Could not allocate memory to convert the file";
+
+// A book large enough that its output reaches the writer in several pieces.
+std::string LargeMacBook()
+{
+    std::string book;
+    for (int i = 0; book.size() < 700 * 1000; ++i) {
+        book += "Person " + std::to_string(i) + " <person" + std::to_string(i) + "@example.org>\r\n";
+        if (i % 50 == 0) {
+            book += "\"Group " + std::to_string(i) + "\" <GROUP@GROUP>\r\nnameless" + std::to_string(i) + "@x\r\n";
+        }
+    }
+    return book;
+}
+
+// What one conversion in memory told and handed on, with a writer that refuses on request.
+struct Sink {
+    std::string output;
+    std::vector<std::string> messages;
+    int pieces;
+    int refuseAt;       // the piece to refuse, 0 for none
+    int refusal;        // what the writer answers then
+    int piecesAfterRefusal;
+    int allocCalls;
+    int failAllocAt;    // the new or larger block to refuse, 0 for none
+    int blocksHeld;
+};
+
+Sink MakeSink()
+{
+    return Sink{std::string(), {}, 0, 0, FERRYLINE_WRITE_FAILED, 0, 0, 0, 0};
+}
+
+int TakePiece(void* context, const void* data, size_t size)
+{
+    Sink* sink = static_cast<Sink*>(context);
+    if (sink->refuseAt != 0 && sink->pieces >= sink->refuseAt) {
+        ++sink->piecesAfterRefusal;
+    }
+    if (++sink->pieces == sink->refuseAt) {
+        return sink->refusal;
+    }
+    sink->output.append(static_cast<const char*>(data), size);
+    return FERRYLINE_WRITTEN;
+}
+
+void TakeMessage(void* context, FerrylineMessageKind kind, const char* text)
+{
+    static_cast<Sink*>(context)->messages.push_back((kind == FERRYLINE_ERROR ? "error: " : "info: ") +
+                                                    std::string(text));
+}
+
+void* SinkAlloc(void* context, void* block, size_t oldSize, size_t newSize)
+{
+    Sink* sink = static_cast<Sink*>(context);
+    if (newSize > oldSize && ++sink->allocCalls == sink->failAllocAt) {
+        return nullptr;
+    }
+    sink->blocksHeld += (block == nullptr ? 1 : 0) - (newSize == 0 ? 1 : 0);
+    if (newSize == 0) {
+        free(block);
+        return nullptr;
+    }
+    return realloc(block, newSize);
+}
+
+int Convert(FerrylineDirection direction, const std::string& input, Sink* sink)
+{
+    FerrylineListener listener = {sink, TakeMessage, nullptr};
+    FerrylineEnv env = {SinkAlloc, sink, &listener};
+    return ferryline_convert(direction, input.data(), input.size(), "book", TakePiece, sink, &env);
+}
+
+TEST(Library, ARefusedPieceEndsTheConversionWithItsMessageAlone)
+{
+    std::string mac = LargeMacBook();
+    Sink clean = MakeSink();
+    ASSERT_EQ(Convert(FERRYLINE_MAC_TO_WIN, mac, &clean), 1);
+    Sink cleanBack = MakeSink();
+    ASSERT_EQ(Convert(FERRYLINE_WIN_TO_MAC, clean.output, &cleanBack), 1);
+    ASSERT_GE(clean.pieces, 3);
+    ASSERT_GE(cleanBack.pieces, 3);
+
+    const struct {
+        FerrylineDirection direction;
+        const std::string* input;
+        int pieces;
+    } directions[] = {{FERRYLINE_MAC_TO_WIN, &mac, clean.pieces}, {FERRYLINE_WIN_TO_MAC, &clean.output, cleanBack.pieces}};
+    const struct {
+        int refusal;
+        const char* message;
+    } refusals[] = {{FERRYLINE_WRITE_FAILED, kWriteFailed}, {FERRYLINE_WRITE_NO_MEMORY, kNoMemory}};
+    for (const auto& d : directions) {
+        for (const auto& r : refusals) {
+            for (int at : {1, d.pieces / 2, d.pieces}) {
+                SCOPED_TRACE("piece " + std::to_string(at) + " of " + std::to_string(d.pieces));
+                Sink sink = MakeSink();
+                sink.refuseAt = at;
+                sink.refusal = r.refusal;
+                EXPECT_EQ(Convert(d.direction, *d.input, &sink), 0);
+                EXPECT_EQ(sink.messages, std::vector<std::string>{r.message}) << "no warning after a failure";
+                EXPECT_EQ(sink.piecesAfterRefusal, 0);
+                EXPECT_EQ(sink.blocksHeld, 0);
+            }
+        }
+    }
+}
+
+TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
+{
+    const std::string inputs[] = {"Bob <A1>\r\nplain\r\nA&B <x>\r\n", "&Main #Bob ^A1 #Nobody &G #Ann ^A2 +"};
+    const FerrylineDirection directions[] = {FERRYLINE_MAC_TO_WIN, FERRYLINE_WIN_TO_MAC};
+    for (int i = 0; i < 2; ++i) {
+        Sink clean = MakeSink();
+        FerrylineEnv cleanEnv = {SinkAlloc, &clean, nullptr};
+        FerrylineResult result;
+        ASSERT_EQ(ferryline_convert_bytes(directions[i], inputs[i].data(), inputs[i].size(), "book", &cleanEnv, &result), 1);
+        const std::string expected(result.output, result.outputSize);
+        ferryline_result_free(&result, &cleanEnv);
+        ASSERT_EQ(clean.blocksHeld, 0);
+        for (int at = 1; at <= clean.allocCalls; ++at) {
+            SCOPED_TRACE("allocation " + std::to_string(at) + " of " + std::to_string(clean.allocCalls));
+            Sink sink = MakeSink();
+            sink.failAllocAt = at;
+            FerrylineEnv env = {SinkAlloc, &sink, nullptr};
+            int ok = ferryline_convert_bytes(directions[i], inputs[i].data(), inputs[i].size(), "book", &env, &result);
+            // What could still be kept is whole: the output is complete or absent, and a failure says why.
+            if (ok) {
+                EXPECT_EQ(std::string(result.output, result.outputSize), expected);
+            } else {
+                EXPECT_EQ(result.outputSize, 0u);
+            }
+            ferryline_result_free(&result, &env);
+            EXPECT_EQ(sink.blocksHeld, 0);
+        }
+    }
+}
+
+TEST(Library, TwoConversionsRunAtOnceOnTwoThreads)
+{
+    std::string mac = LargeMacBook();
+    Sink single = MakeSink();
+    ASSERT_EQ(Convert(FERRYLINE_MAC_TO_WIN, mac, &single), 1);
+    Sink singleBack = MakeSink();
+    ASSERT_EQ(Convert(FERRYLINE_WIN_TO_MAC, single.output, &singleBack), 1);
+
+    for (int round = 0; round < 5; ++round) {
+        Sink forth = MakeSink();
+        Sink back = MakeSink();
+        int forthResult = 0;
+        int backResult = 0;
+        std::thread one([&] { forthResult = Convert(FERRYLINE_MAC_TO_WIN, mac, &forth); });
+        std::thread two([&] { backResult = Convert(FERRYLINE_WIN_TO_MAC, single.output, &back); });
+        one.join();
+        two.join();
+        EXPECT_EQ(forthResult, 1);
+        EXPECT_EQ(backResult, 1);
+        EXPECT_EQ(forth.output, single.output);
+        EXPECT_EQ(forth.messages, single.messages);
+        EXPECT_EQ(back.output, singleBack.output);
+    }
+}
+
+TEST(Library, TheResultHoldsOutputMessagesInOrderAndChangeLines)
+{
+    const std::string mac = "plain\r\nA&B <x>\r\nC\x1b[2J <y>\r\n";
+    FerrylineResult result;
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, mac.data(), mac.size(), "book", nullptr, &result), 1);
+    EXPECT_EQ(std::string(result.output, result.outputSize), "&Main #No Name 01 ^plain #A-B ^x #C\x1b[2J ^y +");
+    ASSERT_EQ(result.messageCount, 2u);
+    EXPECT_EQ(result.messages[0].kind, FERRYLINE_INFO);
+    EXPECT_EQ(std::string(result.messages[0].text).substr(0, 40), "Some of the addresses contained invalid ");
+    EXPECT_EQ(std::string(result.messages[1].text).substr(0, 40), "Some of the addresses did not have perso");
+    EXPECT_EQ(std::string(result.changes, result.changesSize),
+              "line 1: no personal name, named \"No Name 01\"\n"
+              "line 2: reserved characters (&#^+) replaced with dashes\n");
+    ferryline_result_free(&result, nullptr);
+
+    const std::string w95 = "&Main #Esc\x1b]0;x\x07 +";
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, w95.data(), w95.size(), "book", nullptr, &result), 1);
+    EXPECT_EQ(std::string(result.changes, result.changesSize),
+              "entry 1: \"Esc\\x1b]0;x\\x07\" left out, it has no address\n")
+        << "control bytes never reach a terminal";
+    ferryline_result_free(&result, nullptr);
+}
+
+TEST(Library, TheChangeListStopsAtItsLimitAndCountsTheRest)
+{
+    std::string mac;
+    for (int i = 0; i < 120000; ++i) {
+        mac += "a\n";
+    }
+    FerrylineResult result;
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, mac.data(), mac.size(), "book", nullptr, &result), 1);
+    std::string changes(result.changes, result.changesSize);
+    EXPECT_LE(changes.size(), (4u << 20) + 200);
+    size_t listed = static_cast<size_t>(std::count(changes.begin(), changes.end(), '\n')) - 1;
+    std::string last = changes.substr(changes.rfind('\n', changes.size() - 2) + 1);
+    EXPECT_EQ(last, "(" + std::to_string(120000 - listed) + " more changes not listed)\n");
+    ferryline_result_free(&result, nullptr);
+}
+
+TEST(Library, WorksFromC)
+{
+    char mac[256];
+    ASSERT_EQ(ConvertSampleFromC(mac, sizeof mac), 1);
+    EXPECT_STREQ(mac, "Bob Smith <bob@example.org>\r\n\"Friends\" <GROUP@GROUP>\r\nAnn <ann@example.org>\r\n");
+}
+
+}  // namespace
