@@ -141,7 +141,7 @@ int main(int argc, char** argv)
     }
     StandardStreams streams;
     OpenStandardStreams(&streams, ferryline_system_files(), ferryline_system_alloc, nullptr);
-    int converted = ferryline_convert_file(chosen, input, FileTitle(input, "standard input"), output,
+    int converted = ferryline_convert_file(chosen, nullptr, input, FileTitle(input, "standard input"), output,
                                            FileTitle(output, "standard output"), &streams.files, &env);
     if (!converted) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);

@@ -10,9 +10,10 @@ static const char kNoNameWarning[] =
     "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
     "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
 
-int ConvertInto(FerrylineDirection direction, const char* bytes, size_t size, const char* inputTitle,
+int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
                 Output* output, const FerrylineEnv* env, unsigned* warnings)
 {
+    (void)options;  // every field is at its default so far
     *warnings = 0;
     int converted = direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings)
                                                       : WriteMacFromW95(bytes, size, inputTitle, output, env);
@@ -42,7 +43,7 @@ void TellWarnings(const FerrylineEnv* env, unsigned warnings)
     }
 }
 
-int ferryline_convert(FerrylineDirection direction, const void* input, size_t size, const char* inputTitle,
+int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
                       FerrylineWriter write, void* writeContext, const FerrylineEnv* env)
 {
     env = UsableEnv(env);
@@ -52,7 +53,7 @@ int ferryline_convert(FerrylineDirection direction, const void* input, size_t si
         return 0;
     }
     unsigned warnings = 0;
-    int converted = ConvertInto(direction, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings);
+    int converted = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings);
     CloseOutput(&output, env);
     if (converted) {
         TellWarnings(env, warnings);

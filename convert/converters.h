@@ -19,7 +19,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
 
 // Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns 1 when the whole
 // output was handed on; `warnings` is then what to tell with TellWarnings.
-int ConvertInto(FerrylineDirection direction, const char* bytes, size_t size, const char* inputTitle,
+int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
                 Output* output, const FerrylineEnv* env, unsigned* warnings);
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings);

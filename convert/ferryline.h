@@ -95,6 +95,11 @@ struct FerrylineFiles {
     void (*discardOutput)(const FerrylineFiles* self, FerrylineFile file);
 };
 
+/* How to convert; a null pointer means every field 0. */
+typedef struct FerrylineOptions {
+    int reserved; /* 0 */
+} FerrylineOptions;
+
 /* The files of the operating system the library was built for, and its allocator (tuned for the one
    large block that holds an input). */
 const FerrylineFiles* ferryline_system_files(void);
@@ -103,14 +108,14 @@ void* ferryline_system_alloc(void* context, void* block, size_t oldSize, size_t 
 /* Converts `size` bytes at `input`, handing the output to `write` piece by piece. `inputTitle` names the
    input in messages. Returns 1 when all of the output was handed over, 0 after the listener was told
    what failed. Warnings about the content come after the last piece. */
-int ferryline_convert(FerrylineDirection direction, const void* input, size_t size, const char* inputTitle,
+int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
                       FerrylineWriter write, void* writeContext, const FerrylineEnv* env);
 
 /* Reads the file `inputPath` whole and replaces `outputPath` with its conversion, through `files` (null:
    ferryline_system_files()). Titles name the files in messages. Returns 1 when the output is complete
    under its name, 0 after the listener was told what failed; then nothing new is left under
    `outputPath`, and a file that stood there is as it was. */
-int ferryline_convert_file(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
+int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,
                            const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
                            const FerrylineEnv* env);
 
@@ -138,7 +143,7 @@ typedef struct FerrylineResult {
 /* ferryline_convert into memory, collecting the output, the messages and the changes into `result`
    (the listener of `env`, when there is one, hears them too). The change lines stop after 4 MiB with a
    line that counts the rest. Returns result->ok. */
-int ferryline_convert_bytes(FerrylineDirection direction, const void* input, size_t size,
+int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size,
                             const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result);
 void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env);
 

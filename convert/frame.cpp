@@ -87,7 +87,7 @@ static int WriteToFile(void* context, const void* data, size_t size)
     return writer->files->write(writer->files, writer->file, data, size) ? FERRYLINE_WRITTEN : FERRYLINE_WRITE_FAILED;
 }
 
-int ferryline_convert_file(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
+int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,
                            const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
                            const FerrylineEnv* env)
 {
@@ -114,7 +114,7 @@ int ferryline_convert_file(FerrylineDirection direction, const char* inputPath, 
     }
     // A failure has been told already, while the partial output still exists.
     unsigned warnings = 0;
-    int converted = ConvertInto(direction, input.bytes, input.size, inputTitle, &output, env, &warnings);
+    int converted = ConvertInto(direction, options, input.bytes, input.size, inputTitle, &output, env, &warnings);
     CloseOutput(&output, env);
     Release(env, input.bytes, input.capacity);
     if (!converted) {

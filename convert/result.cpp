@@ -120,7 +120,7 @@ static void CollectChange(void* context, const FerrylineChange* change)
     Release(collector->env, text, length + 1);
 }
 
-int ferryline_convert_bytes(FerrylineDirection direction, const void* input, size_t size, const char* inputTitle,
+int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
                             const FerrylineEnv* env, FerrylineResult* result)
 {
     env = UsableEnv(env);
@@ -128,7 +128,7 @@ int ferryline_convert_bytes(FerrylineDirection direction, const void* input, siz
     Collector collector = {env, result, 0, false};
     FerrylineListener listener = {&collector, CollectMessage, CollectChange};
     FerrylineEnv collecting = {env->alloc, env->allocContext, &listener};
-    result->ok = ferryline_convert(direction, input, size, inputTitle, CollectOutput, &collector, &collecting);
+    result->ok = ferryline_convert(direction, options, input, size, inputTitle, CollectOutput, &collector, &collecting);
     if (collector.unlistedChanges > 0) {
         char line[96];
         int length = snprintf(line, sizeof line, "(%lu more changes not listed)\n", collector.unlistedChanges);

@@ -35,7 +35,7 @@ static int ConvertFile(FerrylineDirection direction, const char* inputPath, cons
 {
     FerrylineListener listener = {nullptr, ShowConversionMessage, nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
-    return ferryline_convert_file(direction, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    return ferryline_convert_file(direction, nullptr, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
 }
 
 int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle)

@@ -8,7 +8,7 @@ int ConvertSampleFromC(char* mac, size_t capacity)
 {
     const char w95[] = "&Main #Bob Smith ^bob@example.org &Friends #Ann ^ann@example.org +";
     FerrylineResult result;
-    if (!ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, w95, strlen(w95), "book.cv", NULL, &result) ||
+    if (!ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, NULL, w95, strlen(w95), "book.cv", NULL, &result) ||
         result.outputSize >= capacity) {
         ferryline_result_free(&result, NULL);
         return 0;

@@ -83,7 +83,7 @@ int Convert(FerrylineDirection direction, const std::string& input, Sink* sink)
 {
     FerrylineListener listener = {sink, TakeMessage, nullptr};
     FerrylineEnv env = {SinkAlloc, sink, &listener};
-    return ferryline_convert(direction, input.data(), input.size(), "book", TakePiece, sink, &env);
+    return ferryline_convert(direction, nullptr, input.data(), input.size(), "book", TakePiece, sink, &env);
 }
 
 TEST(Library, ARefusedPieceEndsTheConversionWithItsMessageAlone)
@@ -129,7 +129,7 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
         Sink clean = MakeSink();
         FerrylineEnv cleanEnv = {SinkAlloc, &clean, nullptr};
         FerrylineResult result;
-        ASSERT_EQ(ferryline_convert_bytes(directions[i], inputs[i].data(), inputs[i].size(), "book", &cleanEnv, &result), 1);
+        ASSERT_EQ(ferryline_convert_bytes(directions[i], nullptr, inputs[i].data(), inputs[i].size(), "book", &cleanEnv, &result), 1);
         const std::string expected(result.output, result.outputSize);
         ferryline_result_free(&result, &cleanEnv);
         ASSERT_EQ(clean.blocksHeld, 0);
@@ -138,7 +138,7 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
             Sink sink = MakeSink();
             sink.failAllocAt = at;
             FerrylineEnv env = {SinkAlloc, &sink, nullptr};
-            int ok = ferryline_convert_bytes(directions[i], inputs[i].data(), inputs[i].size(), "book", &env, &result);
+            int ok = ferryline_convert_bytes(directions[i], nullptr, inputs[i].data(), inputs[i].size(), "book", &env, &result);
             // What could still be kept is whole: the output is complete or absent, and a failure says why.
             if (ok) {
                 EXPECT_EQ(std::string(result.output, result.outputSize), expected);
@@ -180,7 +180,7 @@ TEST(Library, TheResultHoldsOutputMessagesInOrderAndChangeLines)
 {
     const std::string mac = "plain\r\nA&B <x>\r\nC\x1b[2J <y>\r\n";
     FerrylineResult result;
-    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, mac.data(), mac.size(), "book", nullptr, &result), 1);
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, nullptr, mac.data(), mac.size(), "book", nullptr, &result), 1);
     EXPECT_EQ(std::string(result.output, result.outputSize), "&Main #No Name 01 ^plain #A-B ^x #C\x1b[2J ^y +");
     ASSERT_EQ(result.messageCount, 2u);
     EXPECT_EQ(result.messages[0].kind, FERRYLINE_INFO);
@@ -192,7 +192,7 @@ TEST(Library, TheResultHoldsOutputMessagesInOrderAndChangeLines)
     ferryline_result_free(&result, nullptr);
 
     const std::string w95 = "&Main #Esc\x1b]0;x\x07 +";
-    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, w95.data(), w95.size(), "book", nullptr, &result), 1);
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, nullptr, w95.data(), w95.size(), "book", nullptr, &result), 1);
     EXPECT_EQ(std::string(result.changes, result.changesSize),
               "entry 1: \"Esc\\x1b]0;x\\x07\" left out, it has no address\n")
         << "control bytes never reach a terminal";
@@ -206,7 +206,7 @@ TEST(Library, TheChangeListStopsAtItsLimitAndCountsTheRest)
         mac += "a\n";
     }
     FerrylineResult result;
-    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, mac.data(), mac.size(), "book", nullptr, &result), 1);
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, nullptr, mac.data(), mac.size(), "book", nullptr, &result), 1);
     std::string changes(result.changes, result.changesSize);
     EXPECT_LE(changes.size(), (4u << 20) + 200);
     size_t listed = static_cast<size_t>(std::count(changes.begin(), changes.end(), '\n')) - 1;

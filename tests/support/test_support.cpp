@@ -208,7 +208,7 @@ void OpenTestEnv(TestEnv* test, const FaultPlan& plan)
 int ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,
                  const std::string& outputPath, const char* outputTitle)
 {
-    return ferryline_convert_file(direction, inputPath.c_str(), inputTitle, outputPath.c_str(), outputTitle,
+    return ferryline_convert_file(direction, nullptr, inputPath.c_str(), inputTitle, outputPath.c_str(), outputTitle,
                                   &test->files, &test->env);
 }
 
