@@ -86,20 +86,20 @@ static int StreamWrite(const FerrylineFiles* self, FerrylineFile file, const voi
         size_t wanted = streams->outputCapacity > 0 ? streams->outputCapacity : 64 * 1024;
         while (wanted - streams->outputSize < bytes) {
             if (wanted > SIZE_MAX / 2) {
-                return 0;
+                return FERRYLINE_WRITE_NO_MEMORY;
             }
             wanted *= 2;
         }
         void* grown = streams->alloc(streams->allocContext, streams->output, streams->outputCapacity, wanted);
         if (grown == nullptr) {
-            return 0;
+            return FERRYLINE_WRITE_NO_MEMORY;
         }
         streams->output = static_cast<char*>(grown);
         streams->outputCapacity = wanted;
     }
     memcpy(streams->output + streams->outputSize, data, bytes);
     streams->outputSize += bytes;
-    return 1;
+    return FERRYLINE_WRITTEN;
 }
 
 // The finished output reaches standard output in one go.

@@ -86,7 +86,8 @@ struct FerrylineFiles {
     /* Starts the output that will replace `path`; nothing stands under `path` until it is committed.
        Fails when `path` exists but may not be replaced. */
     int (*createOutput)(const FerrylineFiles* self, const char* path, FerrylineFile* file);
-    /* Writes all `bytes` bytes, or fails. */
+    /* Writes all `bytes` bytes and returns FERRYLINE_WRITTEN, or FERRYLINE_WRITE_FAILED, or
+       FERRYLINE_WRITE_NO_MEMORY when the file is held in memory that ran out. */
     int (*write)(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes);
     /* Makes the finished output durable under its name and releases it. On failure it still holds the
        output, which the caller tells the user about and then discards. */

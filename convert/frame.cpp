@@ -84,7 +84,7 @@ struct FileWriter {
 static int WriteToFile(void* context, const void* data, size_t size)
 {
     FileWriter* writer = static_cast<FileWriter*>(context);
-    return writer->files->write(writer->files, writer->file, data, size) ? FERRYLINE_WRITTEN : FERRYLINE_WRITE_FAILED;
+    return writer->files->write(writer->files, writer->file, data, size);
 }
 
 int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,

@@ -1,6 +1,7 @@
 // ferryline-convert as a user runs it: a real process on real files.
 #include <gtest/gtest.h>
 
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,3 +166,48 @@ TEST_F(Cli, ReadOnlyFolderGivesTheCreateMessage)
 }
 
 }  // namespace
+
+// The address sanitizer, which builds the converter in the sanitize preset, reserves more address space
+// than any of these limits leaves.
+#if defined(__SANITIZE_ADDRESS__)
+#define FERRYLINE_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FERRYLINE_UNDER_ASAN 1
+#endif
+#endif
+
+// A memory limit that leaves no room for the book, or for the held output, is a clear failure and
+// leaves nothing behind; with room for the input and one output block, a line of any length converts.
+TEST(CliMemory, ALimitedMemoryIsToldAndLeavesNothing)
+{
+#ifdef FERRYLINE_UNDER_ASAN
+    GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+#else
+    ScratchFolder folder = MakeScratchFolder();
+    WriteBytes(PathIn(folder, "line.txt"), std::string(60 << 20, 'x'));
+    const struct {
+        const char* limit;
+        const char* output;
+        int status;
+        const char* err;
+    } cases[] = {
+        {"ulimit -v 40000; ", "out.cv", 1, "Could not allocate memory to read file\n"},
+        {"ulimit -v 100000; ", "-", 1, "Could not allocate memory to convert the file\n"},
+        {"ulimit -v 100000; ", "out.cv", 0, "Some of the addresses did not have personal names"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.limit) + c.output);
+        Outcome run = RunCli(folder, std::string("mac2win line.txt ") + c.output, c.limit);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.err.compare(0, strlen(c.err), c.err), 0) << run.err;
+        std::vector<std::string> expected{"line.txt"};
+        if (c.status == 0) {
+            expected.push_back(c.output);
+        }
+        EXPECT_EQ(ListFolder(folder), expected);
+        unlink(PathIn(folder, c.output).c_str());
+    }
+    RemoveScratchFolder(folder);
+#endif
+}
