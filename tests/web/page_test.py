@@ -1,0 +1,408 @@
+"""The page in headless Chromium, used as a person would: open build/web/ferryline.html from disk,
+choose a book, pick a conversion, save the result, and compare it byte for byte, with the messages
+and the changes, with build/native/ferryline-convert -v. Ends with "N passed, N failed".
+
+  page_test.py                 the tests
+  page_test.py --update-docs   also renews docs/web-wide.png and docs/web-narrow.png
+  page_test.py --bench         times a 10 MB book in the page next to the native command (no test)
+"""
+import base64
+import json
+import os
+import pathlib
+import random
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+PAGE = ROOT / "build/web/ferryline.html"
+NATIVE = ROOT / "build/native/ferryline-convert"
+PAGE_LIMIT = 400 * 1000
+RESULT_EXTENSION = {"mac2win": ".cv", "win2mac": ".txt"}
+
+# ---- Books ----
+
+NAMES = ["Ann Example", "Bo Sample", "Cy Madeup", "Dee O'Test", "Ed & Co", "F#x", "G^h+i", "Hé Lène",
+         "J.R. Dot", "Kim <Angle>", 'Q "Quote"', ""]
+
+
+def mac_book(rnd, lines):
+    """A Mac book with every shape a line takes: names plain and quoted, none, groups, reserved and
+    8-bit characters, blank lines and all three line ends."""
+    out = []
+    for i in range(lines):
+        name = rnd.choice(NAMES)
+        address = f"user{i}@example.org"
+        shape = rnd.randrange(6)
+        if shape == 0 or not name:
+            line = address
+        elif shape == 1:
+            line = f'"{name}" <{address}>'
+        elif shape == 2:
+            line = f'"Group {i % 7}" <GROUP@GROUP>'
+        elif shape == 3:
+            line = ""
+        else:
+            line = f"{name} <{address}>"
+        out.append(line.encode("mac_roman", "replace") + rnd.choice([b"\r\n", b"\n", b"\r"]))
+    return b"".join(out)
+
+
+def w95_book(rnd, entries):
+    """A W95 book with groups, entries without an address (left out; one ends its group) and 8-bit
+    names."""
+    out = [b"&Main "]
+    for i in range(entries):
+        name = rnd.choice(NAMES).translate(str.maketrans("&#^+", "----")).encode("cp1252", "replace")
+        dropped = rnd.randrange(6) == 0
+        out.append(b"#" + name + b" " + (b"" if dropped else f"^user{i}@example.org ".encode()))
+        if (dropped or rnd.randrange(8) == 0) and i + 1 < entries:
+            out.append(f"&Group {i} ".encode())
+    out.append(b"+")
+    return b"".join(out)
+
+
+def native(direction, path, scratch):
+    """ferryline-convert -v: (ok, output bytes, stderr text)."""
+    output = pathlib.Path(scratch) / "native.out"
+    output.unlink(missing_ok=True)
+    run = subprocess.run([NATIVE, "-v", direction, path, output], capture_output=True)
+    data = output.read_bytes() if run.returncode == 0 else b""
+    return run.returncode == 0, data, run.stderr
+
+
+def matches_native(outcome, expected, charset):
+    """The page's messages and changes are exactly the lines -v printed, in their order."""
+    ok, output, stderr = expected
+    text = stderr.decode(charset)
+    # The command line says nothing when all went well.
+    told = outcome["messages"][:-1] if outcome["ok"] else outcome["messages"]
+    for message in told:
+        if message + "\n" not in text:
+            return f"message {message!r} is not in {text!r}"
+        text = text.replace(message + "\n", "", 1)
+    if text.splitlines() != outcome["changes"]:
+        return f"changes {outcome['changes']!r} != {text.splitlines()!r}"
+    if outcome["ok"] != ok or bytes(outcome["output"]) != output:
+        return f"ok {outcome['ok']} with {len(outcome['output'])} bytes, native {ok} with {len(output)}"
+    return None
+
+
+CHARSET = {"mac2win": "mac_roman", "win2mac": "cp1252"}
+
+# ---- The browser ----
+
+
+def start_browser(downloads):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1100,900"]:
+        options.add_argument(argument)
+    options.add_experimental_option("prefs", {"download.default_directory": downloads,
+                                              "download.prompt_for_download": False})
+    options.set_capability("goog:loggingPrefs", {"performance": "ALL", "browser": "ALL"})
+    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    browser.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+    return browser
+
+
+def open_page(browser):
+    browser.get(PAGE.as_uri())
+    WebDriverWait(browser, 10).until(lambda b: b.find_elements(By.CSS_SELECTOR, "input[name=direction]"))
+
+
+def api_convert(browser, direction, data, options=None):
+    """window.ferryline.convert on `data`; the output comes back as a list of byte values."""
+    return browser.execute_async_script("""
+        const [direction, hex, options, done] = arguments;
+        const bytes = new Uint8Array(hex.match(/../g) || []).map((_, i) => parseInt(hex.substr(2 * i, 2), 16));
+        window.ferryline.convert(direction, bytes, options)
+          .then((r) => done({ok: r.ok, output: Array.from(r.output), messages: r.messages, changes: r.changes}))
+          .catch((e) => done({error: `${e.name}: ${e.message}`}));""", direction, data.hex(), options or {})
+
+
+def choose_and_convert(browser, path, direction, keyboard=False):
+    """Chooses the file and converts it with the page's controls; returns what the page shows."""
+    book = browser.find_element(By.ID, "book")
+    book.send_keys(str(path))
+    WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "edition").text)
+    radio = browser.find_element(By.ID, f"direction-{direction}")
+    if keyboard:
+        browser.execute_script("arguments[0].focus()", book)
+        ActionChains(browser).send_keys(Keys.TAB).perform()  # to the checked choice
+        assert browser.switch_to.active_element == radio, "Tab from the file goes to the conversion"
+        ActionChains(browser).send_keys(Keys.TAB, Keys.ENTER).perform()
+    else:
+        radio.click()
+        browser.find_element(By.ID, "convert").click()
+    WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "outcome").is_displayed())
+    return {
+        "edition": browser.find_element(By.ID, "edition").text,
+        "offered": [e.get_attribute("value") for e in browser.find_elements(By.CSS_SELECTOR, "input[name=direction]")
+                    if e.is_displayed() and e.is_enabled()],
+        "messages": [e.get_attribute("textContent") for e in browser.find_elements(By.CSS_SELECTOR, "#messages li")],
+        "changes": [e.get_attribute("textContent") for e in browser.find_elements(By.CSS_SELECTOR, "#changes li")],
+        "save": browser.find_element(By.ID, "save") if browser.find_element(By.ID, "save").is_displayed() else None,
+    }
+
+
+def save(browser, link, downloads, keyboard=False):
+    """Saves the result as a person would and returns the saved file."""
+    name = link.get_attribute("download")
+    if keyboard:
+        ActionChains(browser).send_keys(Keys.TAB).perform()  # from the result's heading to the link
+        assert browser.switch_to.active_element == link, "Tab from the result goes to Save"
+        ActionChains(browser).send_keys(Keys.ENTER).perform()
+    else:
+        link.click()
+    path = pathlib.Path(downloads) / name
+    for _ in range(100):
+        if path.exists() and not pathlib.Path(str(path) + ".crdownload").exists():
+            return path
+        time.sleep(0.1)
+    raise AssertionError(f"{name} was not saved")
+
+
+def requests_made(browser):
+    """Every URL the page asked for, from Chromium's own network log."""
+    urls = []
+    for entry in browser.get_log("performance"):
+        message = json.loads(entry["message"])["message"]
+        if message["method"] in ("Network.requestWillBeSent", "Network.webSocketCreated"):
+            urls.append(message["params"].get("request", {}).get("url") or message["params"].get("url"))
+    return urls
+
+
+def bench(browser, scratch):
+    rnd = random.Random(10)
+    books = {"mac2win": mac_book(rnd, 400000), "win2mac": w95_book(rnd, 330000)}
+    print("| direction | input MB | in the page, ms | ferryline-convert, ms |\n|---|---:|---:|---:|")
+    for direction, data in books.items():
+        path = pathlib.Path(scratch) / f"bench{'.txt' if direction == 'mac2win' else '.cv'}"
+        path.write_bytes(data)
+        open_page(browser)
+        browser.find_element(By.ID, "book").send_keys(str(path))
+        WebDriverWait(browser, 30).until(lambda b: b.find_element(By.ID, "edition").text)
+        page_ms = browser.execute_async_script("""
+            const [direction, done] = arguments;
+            const file = document.getElementById('book').files[0];
+            file.arrayBuffer().then(async (buffer) => {
+              const bytes = new Uint8Array(buffer);
+              let best = Infinity;
+              for (let round = 0; round < 5; ++round) {
+                const start = performance.now();
+                const result = await window.ferryline.convert(direction, bytes, {});
+                best = Math.min(best, performance.now() - start);
+                if (!result.ok) { done(-1); return; }
+              }
+              done(best);
+            });""", direction)
+        native_ms = min(timed(lambda: native(direction, path, scratch)) for _ in range(5))
+        print(f"| {direction} | {len(data) / 1e6:.1f} | {page_ms:.0f} | {native_ms:.0f} |")
+
+
+def timed(action):
+    start = time.perf_counter()
+    action()
+    return (time.perf_counter() - start) * 1000
+
+
+def screenshots(browser, downloads):
+    """The page after converting the Mac sample, wide and at phone width."""
+    for name, width in (("web-wide.png", 1000), ("web-narrow.png", 360)):
+        browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                {"width": width, "height": 800, "deviceScaleFactor": 1, "mobile": width < 500})
+        open_page(browser)
+        choose_and_convert(browser, ROOT / "samples/mac-book.txt", "mac2win")
+        browser.execute_script("document.getElementById('changes-box').open = true; window.scrollTo(0, 0)")
+        height = browser.execute_script("return document.documentElement.scrollHeight")
+        shot = browser.execute_cdp_cmd("Page.captureScreenshot", {
+            "format": "png", "captureBeyondViewport": True,
+            "clip": {"x": 0, "y": 0, "width": width, "height": height, "scale": 1}})
+        (ROOT / "docs" / name).write_bytes(base64.b64decode(shot["data"]))
+        print(f"wrote docs/{name}")
+    browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+
+# ---- The tests ----
+
+
+def test_one_file(browser, scratch, downloads):
+    page = PAGE.read_text()
+    if PAGE.stat().st_size >= PAGE_LIMIT:
+        return f"the page is {PAGE.stat().st_size} bytes"
+    if "<link" in page or " src=" in page:
+        return "the page refers to another file"
+    version = subprocess.run([NATIVE, "--version"], capture_output=True, text=True).stdout.split()[-1]
+    shown = browser.execute_script("return window.ferryline.version")
+    return None if shown == version else f"version {shown!r}, ferryline-convert says {version!r}"
+
+
+def ui_cases(scratch):
+    rnd = random.Random(7)
+    generated_mac = pathlib.Path(scratch) / "generated.txt"
+    generated_mac.write_bytes(mac_book(rnd, 300))
+    generated_w95 = pathlib.Path(scratch) / "generated.book.cv"
+    generated_w95.write_bytes(w95_book(rnd, 300))
+    return [  # book, direction, by keyboard, saved as
+        (ROOT / "samples/mac-book.txt", "mac2win", False, "mac-book.cv"),
+        (ROOT / "samples/w95-book.cv", "win2mac", True, "w95-book.txt"),
+        (generated_mac, "mac2win", True, "generated.cv"),
+        (generated_w95, "win2mac", False, "generated.book.txt"),
+    ]
+
+
+def test_ui_conversion(browser, scratch, downloads, book, direction, keyboard, saved_as):
+    open_page(browser)
+    shown = choose_and_convert(browser, book, direction, keyboard)
+    if shown["offered"] != [direction]:
+        return f"offered {shown['offered']} for {book.name}"
+    if shown["save"] is None or shown["save"].get_attribute("download") != saved_as:
+        return f"no Save link for {saved_as}"
+    saved = save(browser, shown["save"], downloads, keyboard)
+    shown["ok"], shown["output"] = shown["messages"][-1] == "Conversion successful", saved.read_bytes()
+    return matches_native(shown, native(direction, book, scratch), CHARSET[direction])
+
+
+BAD_BOOKS = [  # name, bytes: W95 books cut short or damaged
+    ("cut.cv", b"&Main #Ann Example ^ann@example.org #Bo"),
+    ("no-end.cv", b"&Main #Ann Example ^ann@example.org &Work #Bo ^bo@example.org"),
+    ("just-a-mark.cv", b"  \r\n&"),
+]
+
+
+def test_bad_book(browser, scratch, downloads, name, data):
+    path = pathlib.Path(scratch) / name
+    path.write_bytes(data)
+    open_page(browser)
+    shown = choose_and_convert(browser, path, "win2mac")
+    expected = native("win2mac", path, scratch)
+    shown["ok"], shown["output"] = shown["save"] is not None, b""
+    if f"The file {name} is not a Corvella W95 address book or is corrupt." not in shown["messages"]:
+        return f"the error is not shown: {shown['messages']}"
+    if os.listdir(downloads):
+        return f"something was saved: {os.listdir(downloads)}"
+    return matches_native(shown, expected, "cp1252")
+
+
+def api_books():
+    rnd = random.Random(11)
+    books = [("mac2win", b""), ("win2mac", b""), ("mac2win", mac_book(rnd, 30000)), ("win2mac", w95_book(rnd, 30000))]
+    for _ in range(8):
+        books.append(("mac2win", mac_book(rnd, rnd.randrange(1, 60))))
+        books.append(("win2mac", w95_book(rnd, rnd.randrange(1, 60))))
+        noise = bytes(rnd.choice(b"&#^+ <>\"\r\nab\x00\xe9") for _ in range(rnd.randrange(1, 80)))
+        books += [("mac2win", noise), ("win2mac", noise)]
+    return books
+
+
+def test_api_matches_native(browser, scratch, downloads):
+    open_page(browser)
+    for index, (direction, data) in enumerate(api_books()):
+        path = pathlib.Path(scratch) / f"book{index}{RESULT_EXTENSION[direction]}"
+        path.write_bytes(data)
+        outcome = api_convert(browser, direction, data, {"title": path.name})
+        error = matches_native(outcome, native(direction, path, scratch), CHARSET[direction])
+        if error:
+            return f"{direction} on {data[:60]!r}...: {error}"
+    return None
+
+
+def test_api_refuses_misuse(browser, scratch, downloads):
+    open_page(browser)
+    for direction, data, expected in [("mac2pdf", b"a", "RangeError"), ("mac2win", None, "TypeError")]:
+        outcome = browser.execute_async_script("""
+            const [direction, data, done] = arguments;
+            window.ferryline.convert(direction, data === null ? 'text' : new Uint8Array(data))
+              .then(() => done('resolved'), (e) => done(e.name));""", direction, list(data) if data else None)
+        if outcome != expected:
+            return f"convert({direction!r}) gave {outcome}, not {expected}"
+    return None
+
+
+def test_layout(browser, scratch, downloads):
+    """Phone width without sideways scrolling, every control labelled, the dark scheme followed."""
+    style = "return getComputedStyle(document.documentElement).backgroundColor"
+    browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                            {"width": 320, "height": 640, "deviceScaleFactor": 1, "mobile": True})
+    try:
+        open_page(browser)
+        choose_and_convert(browser, ROOT / "samples/mac-book.txt", "mac2win")
+        browser.execute_script("document.getElementById('changes-box').open = true")
+        width = browser.execute_script("return document.documentElement.scrollWidth")
+        unlabelled = browser.execute_script("""
+            return [...document.querySelectorAll('input, button, a, select')]
+              .filter((e) => !(e.labels && e.labels.length) && !e.getAttribute('aria-label') && !e.textContent.trim())
+              .map((e) => e.id);""")
+        light = browser.execute_script(style)
+        browser.execute_cdp_cmd("Emulation.setEmulatedMedia",
+                                {"features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+        dark = browser.execute_script(style)
+    finally:
+        browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        browser.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
+    if width > 320:
+        return f"the page is {width} px wide at 320 px"
+    if unlabelled:
+        return f"controls without a label: {unlabelled}"
+    return None if light != dark else f"the same background {light} light and dark"
+
+
+def test_no_requests(browser, scratch, downloads):
+    """Everything above ran in this browser: the page itself and the results it saved are all it loaded."""
+    asked = [url for url in requests_made(browser) if url != PAGE.as_uri() and not url.startswith("blob:file://")]
+    # The page's policy blocks a fetch before it is sent; the attempt shows in the console instead.
+    blocked = [entry["message"] for entry in browser.get_log("browser") if "Content Security Policy" in entry["message"]]
+    return f"the page asked for {(asked + blocked)[:3]}" if asked or blocked else None
+
+
+def run_tests(browser, scratch, downloads):
+    tests = [("one file", test_one_file, ())]
+    tests += [(f"convert {book.name} {direction}{' by keyboard' if keys else ''}", test_ui_conversion, (book, direction, keys, saved))
+              for book, direction, keys, saved in ui_cases(scratch)]
+    tests += [(f"bad book {name}", test_bad_book, (name, data)) for name, data in BAD_BOOKS]
+    tests += [("scripting matches ferryline-convert", test_api_matches_native, ()),
+              ("scripting refuses misuse", test_api_refuses_misuse, ()),
+              ("layout, labels, dark scheme", test_layout, ()),
+              ("no network request", test_no_requests, ())]
+    passed = failed = 0
+    for name, test, arguments in tests:
+        for leftover in os.listdir(downloads):
+            os.remove(os.path.join(downloads, leftover))
+        try:
+            error = test(browser, scratch, downloads, *arguments)
+        except Exception as exception:  # a broken page shows up as a failed test, not a crashed run
+            error = f"{type(exception).__name__}: {str(exception).splitlines()[0] if str(exception) else ''}"
+        print(f"{'FAIL' if error else 'ok  '} {name}{': ' + error if error else ''}", flush=True)
+        passed, failed = passed + (not error), failed + bool(error)
+    return passed, failed
+
+
+def main():
+    with tempfile.TemporaryDirectory() as scratch, tempfile.TemporaryDirectory() as downloads:
+        browser = start_browser(downloads)
+        try:
+            if "--bench" in sys.argv:
+                bench(browser, scratch)
+                return 0
+            if "--update-docs" in sys.argv:
+                screenshots(browser, downloads)
+            open_page(browser)
+            passed, failed = run_tests(browser, scratch, downloads)
+        finally:
+            browser.quit()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
