@@ -251,11 +251,14 @@
     forgetResult();
     const button = element('convert');
     button.disabled = true;
+    const { directions } = await ready;
+    const entry = directions.find((candidate) => candidate.name === chosen.value);
     try {
-      const { directions } = await ready;
-      const entry = directions.find((candidate) => candidate.name === chosen.value);
       const outcome = await convert(entry.name, state.bytes, { recode: element('recode').checked, title: state.name });
       showOutcome(outcome, entry);
+    } catch (error) {
+      // The browser itself gave out (no memory for a copy): say so rather than nothing.
+      showOutcome(failure(String(error)), entry);
     } finally {
       button.disabled = false;
     }

@@ -130,10 +130,25 @@ def api_convert(browser, direction, data, options=None):
           .catch((e) => done({error: `${e.name}: ${e.message}`}));""", direction, data.hex(), options or {})
 
 
-def choose_and_convert(browser, path, direction, keyboard=False):
-    """Chooses the file and converts it with the page's controls; returns what the page shows."""
+def drop_file(browser, path):
+    """Drops the file on the page, as dragging it from a file manager does."""
+    browser.execute_script("""
+        const [name, data] = arguments;
+        const transfer = new DataTransfer();
+        transfer.items.add(new File([new Uint8Array(data)], name));
+        document.getElementById('drop').dispatchEvent(
+          new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));""",
+                           path.name, list(path.read_bytes()))
+
+
+def choose_and_convert(browser, path, direction, keyboard=False, drop=False):
+    """Chooses (or drops) the file and converts it with the page's controls; returns what the page
+    shows."""
     book = browser.find_element(By.ID, "book")
-    book.send_keys(str(path))
+    if drop:
+        drop_file(browser, path)
+    else:
+        book.send_keys(str(path))
     WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "edition").text)
     radio = browser.find_element(By.ID, f"direction-{direction}")
     if keyboard:
@@ -291,7 +306,7 @@ def test_ui_conversion(browser, scratch, downloads, book, direction, keyboard, s
     return matches_native(shown, native(direction, book, scratch), CHARSET[direction])
 
 
-BAD_BOOKS = [  # name, bytes: W95 books cut short or damaged
+BAD_BOOKS = [  # name, bytes: W95 books cut short or damaged, dropped on the page
     ("cut.cv", b"&Main #Ann Example ^ann@example.org #Bo"),
     ("no-end.cv", b"&Main #Ann Example ^ann@example.org &Work #Bo ^bo@example.org"),
     ("just-a-mark.cv", b"  \r\n&"),
@@ -302,7 +317,7 @@ def test_bad_book(browser, scratch, downloads, name, data):
     path = pathlib.Path(scratch) / name
     path.write_bytes(data)
     open_page(browser)
-    shown = choose_and_convert(browser, path, "win2mac")
+    shown = choose_and_convert(browser, path, "win2mac", drop=True)
     expected = native("win2mac", path, scratch)
     shown["ok"], shown["output"] = shown["save"] is not None, b""
     if f"The file {name} is not a Corvella W95 address book or is corrupt." not in shown["messages"]:
