@@ -58,29 +58,16 @@ int ferryline_web_direction_count(void)
     return kDirectionCount;
 }
 
-// The fields of the direction at `index`; null past the end.
-const char* ferryline_web_direction_name(int index)
+// Field `field` of the direction at `index`, in the order name, from, label, extension; null past
+// the end of either.
+const char* ferryline_web_direction_field(int index, int field)
 {
     const WebDirection* entry = DirectionAt(index);
-    return entry != nullptr ? entry->name : nullptr;
-}
-
-const char* ferryline_web_direction_from(int index)
-{
-    const WebDirection* entry = DirectionAt(index);
-    return entry != nullptr ? entry->from : nullptr;
-}
-
-const char* ferryline_web_direction_label(int index)
-{
-    const WebDirection* entry = DirectionAt(index);
-    return entry != nullptr ? entry->label : nullptr;
-}
-
-const char* ferryline_web_direction_extension(int index)
-{
-    const WebDirection* entry = DirectionAt(index);
-    return entry != nullptr ? entry->extension : nullptr;
+    if (entry == nullptr) {
+        return nullptr;
+    }
+    const char* const fields[] = {entry->name, entry->from, entry->label, entry->extension};
+    return field >= 0 && field < 4 ? fields[field] : nullptr;
 }
 
 // Which edition `bytes` look like: "win" for a W95 stream (its first mark, '&', after nothing but

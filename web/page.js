@@ -34,16 +34,18 @@
     return new TextDecoder().decode(heap.subarray(pointer, end));
   }
 
+  // In the order ferryline_web_direction_field numbers them.
+  const DIRECTION_FIELDS = ['name', 'from', 'label', 'extension'];
+
   function directionTable(module) {
     const table = [];
     const count = module._ferryline_web_direction_count();
     for (let i = 0; i < count; ++i) {
-      table.push({
-        name: readCString(module, module._ferryline_web_direction_name(i)),
-        from: readCString(module, module._ferryline_web_direction_from(i)),
-        label: readCString(module, module._ferryline_web_direction_label(i)),
-        extension: readCString(module, module._ferryline_web_direction_extension(i)),
+      const entry = {};
+      DIRECTION_FIELDS.forEach((field, number) => {
+        entry[field] = readCString(module, module._ferryline_web_direction_field(i, number));
       });
+      table.push(entry);
     }
     return table;
   }
