@@ -2,11 +2,8 @@
 choose a book, pick a conversion, save the result, and compare it byte for byte, with the messages
 and the changes, with build/native/ferryline-convert -v. Ends with "N passed, N failed".
 
-  page_test.py                 the tests
-  page_test.py --update-docs   also renews docs/web-wide.png and docs/web-narrow.png
-  page_test.py --bench         times a 10 MB book in the page next to the native command (no test)
+tools/web-docs drives the page with the same helpers for the README's pictures and the benchmark.
 """
-import base64
 import json
 import os
 import pathlib
@@ -27,7 +24,6 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 PAGE = ROOT / "build/web/ferryline.html"
 NATIVE = ROOT / "build/native/ferryline-convert"
 PAGE_LIMIT = 400 * 1000
-RESULT_EXTENSION = {"mac2win": ".cv", "win2mac": ".txt"}
 
 # ---- Books ----
 
@@ -121,13 +117,12 @@ def open_page(browser):
 
 
 def api_convert(browser, direction, data, options=None):
-    """window.ferryline.convert on `data`; the output comes back as a list of byte values."""
+    """window.ferryline.convert on `data`: the result, or {error: the name of what it threw}."""
     return browser.execute_async_script("""
-        const [direction, hex, options, done] = arguments;
-        const bytes = new Uint8Array(hex.match(/../g) || []).map((_, i) => parseInt(hex.substr(2 * i, 2), 16));
-        window.ferryline.convert(direction, bytes, options)
+        const [direction, data, options, done] = arguments;
+        window.ferryline.convert(direction, new Uint8Array(data), options)
           .then((r) => done({ok: r.ok, output: Array.from(r.output), messages: r.messages, changes: r.changes}))
-          .catch((e) => done({error: `${e.name}: ${e.message}`}));""", direction, data.hex(), options or {})
+          .catch((e) => done({error: e.name}));""", direction, list(data), options or {})
 
 
 def drop_file(browser, path):
@@ -161,7 +156,6 @@ def choose_and_convert(browser, path, direction, keyboard=False, drop=False):
         browser.find_element(By.ID, "convert").click()
     WebDriverWait(browser, 10).until(lambda b: b.find_element(By.ID, "outcome").is_displayed())
     return {
-        "edition": browser.find_element(By.ID, "edition").text,
         "offered": [e.get_attribute("value") for e in browser.find_elements(By.CSS_SELECTOR, "input[name=direction]")
                     if e.is_displayed() and e.is_enabled()],
         "messages": [e.get_attribute("textContent") for e in browser.find_elements(By.CSS_SELECTOR, "#messages li")],
@@ -197,79 +191,12 @@ def requests_made(browser):
     return urls
 
 
-def realistic_books(entries):
-    """A Mac book and a W95 book of named people in groups, as most books are: few changes to list."""
-    mac, w95 = [], [b"&Main "]
-    for i in range(entries):
-        if i % 50 == 49:
-            mac.append(f'"Group {i}" <GROUP@GROUP>\r\n'.encode())
-            w95.append(f"&Group {i} ".encode())
-        mac.append(f"Person Number{i} <person.number{i}@example.org>\r\n".encode())
-        w95.append(f"#Person Number{i} ^person.number{i}@example.org ".encode())
-    return b"".join(mac), b"".join(w95) + b"+"
-
-
-def bench(browser, scratch):
-    """10 MB books in the page (window.ferryline.convert, bytes already read) and with the native
-    command (the whole process: start, read, write): the first run and the best of 5, in ms."""
-    rnd = random.Random(10)
-    realistic_mac, realistic_w95 = realistic_books(190000)
-    books = [("realistic", "mac2win", realistic_mac), ("realistic", "win2mac", realistic_w95),
-             ("many changes", "mac2win", mac_book(rnd, 400000)), ("many changes", "win2mac", w95_book(rnd, 330000))]
-    print("| book | direction | input MB | page, first | page, best | ferryline-convert | ferryline-convert -v |")
-    print("|---|---|---:|---:|---:|---:|---:|")
-    for shape, direction, data in books:
-        path = pathlib.Path(scratch) / f"bench-{direction}"
-        path.write_bytes(data)
-        open_page(browser)
-        browser.find_element(By.ID, "book").send_keys(str(path))
-        WebDriverWait(browser, 30).until(lambda b: b.find_element(By.ID, "edition").text)
-        first, best = browser.execute_async_script("""
-            const [direction, done] = arguments;
-            document.getElementById('book').files[0].arrayBuffer().then(async (buffer) => {
-              const bytes = new Uint8Array(buffer);
-              const times = [];
-              for (let round = 0; round < 5; ++round) {
-                const start = performance.now();
-                const result = await window.ferryline.convert(direction, bytes, {});
-                times.push(result.ok ? performance.now() - start : NaN);
-              }
-              done([times[0], Math.min(...times)]);
-            });""", direction)
-        output = pathlib.Path(scratch) / "bench.out"
-        plain = min(timed(lambda: subprocess.run([NATIVE, direction, path, output], check=True, stderr=subprocess.DEVNULL)) for _ in range(5))
-        verbose = min(timed(lambda: native(direction, path, scratch)) for _ in range(5))
-        print(f"| {shape} | {direction} | {len(data) / 1e6:.1f} | {first:.0f} | {best:.0f} | {plain:.0f} | {verbose:.0f} |",
-              flush=True)
-
-
-def timed(action):
-    start = time.perf_counter()
-    action()
-    return (time.perf_counter() - start) * 1000
-
-
-def screenshots(browser, downloads):
-    """The page after converting the Mac sample, wide and at phone width."""
-    for name, width in (("web-wide.png", 1000), ("web-narrow.png", 360)):
-        browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                                {"width": width, "height": 800, "deviceScaleFactor": 1, "mobile": width < 500})
-        open_page(browser)
-        choose_and_convert(browser, ROOT / "samples/mac-book.txt", "mac2win")
-        browser.execute_script("document.getElementById('changes-box').open = true; window.scrollTo(0, 0)")
-        height = browser.execute_script("return document.documentElement.scrollHeight")
-        shot = browser.execute_cdp_cmd("Page.captureScreenshot", {
-            "format": "png", "captureBeyondViewport": True,
-            "clip": {"x": 0, "y": 0, "width": width, "height": height, "scale": 1}})
-        (ROOT / "docs" / name).write_bytes(base64.b64decode(shot["data"]))
-        print(f"wrote docs/{name}")
-    browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
-
-
 # ---- The tests ----
 
 
 def test_one_file(browser, scratch, downloads):
+    """One file under the limit, loading nothing else; its scripting interface knows its version and
+    refuses a direction it does not have."""
     page = PAGE.read_text()
     if PAGE.stat().st_size >= PAGE_LIMIT:
         return f"the page is {PAGE.stat().st_size} bytes"
@@ -277,7 +204,10 @@ def test_one_file(browser, scratch, downloads):
         return "the page refers to another file"
     version = subprocess.run([NATIVE, "--version"], capture_output=True, text=True).stdout.split()[-1]
     shown = browser.execute_script("return window.ferryline.version")
-    return None if shown == version else f"version {shown!r}, ferryline-convert says {version!r}"
+    if shown != version:
+        return f"version {shown!r}, ferryline-convert says {version!r}"
+    misuse = api_convert(browser, "mac2pdf", b"a").get("error")
+    return None if misuse == "RangeError" else f"an unknown direction gave {misuse}"
 
 
 def ui_cases(scratch):
@@ -341,24 +271,12 @@ def api_books():
 def test_api_matches_native(browser, scratch, downloads):
     open_page(browser)
     for index, (direction, data) in enumerate(api_books()):
-        path = pathlib.Path(scratch) / f"book{index}{RESULT_EXTENSION[direction]}"
+        path = pathlib.Path(scratch) / f"book{index}"
         path.write_bytes(data)
         outcome = api_convert(browser, direction, data, {"title": path.name})
         error = matches_native(outcome, native(direction, path, scratch), CHARSET[direction])
         if error:
             return f"{direction} on {data[:60]!r}...: {error}"
-    return None
-
-
-def test_api_refuses_misuse(browser, scratch, downloads):
-    open_page(browser)
-    for direction, data, expected in [("mac2pdf", b"a", "RangeError"), ("mac2win", None, "TypeError")]:
-        outcome = browser.execute_async_script("""
-            const [direction, data, done] = arguments;
-            window.ferryline.convert(direction, data === null ? 'text' : new Uint8Array(data))
-              .then(() => done('resolved'), (e) => done(e.name));""", direction, list(data) if data else None)
-        if outcome != expected:
-            return f"convert({direction!r}) gave {outcome}, not {expected}"
     return None
 
 
@@ -399,12 +317,11 @@ def test_no_requests(browser, scratch, downloads):
 
 
 def run_tests(browser, scratch, downloads):
-    tests = [("one file", test_one_file, ())]
+    tests = [("one file, scripting interface", test_one_file, ())]
     tests += [(f"convert {book.name} {direction}{' by keyboard' if keys else ''}", test_ui_conversion, (book, direction, keys, saved))
               for book, direction, keys, saved in ui_cases(scratch)]
     tests += [(f"bad book {name}", test_bad_book, (name, data)) for name, data in BAD_BOOKS]
     tests += [("scripting matches ferryline-convert", test_api_matches_native, ()),
-              ("scripting refuses misuse", test_api_refuses_misuse, ()),
               ("layout, labels, dark scheme", test_layout, ()),
               ("no network request", test_no_requests, ())]
     passed = failed = 0
@@ -424,11 +341,6 @@ def main():
     with tempfile.TemporaryDirectory() as scratch, tempfile.TemporaryDirectory() as downloads:
         browser = start_browser(downloads)
         try:
-            if "--bench" in sys.argv:
-                bench(browser, scratch)
-                return 0
-            if "--update-docs" in sys.argv:
-                screenshots(browser, downloads)
             open_page(browser)
             passed, failed = run_tests(browser, scratch, downloads)
         finally:
