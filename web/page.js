@@ -203,7 +203,15 @@
     forgetResult();
     const { module, directions } = await ready;
     state.name = file.name;
-    state.bytes = new Uint8Array(await file.arrayBuffer());
+    try {
+      state.bytes = new Uint8Array(await file.arrayBuffer());
+    } catch (error) {
+      state.bytes = null;
+      state.edition = '';
+      element('edition').textContent = `Could not read the file ${file.name}`;
+      showDirections(directions);
+      return;
+    }
     state.edition = editionOf(module, state.bytes);
     element('edition').textContent =
       `${file.name} (${formatSize(state.bytes.length)}) is ${EDITION_NAME[state.edition]}.`;
