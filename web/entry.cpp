@@ -21,11 +21,6 @@ static const WebDirection kDirections[] = {
 };
 static const int kDirectionCount = static_cast<int>(sizeof kDirections / sizeof kDirections[0]);
 
-static const WebDirection* DirectionAt(int index)
-{
-    return index >= 0 && index < kDirectionCount ? &kDirections[index] : nullptr;
-}
-
 static const WebDirection* DirectionNamed(const char* name)
 {
     for (const WebDirection& entry : kDirections) {
@@ -62,12 +57,13 @@ int ferryline_web_direction_count(void)
 // the end of either.
 const char* ferryline_web_direction_field(int index, int field)
 {
-    const WebDirection* entry = DirectionAt(index);
-    if (entry == nullptr) {
+    if (index < 0 || index >= kDirectionCount) {
         return nullptr;
     }
-    const char* const fields[] = {entry->name, entry->from, entry->label, entry->extension};
-    return field >= 0 && field < 4 ? fields[field] : nullptr;
+    const WebDirection& entry = kDirections[index];
+    const char* const fields[] = {entry.name, entry.from, entry.label, entry.extension};
+    const int fieldCount = static_cast<int>(sizeof fields / sizeof fields[0]);
+    return field >= 0 && field < fieldCount ? fields[field] : nullptr;
 }
 
 // Which edition `bytes` look like: "win" for a W95 stream (its first mark, '&', after nothing but
