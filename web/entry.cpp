@@ -1,0 +1,148 @@
+// What the page calls in the WebAssembly build: conversions by name over ferryline_convert_bytes, and
+// plain accessors for the result, so the page's script never depends on how a structure is laid out.
+#include <stdlib.h>
+#include <string.h>
+
+#include "convert/ferryline.h"
+
+// Every conversion the page may offer. A new direction of the library is one more line here; the page
+// builds its choices from this table. `from` is the edition the input must be ("mac" or "win").
+struct WebDirection {
+    const char* name;  // as the command line spells it
+    FerrylineDirection direction;
+    const char* from;
+    const char* label;      // what the page's choice says
+    const char* extension;  // of the saved result, without the dot
+};
+
+static const WebDirection kDirections[] = {
+    {"mac2win", FERRYLINE_MAC_TO_WIN, "mac", "W95 book for Corvella on Windows", "cv"},
+    {"win2mac", FERRYLINE_WIN_TO_MAC, "win", "Text book for Corvella on the Macintosh", "txt"},
+};
+static const int kDirectionCount = static_cast<int>(sizeof kDirections / sizeof kDirections[0]);
+
+static const WebDirection* DirectionNamed(const char* name)
+{
+    for (const WebDirection& entry : kDirections) {
+        if (strcmp(entry.name, name) == 0) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// The options the page can set. Accented letters are only offered once the library can recode them:
+// then this fills the option in and ferryline_web_offers_recode says 1.
+static FerrylineOptions WebOptions(int recode)
+{
+    (void)recode;
+    FerrylineOptions options;
+    memset(&options, 0, sizeof options);
+    return options;
+}
+
+extern "C" {
+
+int ferryline_web_offers_recode(void)
+{
+    return 0;
+}
+
+int ferryline_web_direction_count(void)
+{
+    return kDirectionCount;
+}
+
+// Field `field` of the direction at `index`, in the order name, from, label, extension; null past
+// the end of either.
+const char* ferryline_web_direction_field(int index, int field)
+{
+    if (index < 0 || index >= kDirectionCount) {
+        return nullptr;
+    }
+    const WebDirection& entry = kDirections[index];
+    const char* const fields[] = {entry.name, entry.from, entry.label, entry.extension};
+    const int fieldCount = static_cast<int>(sizeof fields / sizeof fields[0]);
+    return field >= 0 && field < fieldCount ? fields[field] : nullptr;
+}
+
+// Which edition `bytes` look like: "win" for a W95 stream (its first mark, '&', after nothing but
+// blanks and line ends), "mac" for anything else, a text file being the Mac edition's form.
+const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
+{
+    for (size_t i = 0; i < size; ++i) {
+        unsigned char c = bytes[i];
+        if (c == '&') {
+            return "win";
+        }
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+            break;
+        }
+    }
+    return "mac";
+}
+
+// Converts `size` bytes at `bytes` the way `direction` names. Returns null for a name that is no
+// direction or when there is no memory for the result; otherwise a result for the accessors below,
+// released with ferryline_web_free.
+FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
+                                       int recode)
+{
+    const WebDirection* entry = DirectionNamed(direction);
+    if (entry == nullptr) {
+        return nullptr;
+    }
+    FerrylineResult* result = static_cast<FerrylineResult*>(malloc(sizeof(FerrylineResult)));
+    if (result == nullptr) {
+        return nullptr;
+    }
+    FerrylineOptions options = WebOptions(recode);
+    ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, nullptr, result);
+    return result;
+}
+
+int ferryline_web_ok(const FerrylineResult* result)
+{
+    return result->ok;
+}
+
+const char* ferryline_web_output(const FerrylineResult* result)
+{
+    return result->output;
+}
+
+size_t ferryline_web_output_size(const FerrylineResult* result)
+{
+    return result->outputSize;
+}
+
+size_t ferryline_web_message_count(const FerrylineResult* result)
+{
+    return result->messageCount;
+}
+
+// The text of message `index`, or null past the last.
+const char* ferryline_web_message(const FerrylineResult* result, size_t index)
+{
+    return index < result->messageCount ? result->messages[index].text : nullptr;
+}
+
+const char* ferryline_web_changes(const FerrylineResult* result)
+{
+    return result->changes;
+}
+
+size_t ferryline_web_changes_size(const FerrylineResult* result)
+{
+    return result->changesSize;
+}
+
+void ferryline_web_free(FerrylineResult* result)
+{
+    if (result != nullptr) {
+        ferryline_result_free(result, nullptr);
+        free(result);
+    }
+}
+
+}  // extern "C"
