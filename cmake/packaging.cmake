@@ -20,12 +20,16 @@ function(ferryline_install_if_built file destination)
   endif()")
 endfunction()
 
-# The README a release carries: the parts of docs/release/ named, joined, with the given line ends.
+# The README a release carries: the parts of docs/release/ named, two empty lines apart, with the given
+# line ends.
 function(ferryline_release_readme output line_end)
   set(text "")
   foreach(part IN LISTS ARGN)
     set(path ${PROJECT_SOURCE_DIR}/docs/release/${part}.txt)
     file(READ ${path} part_text)
+    if(text)
+      string(APPEND text "\n\n")
+    endif()
     string(APPEND text "${part_text}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
   endforeach()
