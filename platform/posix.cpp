@@ -275,8 +275,8 @@ static char* ResolveLinks(const char* path, bool* magic)
         free(current);
         current = next;
     }
-    free(current);
     errno = current != nullptr ? ELOOP : ENOMEM;
+    free(current);
     return nullptr;
 }
 
@@ -403,7 +403,7 @@ static int StartOutput(PosixOutput* output, const char* path)
         return 0;
     }
     output->kind = exists ? OUTPUT_REPLACE : OUTPUT_NEW;
-    struct stat old;
+    struct stat old = {};
     if (exists) {
         // Opened now, so that what is copied from or written into later is this very file.
         output->oldFd = openat(output->folderFd, output->name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

@@ -232,6 +232,32 @@ static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* dat
     return 1;
 }
 
+// The full form of `path` in a new block, or null.
+static char* FullPathOf(const char* path)
+{
+    DWORD size = GetFullPathNameA(path, 0, nullptr, nullptr);
+    char* full = size > 0 ? static_cast<char*>(malloc(size)) : nullptr;
+    if (full != nullptr && GetFullPathNameA(path, size, full, nullptr) >= size) {
+        free(full);
+        full = nullptr;
+    }
+    return full;
+}
+
+// ReplaceFileA with full paths, which Wine's needs.
+static int ReplaceByFullPaths(const char* replaced, const char* replacement)
+{
+    char* fullReplaced = FullPathOf(replaced);
+    char* fullReplacement = FullPathOf(replacement);
+    int ok = fullReplaced != nullptr && fullReplacement != nullptr &&
+             ReplaceFileA(fullReplaced, fullReplacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    DWORD error = GetLastError();
+    free(fullReplaced);
+    free(fullReplacement);
+    SetLastError(error);
+    return ok;
+}
+
 // Gives the finished, flushed output its name. An earlier file is replaced by ReplaceFileA, which keeps
 // its ACLs, attributes, creation time and short name; a new one is moved there, written through.
 static int MoveOver(const Win32Output* output)
@@ -241,8 +267,7 @@ static int MoveOver(const Win32Output* output)
     if (attributes != INVALID_FILE_ATTRIBUTES && !SetFileAttributesA(output->tempPath, attributes)) {
         return 0;
     }
-    if (output->replacing &&
-        ReplaceFileA(output->finalPath, output->tempPath, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    if (output->replacing && ReplaceByFullPaths(output->finalPath, output->tempPath)) {
         return 1;
     }
     // The earlier file went away meanwhile: there is nothing left to keep, and no name to take over.
