@@ -245,7 +245,7 @@ int main(int argc, char** argv)
         return EXIT_NOT_CONVERTED;
     }
     StandardStreams streams;
-    OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr);
+    OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
     int converted = ferryline_convert_file(chosen->direction, nullptr, input, FileTitle(input, "standard input"),
                                            output, FileTitle(output, "standard output"), &streams.files, &env);
     if (!converted) {
