@@ -234,6 +234,35 @@ static char* PathBeside(const char* path, const char* pattern, size_t* nameAt)
     return beside;
 }
 
+// The folder of `path` in a new block ("." when it names none), with its name's start in *nameAt.
+static char* FolderOf(const char* path, size_t* nameAt)
+{
+    char* folder = PathBeside(path, "", nameAt);
+    if (folder != nullptr && *nameAt == 0) {
+        free(folder);
+        folder = strdup(".");
+    } else if (folder != nullptr) {
+        folder[*nameAt > 1 ? *nameAt - 1 : *nameAt] = '\0';
+    }
+    return folder;
+}
+
+// Whether a link may be followed, by the kernel's rule for protected symbolic links: not a link of
+// somebody else in a sticky folder that anybody may write, unless it is the folder's owner's.
+static bool MayFollow(const char* linkPath, const struct stat& link)
+{
+    if (link.st_uid == geteuid()) {
+        return true;
+    }
+    size_t nameAt = 0;
+    char* folder = FolderOf(linkPath, &nameAt);
+    struct stat info;
+    bool may = folder != nullptr && stat(folder, &info) == 0 &&
+               ((info.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH) || info.st_uid == link.st_uid);
+    free(folder);
+    return may;
+}
+
 // The file `path` names, any symbolic links at its end followed now, once: a link whose target is
 // missing leads to that target, to be created. A link whose text names another file than the one it
 // opens (/proc/self/fd/1 to a pipe) is kept, with *magic set: only opening it reaches its file.
@@ -244,6 +273,11 @@ static char* ResolveLinks(const char* path, bool* magic)
         struct stat info;
         if (lstat(current, &info) != 0 || !S_ISLNK(info.st_mode)) {
             return current;
+        }
+        if (!MayFollow(current, info)) {
+            free(current);
+            errno = EACCES;
+            return nullptr;
         }
         char target[PATH_MAX];
         ssize_t length = readlink(current, target, sizeof target - 1);
@@ -387,12 +421,11 @@ static int StartOutput(PosixOutput* output, const char* path)
         return access(output->path, W_OK) == 0;
     }
     size_t nameAt = 0;
-    char* folder = PathBeside(output->path, "", &nameAt);
+    char* folder = FolderOf(output->path, &nameAt);
     if (folder == nullptr) {
         return 0;
     }
-    folder[nameAt > 1 ? nameAt - 1 : nameAt] = '\0';
-    output->folderFd = open(nameAt > 0 ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    output->folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     free(folder);
     output->name = strdup(output->path + nameAt);
     if (output->folderFd < 0 || output->name == nullptr) {

@@ -163,6 +163,28 @@ TEST(Platform, ALinkedOutputStaysALink)
     EXPECT_EQ(ReadBytes(target), "&Main #Bob ^A1 +");
 }
 
+// A link that another user planted in a sticky folder anybody may write is not followed.
+TEST(Platform, AnotherUsersLinkInASharedFolderIsNotFollowed)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only the superuser can plant a link as another user";
+    }
+    Folder folder;
+    std::string shared = PathIn(folder.scratch, "pub");
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    std::string victim = PathIn(folder.scratch, "victim.txt");
+    WriteBytes(victim, "victim");
+    std::string planted = shared + "/out.txt";
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
+    TestEnv test;
+    OpenTestEnv(&test, FaultPlan());
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", planted, "out.txt"), 0);
+    EXPECT_EQ(test.record.reasons, std::vector<std::string>{planted + ": " + std::to_string(EACCES)});
+    EXPECT_EQ(ReadBytes(victim), "victim");
+}
+
 struct Interrupt {
     const ScratchFolder* folder;
     int signalNumber;
