@@ -42,22 +42,22 @@ struct CommandLine {
 };
 
 // The options, each a switch in CommandLine.
-struct OptionSpec {
+struct OptionEntry {
     const char* shortName;  // null when there is none
     const char* longName;
     bool CommandLine::*flag;
 };
-static const OptionSpec kOptions[] = {
+static const OptionEntry kOptions[] = {
     {"-v", "--verbose", &CommandLine::verbose},
     {"-h", "--help", &CommandLine::help},
     {nullptr, "--version", &CommandLine::version},
 };
 
-struct DirectionSpec {
+struct DirectionEntry {
     const char* name;
     FerrylineDirection direction;
 };
-static const DirectionSpec kDirections[] = {
+static const DirectionEntry kDirections[] = {
     {"mac2win", FERRYLINE_MAC_TO_WIN},
     {"win2mac", FERRYLINE_WIN_TO_MAC},
 };
@@ -143,9 +143,9 @@ static int UsageError(const char* format, const char* argument)
     return 0;
 }
 
-static const OptionSpec* FindOption(const char* word)
+static const OptionEntry* FindOption(const char* word)
 {
-    for (const OptionSpec& option : kOptions) {
+    for (const OptionEntry& option : kOptions) {
         if ((option.shortName != nullptr && strcmp(word, option.shortName) == 0) || strcmp(word, option.longName) == 0) {
             return &option;
         }
@@ -163,7 +163,7 @@ static int ParseCommandLine(int argc, char** argv, CommandLine* command)
         if (!optionsEnded && strcmp(word, "--") == 0) {
             optionsEnded = true;
         } else if (!optionsEnded && word[0] == '-' && word[1] != '\0') {
-            const OptionSpec* option = FindOption(word);
+            const OptionEntry* option = FindOption(word);
             if (option == nullptr) {
                 return UsageError("unknown option %s", word);
             }
@@ -214,15 +214,15 @@ int main(int argc, char** argv)
     if (command.version) {
         return PrintInformation(kVersion);
     }
-    const DirectionSpec* chosen = nullptr;
-    for (const DirectionSpec& direction : kDirections) {
+    const DirectionEntry* chosen = nullptr;
+    for (const DirectionEntry& direction : kDirections) {
         if (strcmp(command.operands[0], direction.name) == 0) {
             chosen = &direction;
         }
     }
     if (chosen == nullptr) {
         fprintf(stderr, "%sunknown direction %s; the directions are", kPrefix, command.operands[0]);
-        for (const DirectionSpec& direction : kDirections) {
+        for (const DirectionEntry& direction : kDirections) {
             fprintf(stderr, " %s", direction.name);
         }
         fputc('\n', stderr);
