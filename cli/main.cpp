@@ -1,15 +1,18 @@
 // ferryline-convert: the address book converters for the command line and for scripts.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <string>
 
 #include "cli/std_streams.h"
 #include "convert/ferryline.h"
 #include "platform/platform.h"
 
-static const char kVersion[] = "ferryline-convert 1.0";
+static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
-    "usage: ferryline-convert [-v] mac2win|win2mac INPUT OUTPUT\n"
+    "usage: ferryline-convert [-v] [--] mac2win|win2mac INPUT OUTPUT\n"
     "\n"
     "Converts a Corvella address book between the Macintosh edition's text file\n"
     "(mac2win reads it) and the Windows edition's W95 stream (win2mac reads it).\n"
@@ -20,10 +23,13 @@ static const char kUsage[] =
     "                 for having no address\n"
     "  --help         show this text\n"
     "  --version      show the version\n"
+    "  --             end of options: every word after it is a direction or a file\n"
     "\n"
     "Exit status: 0 converted, 1 not converted, 2 wrong usage.\n";
 static const char kSameFile[] = "Input and output file must be different.";
 static const char kConversionFailed[] = "An error occurred while converting the file";
+// Every line this program adds to the texts the Windows program shows starts so.
+static const char kPrefix[] = "ferryline-convert: ";
 
 enum ExitStatus { EXIT_CONVERTED = 0, EXIT_NOT_CONVERTED = 1, EXIT_USAGE = 2 };
 
@@ -35,11 +41,73 @@ struct CommandLine {
     int operandCount;
 };
 
-// Messages go to standard error, one a line, as they happen; so do the details -v asks for.
-static void PrintMessage(void*, FerrylineMessageKind, const char* text)
+// The options, each a switch in CommandLine.
+struct OptionEntry {
+    const char* shortName;  // null when there is none
+    const char* longName;
+    bool CommandLine::*flag;
+};
+static const OptionEntry kOptions[] = {
+    {"-v", "--verbose", &CommandLine::verbose},
+    {"-h", "--help", &CommandLine::help},
+    {nullptr, "--version", &CommandLine::version},
+};
+
+struct DirectionEntry {
+    const char* name;
+    FerrylineDirection direction;
+};
+static const DirectionEntry kDirections[] = {
+    {"mac2win", FERRYLINE_MAC_TO_WIN},
+    {"win2mac", FERRYLINE_WIN_TO_MAC},
+};
+
+// What the operands are, for naming the ones missing.
+static const char* const kMissingOperands[] = {
+    "a direction, an input and an output",
+    "an input and an output",
+    "an output",
+};
+
+// What the system said about the latest failure, shown after the message it explains.
+struct FailureReason {
+    std::string path;
+    int error;  // 0 when there is nothing to add
+    std::string backupOf;
+    std::string backup;
+};
+
+static void NoteReason(void* context, const char* path, int error)
+{
+    FailureReason* reason = static_cast<FailureReason*>(context);
+    reason->path = path;
+    reason->error = error;
+}
+
+static void NoteBackupKept(void* context, const char* path, const char* backup)
+{
+    FailureReason* reason = static_cast<FailureReason*>(context);
+    reason->backupOf = path;
+    reason->backup = backup;
+}
+
+// Messages go to standard error, one a line, as they happen; a failure's reason follows it.
+static void PrintMessage(void* context, FerrylineMessageKind kind, const char* text)
 {
     fputs(text, stderr);
     fputc('\n', stderr);
+    FailureReason* reason = static_cast<FailureReason*>(context);
+    if (kind == FERRYLINE_ERROR && reason != nullptr && reason->error != 0) {
+        char description[256];
+        PlatformDescribeError(reason->error, description, sizeof description);
+        fprintf(stderr, "%s%s: %s\n", kPrefix, reason->path.c_str(), description);
+        reason->error = 0;
+    }
+    if (kind == FERRYLINE_ERROR && reason != nullptr && !reason->backup.empty()) {
+        fprintf(stderr, "%sthe earlier content of %s could not be put back and is kept in %s\n", kPrefix,
+                reason->backupOf.c_str(), reason->backup.c_str());
+        reason->backup.clear();
+    }
     fflush(stderr);
 }
 
@@ -48,7 +116,7 @@ static void PrintChange(void*, const FerrylineChange* change)
     char line[256];
     size_t length = ferryline_describe_change(change, line, sizeof line);
     if (length < sizeof line) {
-        fprintf(stderr, "%s\n", line);
+        fprintf(stderr, "%s%s\n", kPrefix, line);
         return;
     }
     // A long name: the line is described once more into a block that holds it, or shown cut short.
@@ -56,44 +124,76 @@ static void PrintChange(void*, const FerrylineChange* change)
     if (whole != nullptr) {
         ferryline_describe_change(change, whole, length + 1);
     }
-    fprintf(stderr, "%s\n", whole != nullptr ? whole : line);
+    fprintf(stderr, "%s%s\n", kPrefix, whole != nullptr ? whole : line);
     free(whole);
 }
 
-// Returns 0 when the words are not a command line this program takes.
+// Says what was wrong with the command line and where to learn more; returns 0 for the caller to return.
+static void SuggestHelp()
+{
+    fprintf(stderr, "%sTry 'ferryline-convert --help' for more information.\n", kPrefix);
+}
+
+static int UsageError(const char* format, const char* argument)
+{
+    fputs(kPrefix, stderr);
+    fprintf(stderr, format, argument);
+    fputc('\n', stderr);
+    SuggestHelp();
+    return 0;
+}
+
+static const OptionEntry* FindOption(const char* word)
+{
+    for (const OptionEntry& option : kOptions) {
+        if ((option.shortName != nullptr && strcmp(word, option.shortName) == 0) || strcmp(word, option.longName) == 0) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// Returns 0, after saying why, when the words are not a command line this program takes.
 static int ParseCommandLine(int argc, char** argv, CommandLine* command)
 {
     memset(command, 0, sizeof *command);
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
-        if (strcmp(word, "-v") == 0 || strcmp(word, "--verbose") == 0) {
-            command->verbose = true;
-        } else if (strcmp(word, "--help") == 0 || strcmp(word, "-h") == 0) {
-            command->help = true;
-        } else if (strcmp(word, "--version") == 0) {
-            command->version = true;
-        } else if (word[0] == '-' && word[1] != '\0') {
-            fprintf(stderr, "ferryline-convert: unknown option %s\n", word);
-            return 0;
+        if (!optionsEnded && strcmp(word, "--") == 0) {
+            optionsEnded = true;
+        } else if (!optionsEnded && word[0] == '-' && word[1] != '\0') {
+            const OptionEntry* option = FindOption(word);
+            if (option == nullptr) {
+                return UsageError("unknown option %s", word);
+            }
+            command->*(option->flag) = true;
         } else if (command->operandCount < 3) {
             command->operands[command->operandCount++] = word;
         } else {
-            fprintf(stderr, "ferryline-convert: too many arguments\n");
-            return 0;
+            return UsageError("too many arguments, from %s on", word);
         }
     }
     if (command->help || command->version) {
         return 1;
     }
-    if (command->operandCount != 3) {
-        fprintf(stderr, "ferryline-convert: expected a direction, an input and an output\n");
-        return 0;
+    if (command->operandCount < 3) {
+        return UsageError("missing %s", kMissingOperands[command->operandCount]);
     }
     if (command->operands[1][0] == '\0' || command->operands[2][0] == '\0') {
-        fprintf(stderr, "ferryline-convert: a file name is empty\n");
-        return 0;
+        return UsageError("the %s file name is empty", command->operands[1][0] == '\0' ? "input" : "output");
     }
     return 1;
+}
+
+// Writes --help or --version; a refused write ends the program with 1, as any output would.
+static int PrintInformation(const char* text)
+{
+    if (fputs(text, stdout) < 0 || fflush(stdout) != 0) {
+        fprintf(stderr, "%sstandard output: %s\n", kPrefix, strerror(errno));
+        return EXIT_NOT_CONVERTED;
+    }
+    return EXIT_CONVERTED;
 }
 
 // Messages name a file by its last path component, as the Windows program names it by its title.
@@ -106,31 +206,36 @@ int main(int argc, char** argv)
 {
     CommandLine command;
     if (!ParseCommandLine(argc, argv, &command)) {
-        fputs(kUsage, stderr);
         return EXIT_USAGE;
     }
     if (command.help) {
-        fputs(kUsage, stdout);
-        return EXIT_CONVERTED;
+        return PrintInformation(kUsage);
     }
     if (command.version) {
-        puts(kVersion);
-        return EXIT_CONVERTED;
+        return PrintInformation(kVersion);
     }
-    const char* direction = command.operands[0];
-    FerrylineDirection chosen;
-    if (strcmp(direction, "mac2win") == 0) {
-        chosen = FERRYLINE_MAC_TO_WIN;
-    } else if (strcmp(direction, "win2mac") == 0) {
-        chosen = FERRYLINE_WIN_TO_MAC;
-    } else {
-        fprintf(stderr, "ferryline-convert: unknown direction %s\n", direction);
-        fputs(kUsage, stderr);
+    const DirectionEntry* chosen = nullptr;
+    for (const DirectionEntry& direction : kDirections) {
+        if (strcmp(command.operands[0], direction.name) == 0) {
+            chosen = &direction;
+        }
+    }
+    if (chosen == nullptr) {
+        fprintf(stderr, "%sunknown direction %s; the directions are", kPrefix, command.operands[0]);
+        for (const DirectionEntry& direction : kDirections) {
+            fprintf(stderr, " %s", direction.name);
+        }
+        fputc('\n', stderr);
+        SuggestHelp();
         return EXIT_USAGE;
     }
 
     PlatformPrepareStandardStreams();
-    FerrylineListener listener = {nullptr, PrintMessage, command.verbose ? PrintChange : nullptr};
+    FailureReason reason{std::string(), 0, std::string(), std::string()};
+    PlatformObserver observer = {&reason, NoteReason, nullptr, NoteBackupKept, nullptr};
+    PlatformRemoveTemporaryOnInterrupt(&observer);
+    FerrylineFiles files = PlatformObservedFiles(&observer);
+    FerrylineListener listener = {&reason, PrintMessage, command.verbose ? PrintChange : nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
     const char* input = command.operands[1];
     const char* output = command.operands[2];
@@ -140,9 +245,9 @@ int main(int argc, char** argv)
         return EXIT_NOT_CONVERTED;
     }
     StandardStreams streams;
-    OpenStandardStreams(&streams, ferryline_system_files(), ferryline_system_alloc, nullptr);
-    int converted = ferryline_convert_file(chosen, nullptr, input, FileTitle(input, "standard input"), output,
-                                           FileTitle(output, "standard output"), &streams.files, &env);
+    OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
+    int converted = ferryline_convert_file(chosen->direction, nullptr, input, FileTitle(input, "standard input"),
+                                           output, FileTitle(output, "standard output"), &streams.files, &env);
     if (!converted) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
         return EXIT_NOT_CONVERTED;

@@ -1,5 +1,6 @@
 #include "cli/std_streams.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,6 +20,15 @@ bool IsStandardStream(const char* path)
 static StandardStreams* Streams(const FerrylineFiles* self)
 {
     return static_cast<StandardStreams*>(self->context);
+}
+
+// Tells the observer the system's reason for a failed standard stream; returns 0 for the caller.
+static int StreamFailed(const StandardStreams* streams, const char* name, int error)
+{
+    if (streams->observer != nullptr && streams->observer->failed != nullptr && error != 0) {
+        streams->observer->failed(streams->observer->context, name, error);
+    }
+    return 0;
 }
 
 static void ReleaseOutput(StandardStreams* streams)
@@ -55,8 +65,9 @@ static int StreamRead(const FerrylineFiles* self, FerrylineFile file, void* buff
     if (file != kStandardInput) {
         return Streams(self)->parent->read(Streams(self)->parent, file, buffer, bytes, got);
     }
+    errno = 0;
     *got = fread(buffer, 1, bytes, stdin);
-    return *got > 0 || !ferror(stdin);
+    return *got > 0 || !ferror(stdin) ? 1 : StreamFailed(Streams(self), "standard input", errno);
 }
 
 static void StreamCloseInput(const FerrylineFiles* self, FerrylineFile file)
@@ -109,13 +120,15 @@ static int StreamCommitOutput(const FerrylineFiles* self, FerrylineFile file)
     if (file != kStandardOutput) {
         return streams->parent->commitOutput(streams->parent, file);
     }
+    errno = 0;
     int ok = (streams->outputSize == 0 ||
               fwrite(streams->output, 1, streams->outputSize, stdout) == streams->outputSize) &&
              fflush(stdout) == 0;
-    if (ok) {
-        ReleaseOutput(streams);
+    if (!ok) {
+        return StreamFailed(streams, "standard output", errno);
     }
-    return ok;
+    ReleaseOutput(streams);
+    return 1;
 }
 
 static void StreamDiscardOutput(const FerrylineFiles* self, FerrylineFile file)
@@ -128,8 +141,9 @@ static void StreamDiscardOutput(const FerrylineFiles* self, FerrylineFile file)
 }
 
 void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent, FerrylineAlloc alloc,
-                         void* allocContext)
+                         void* allocContext, const PlatformObserver* observer)
 {
+    streams->observer = observer;
     streams->files = FerrylineFiles{streams,           StreamOpenInput,    StreamInputSize,
                                     StreamRead,        StreamCloseInput,   StreamCreateOutput,
                                     StreamWrite,       StreamCommitOutput, StreamDiscardOutput};

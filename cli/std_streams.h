@@ -5,6 +5,7 @@
 #include <stddef.h>
 
 #include "convert/ferryline.h"
+#include "platform/platform.h"
 
 extern const char kStandardStreamPath[];
 
@@ -19,10 +20,11 @@ struct StandardStreams {
     char* output;
     size_t outputSize;
     size_t outputCapacity;
+    const PlatformObserver* observer;  // told why a standard stream failed; may be null
 };
 
 void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent, FerrylineAlloc alloc,
-                         void* allocContext);
+                         void* allocContext, const PlatformObserver* observer);
 
 bool IsStandardStream(const char* path);
 

@@ -83,8 +83,9 @@ struct FerrylineFiles {
     /* Reads up to `bytes` bytes; `got` is how many arrived, 0 only at the end of the input. */
     int (*read)(const FerrylineFiles* self, FerrylineFile file, void* buffer, size_t bytes, size_t* got);
     void (*closeInput)(const FerrylineFiles* self, FerrylineFile file);
-    /* Starts the output that will replace `path`; nothing stands under `path` until it is committed.
-       Fails when `path` exists but may not be replaced. */
+    /* Starts the output that will replace `path`; nothing stands under `path` until it is committed
+       (a device or a pipe is not even opened before then). Fails when `path` exists but may not be
+       replaced. */
     int (*createOutput)(const FerrylineFiles* self, const char* path, FerrylineFile* file);
     /* Writes all `bytes` bytes and returns FERRYLINE_WRITTEN, or FERRYLINE_WRITE_FAILED, or
        FERRYLINE_WRITE_NO_MEMORY when the file is held in memory that ran out. */

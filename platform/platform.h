@@ -3,7 +3,48 @@
 #ifndef FERRYLINE_PLATFORM_H
 #define FERRYLINE_PLATFORM_H
 
+#include <stddef.h>
+
 #include "convert/ferryline.h"
+
+// Steps inside the system's file operations that a test can make fail as a file system would.
+enum PlatformStep {
+    PLATFORM_STEP_UNNAMED_FILE,    // creating the output without a name (Linux O_TMPFILE)
+    PLATFORM_STEP_SET_OWNER,       // giving the new file the replaced file's owner and group
+    PLATFORM_STEP_SET_MODE,        // and its permission bits
+    PLATFORM_STEP_SET_ATTRIBUTES,  // and its extended attributes (ACLs among them)
+    PLATFORM_STEP_WRITE_IN_PLACE,  // writing the output into the replaced file itself
+    PLATFORM_STEP_RESTORE,         // putting the replaced file's content back from its backup
+    PLATFORM_STEP_COUNT
+};
+
+// Who hears from the system's file operations what the frame's messages leave out. Every member may
+// be null. The operations only call it; it is never changed, so one observer may serve many threads.
+struct PlatformObserver {
+    void* context;
+    // An operation failed on `path` for the system's reason `error` (errno, or GetLastError on
+    // Windows), taken at the failing call.
+    void (*failed)(void* context, const char* path, int error);
+    // A temporary file now stands under `path`, or with null no longer does. Called with SIGINT,
+    // SIGTERM and SIGHUP blocked, so a handler that removes the file never races the change.
+    void (*temporary)(void* context, const char* path);
+    // The replaced file's earlier content could not be put back; it is kept in the file `backup`.
+    void (*backupKept)(void* context, const char* path, const char* backup);
+    // For tests: a nonzero result makes `step` fail with that error, as a file system refusing it would.
+    int (*refuse)(void* context, PlatformStep step);
+};
+
+// The system's files (ferryline_system_files) telling `observer`, which must outlive every call.
+FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer);
+
+// The system's text for an error an observer was told of, without a line end.
+void PlatformDescribeError(int error, char* text, size_t capacity);
+
+// Ends the process on SIGINT, SIGTERM and SIGHUP (Ctrl+C and Ctrl+Break on Windows) as a shell reports
+// it, 128 + the signal, after removing the temporary file `observer` last heard of. It sets the
+// observer's `temporary`. A signal handler reaches nothing that is passed, so this keeps the one
+// process-wide record of the library: the name to remove, set and cleared with the signals blocked.
+void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer);
 
 // Whether two paths name the same file, however spelled: 1 same, 0 different.
 int PlatformSameFile(const char* pathA, const char* pathB);

@@ -1,4 +1,7 @@
 // Files, memory and standard streams on Linux and other POSIX systems.
+#include <atomic>
+#include <initializer_list>
+
 #include <errno.h>
 #include <signal.h>
 #include <fcntl.h>
@@ -7,30 +10,16 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
 
 // One read or write call moves at most this much; the system may move less and is asked again.
 static const size_t kChunkLimit = 1u << 30;
-
-struct PosixOutput {
-    int fd;
-    char* tempPath;
-    char* finalPath;
-};
-
-static int Descriptor(FerrylineFile file)
-{
-    return static_cast<int>(reinterpret_cast<intptr_t>(file)) - 1;
-}
-
-// Descriptors are kept one up, so that descriptor 0 is not the null file.
-static FerrylineFile AsFile(int fd)
-{
-    return reinterpret_cast<FerrylineFile>(static_cast<intptr_t>(fd) + 1);
-}
 
 static int WriteAll(int fd, const char* data, size_t bytes)
 {
@@ -40,6 +29,7 @@ static int WriteAll(int fd, const char* data, size_t bytes)
             continue;
         }
         if (done <= 0) {
+            errno = done == 0 ? EIO : errno;
             return 0;
         }
         data += done;
@@ -48,26 +38,68 @@ static int WriteAll(int fd, const char* data, size_t bytes)
     return 1;
 }
 
-static int PosixOpenInput(const FerrylineFiles*, const char* path, FerrylineFile* file)
+static const PlatformObserver* Observer(const FerrylineFiles* self)
+{
+    return static_cast<const PlatformObserver*>(self->context);
+}
+
+// Tells the observer why an operation on `path` failed, and returns 0 for the operation to return.
+static int Failed(const PlatformObserver* observer, const char* path, int error)
+{
+    if (observer != nullptr && observer->failed != nullptr) {
+        observer->failed(observer->context, path, error);
+    }
+    return 0;
+}
+
+// Whether a test refuses `step`; errno is then the error it chose.
+static bool Refused(const PlatformObserver* observer, PlatformStep step)
+{
+    int error = observer != nullptr && observer->refuse != nullptr ? observer->refuse(observer->context, step) : 0;
+    if (error != 0) {
+        errno = error;
+    }
+    return error != 0;
+}
+
+struct PosixInput {
+    int fd;
+    const PlatformObserver* observer;
+    char* path;  // for the reason of a failed read
+};
+
+static PosixInput* Input(FerrylineFile file)
+{
+    return static_cast<PosixInput*>(file);
+}
+
+// Anything readable but a folder is read to its end: a FIFO waits here for its writer, and a /proc
+// file or a pipe says nothing true of its size.
+static int PosixOpenInput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return 0;
+        return Failed(Observer(self), path, errno);
     }
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    int error = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+    PosixInput* input = error == 0 ? static_cast<PosixInput*>(malloc(sizeof(PosixInput))) : nullptr;
+    char* copy = input != nullptr ? strdup(path) : nullptr;
+    if (copy == nullptr) {
+        free(input);
         close(fd);
-        return 0;
+        return Failed(Observer(self), path, error != 0 ? error : ENOMEM);
     }
-    *file = AsFile(fd);
+    *input = PosixInput{fd, Observer(self), copy};
+    *file = input;
     return 1;
 }
 
 static int PosixInputSize(const FerrylineFiles*, FerrylineFile file, uint64_t* size)
 {
     struct stat info;
-    if (fstat(Descriptor(file), &info) != 0 || info.st_size < 0) {
-        return 0;
+    if (fstat(Input(file)->fd, &info) != 0 || info.st_size < 0) {
+        return Failed(Input(file)->observer, Input(file)->path, errno);
     }
     *size = static_cast<uint64_t>(info.st_size);
     return 1;
@@ -79,12 +111,12 @@ static int PosixRead(const FerrylineFiles*, FerrylineFile file, void* buffer, si
     size_t total = 0;
     while (total < bytes) {
         size_t want = bytes - total < kChunkLimit ? bytes - total : kChunkLimit;
-        ssize_t done = read(Descriptor(file), into + total, want);
+        ssize_t done = read(Input(file)->fd, into + total, want);
         if (done < 0 && errno == EINTR) {
             continue;
         }
         if (done < 0) {
-            return 0;
+            return Failed(Input(file)->observer, Input(file)->path, errno);
         }
         if (done == 0) {
             break;
@@ -97,130 +129,582 @@ static int PosixRead(const FerrylineFiles*, FerrylineFile file, void* buffer, si
 
 static void PosixCloseInput(const FerrylineFiles*, FerrylineFile file)
 {
-    close(Descriptor(file));
+    close(Input(file)->fd);
+    free(Input(file)->path);
+    free(Input(file));
 }
 
-// Whether `path` may be replaced: it does not exist, or it is a regular file that can be opened for
-// writing and that somebody may write (the superuser may write anything, but a file nobody may write
-// is still treated as read-only).
-static int MayReplace(const char* path)
+enum OutputKind {
+    OUTPUT_NEW,       // nothing stood under the name: the output takes it
+    OUTPUT_REPLACE,   // a file is replaced by a rename, its identity copied onto the output first
+    OUTPUT_IN_PLACE,  // a file whose identity a rename would lose is overwritten, a backup beside it
+    OUTPUT_STREAM     // a device or a pipe, written directly once the output is complete
+};
+
+struct PosixOutput {
+    OutputKind kind;
+    const PlatformObserver* observer;
+    char* path;       // the file the output goes to, its links resolved when the output was started
+    int folderFd;     // that file's folder, which every later step works in
+    char* name;       // its name in that folder
+    int fd;           // the new content: a file without a name, or under tempPath
+    char* tempPath;   // while the new content has a name: its path, for a signal handler to remove
+    size_t tempNameAt;  // where in tempPath its name in the folder starts
+    int oldFd;        // the file overwritten in place, open since the start
+    char* held;       // a stream's output, kept until it is complete
+    size_t heldSize;
+    size_t heldCapacity;
+};
+
+static const char kTemporaryName[] = ".ferryline-XXXXXX";
+static const char kBackupName[] = ".ferryline-backup-XXXXXX";
+static const int kMaxLinkHops = 40;
+
+static sigset_t BlockInterrupts()
 {
-    int fd = open(path, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno == ENOENT;
+    sigset_t interrupts;
+    sigset_t saved;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    sigaddset(&interrupts, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &saved);
+    return saved;
+}
+
+// Restores the signal mask without losing the errno of the step before.
+static void RestoreInterrupts(const sigset_t& saved)
+{
+    int error = errno;
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    errno = error;
+}
+
+static void AnnounceTemporary(const PosixOutput* output, const char* path)
+{
+    if (output->observer != nullptr && output->observer->temporary != nullptr) {
+        output->observer->temporary(output->observer->context, path);
+    }
+}
+
+// Replaces the last `count` characters of `name` with random letters and digits.
+static void FillRandom(char* name, size_t count)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char random[16] = {};
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        // Only a clash with another name is at stake, which the caller retries.
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        unsigned long mixed = static_cast<unsigned long>(now.tv_nsec) ^ (static_cast<unsigned long>(getpid()) << 20);
+        memcpy(random, &mixed, sizeof mixed);
+    }
+    size_t length = strlen(name);
+    for (size_t i = 0; i < count && i < length; ++i) {
+        name[length - count + i] = kLetters[random[i % sizeof random] % (sizeof kLetters - 1)];
+    }
+}
+
+// Creates a file under `name` in the folder, its last six characters made up so that nobody holds it.
+static int CreateNamed(int folderFd, char* name, mode_t mode)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        FillRandom(name, 6);
+        int fd = openat(folderFd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// `pattern` in the folder of `path`: a new block, with the name's start in *nameAt.
+static char* PathBeside(const char* path, const char* pattern, size_t* nameAt)
+{
+    const char* slash = strrchr(path, '/');
+    *nameAt = slash != nullptr ? static_cast<size_t>(slash - path) + 1 : 0;
+    size_t patternSize = strlen(pattern) + 1;
+    char* beside = static_cast<char*>(malloc(*nameAt + patternSize));
+    if (beside != nullptr) {
+        memcpy(beside, path, *nameAt);
+        memcpy(beside + *nameAt, pattern, patternSize);
+    } else {
+        errno = ENOMEM;
+    }
+    return beside;
+}
+
+// The folder of `path` in a new block ("." when it names none), with its name's start in *nameAt.
+static char* FolderOf(const char* path, size_t* nameAt)
+{
+    char* folder = PathBeside(path, "", nameAt);
+    if (folder != nullptr && *nameAt == 0) {
+        free(folder);
+        folder = strdup(".");
+    } else if (folder != nullptr) {
+        folder[*nameAt > 1 ? *nameAt - 1 : *nameAt] = '\0';
+    }
+    return folder;
+}
+
+// Whether a link may be followed, by the kernel's rule for protected symbolic links: not a link of
+// somebody else in a sticky folder that anybody may write, unless it is the folder's owner's.
+static bool MayFollow(const char* linkPath, const struct stat& link)
+{
+    if (link.st_uid == geteuid()) {
+        return true;
+    }
+    size_t nameAt = 0;
+    char* folder = FolderOf(linkPath, &nameAt);
+    struct stat info;
+    bool may = folder != nullptr && stat(folder, &info) == 0 &&
+               ((info.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH) || info.st_uid == link.st_uid);
+    free(folder);
+    return may;
+}
+
+// The file `path` names, any symbolic links at its end followed now, once: a link whose target is
+// missing leads to that target, to be created. A link whose text names another file than the one it
+// opens (/proc/self/fd/1 to a pipe) is kept, with *magic set: only opening it reaches its file.
+static char* ResolveLinks(const char* path, bool* magic)
+{
+    char* current = strdup(path);
+    for (int hop = 0; current != nullptr && hop < kMaxLinkHops; ++hop) {
+        struct stat info;
+        if (lstat(current, &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return current;
+        }
+        if (!MayFollow(current, info)) {
+            free(current);
+            errno = EACCES;
+            return nullptr;
+        }
+        char target[PATH_MAX];
+        ssize_t length = readlink(current, target, sizeof target - 1);
+        size_t nameAt = 0;
+        char* next = length >= 0 ? PathBeside(current, "", &nameAt) : nullptr;
+        if (next != nullptr) {
+            target[length] = '\0';
+            size_t prefix = target[0] == '/' ? 0 : nameAt;
+            char* joined = static_cast<char*>(realloc(next, prefix + static_cast<size_t>(length) + 1));
+            if (joined == nullptr) {
+                free(next);
+            } else {
+                memcpy(joined + prefix, target, static_cast<size_t>(length) + 1);
+            }
+            next = joined;
+        }
+        if (next == nullptr) {
+            free(current);
+            return nullptr;
+        }
+        struct stat through;
+        struct stat named;
+        if (stat(current, &through) == 0 &&
+            (stat(next, &named) != 0 || named.st_dev != through.st_dev || named.st_ino != through.st_ino)) {
+            free(next);
+            *magic = true;
+            return current;
+        }
+        free(current);
+        current = next;
+    }
+    errno = current != nullptr ? ELOOP : ENOMEM;
+    free(current);
+    return nullptr;
+}
+
+// Copies the extended attributes of `from` to `to`: every one it lists, which on Linux carries its ACL
+// (system.posix_acl_access) with it. Returns 0 when one could not be copied.
+static int CopyAttributes(const PlatformObserver* observer, int from, int to)
+{
+    ssize_t listed = flistxattr(from, nullptr, 0);
+    if (listed <= 0) {
+        return listed == 0 || errno == ENOTSUP;
+    }
+    if (Refused(observer, PLATFORM_STEP_SET_ATTRIBUTES)) {
+        return 0;
+    }
+    size_t listSize = static_cast<size_t>(listed);
+    char* names = static_cast<char*>(malloc(listSize));
+    listed = names != nullptr ? flistxattr(from, names, listSize) : -1;
+    int ok = listed >= 0;
+    listSize = ok ? static_cast<size_t>(listed) : 0;
+    char* value = nullptr;
+    size_t valueCapacity = 0;
+    for (size_t at = 0; ok && at < listSize; at += strnlen(names + at, listSize - at) + 1) {
+        const char* name = names + at;
+        ssize_t size = fgetxattr(from, name, nullptr, 0);
+        if (size > 0 && static_cast<size_t>(size) > valueCapacity) {
+            free(value);
+            valueCapacity = static_cast<size_t>(size);
+            value = static_cast<char*>(malloc(valueCapacity));
+        }
+        size = size >= 0 && (size == 0 || value != nullptr) ? fgetxattr(from, name, value, valueCapacity) : -1;
+        ok = size >= 0 && fsetxattr(to, name, value, static_cast<size_t>(size), 0) == 0;
+    }
+    free(value);
+    free(names);
+    return ok;
+}
+
+// Gives the new file `to` the owner, group, permissions and extended attributes of `from`. Only what
+// differs is set, so a file system without Unix permissions (FAT, SMB), where every file shows the
+// same, is asked nothing. Returns 0 when something differs and could not be set.
+static int CopyIdentity(const PlatformObserver* observer, int from, const struct stat& old, int to)
+{
+    struct stat now;
+    if (fstat(to, &now) != 0) {
+        return 0;
+    }
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        (Refused(observer, PLATFORM_STEP_SET_OWNER) || fchown(to, old.st_uid, old.st_gid) != 0)) {
+        return 0;
+    }
+    // After the owner: a change of owner clears the set-user and set-group bits.
+    if ((now.st_mode & 07777) != (old.st_mode & 07777) &&
+        (Refused(observer, PLATFORM_STEP_SET_MODE) || fchmod(to, old.st_mode & 07777) != 0)) {
+        return 0;
+    }
+    return CopyAttributes(observer, from, to);
+}
+
+// The file the output is written to: one without a name where the file system allows, so that even a
+// killed process or a power cut leaves nothing; else one under a fresh hidden name beside its target.
+static int CreateTemporary(PosixOutput* output, mode_t mode)
+{
+    if (!Refused(output->observer, PLATFORM_STEP_UNNAMED_FILE)) {
+        output->fd = openat(output->folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+        if (output->fd >= 0) {
+            return 1;
+        }
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return 0;
+    }
+    output->tempPath = PathBeside(output->path, kTemporaryName, &output->tempNameAt);
+    if (output->tempPath == nullptr) {
+        return 0;
+    }
+    sigset_t saved = BlockInterrupts();
+    output->fd = CreateNamed(output->folderFd, output->tempPath + output->tempNameAt, mode);
+    if (output->fd >= 0) {
+        AnnounceTemporary(output, output->tempPath);
+    } else {
+        free(output->tempPath);
+        output->tempPath = nullptr;
+    }
+    RestoreInterrupts(saved);
+    return output->fd >= 0;
+}
+
+// Decides, once, what the output is and where it goes; errno tells why when it returns 0.
+static int StartOutput(PosixOutput* output, const char* path)
+{
+    bool magic = false;
+    output->path = ResolveLinks(path, &magic);
+    if (output->path == nullptr) {
+        return 0;
     }
     struct stat info;
-    int writable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0;
-    close(fd);
-    return writable;
-}
-
-// Creates a new, unshared file beside `finalPath` under a fresh name, with the permissions (and owner,
-// where allowed) of an existing `finalPath`, or the usual ones for a new file.
-static int CreateTemp(const char* finalPath, char* tempPath, size_t tempCapacity)
-{
-    static const char kTempName[] = ".ferryline-XXXXXX";
-    const char* slash = strrchr(finalPath, '/');
-    size_t folderLength = slash != nullptr ? static_cast<size_t>(slash - finalPath) + 1 : 0;
-    if (folderLength + sizeof kTempName > tempCapacity) {
-        return -1;
+    bool exists = stat(output->path, &info) == 0;
+    if (!exists && errno != ENOENT) {
+        return 0;
     }
-    memcpy(tempPath, finalPath, folderLength);
-    memcpy(tempPath + folderLength, kTempName, sizeof kTempName);
-    int fd = mkostemp(tempPath, O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
+    if (exists && S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return 0;
     }
-    struct stat existing;
-    mode_t mode;
-    if (stat(finalPath, &existing) == 0) {
-        mode = existing.st_mode & 07777;
-        if (fchown(fd, existing.st_uid, existing.st_gid) != 0) {
-            // Only the superuser may give a file away; the permission bits still carry over.
+    if (exists && (magic || !S_ISREG(info.st_mode))) {
+        // Opened only once the output is complete: opening a pipe is what its reader waits for.
+        output->kind = OUTPUT_STREAM;
+        return access(output->path, W_OK) == 0;
+    }
+    size_t nameAt = 0;
+    char* folder = FolderOf(output->path, &nameAt);
+    if (folder == nullptr) {
+        return 0;
+    }
+    output->folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    free(folder);
+    output->name = strdup(output->path + nameAt);
+    if (output->folderFd < 0 || output->name == nullptr) {
+        return 0;
+    }
+    if (output->name[0] == '\0') {
+        errno = EISDIR;
+        return 0;
+    }
+    output->kind = exists ? OUTPUT_REPLACE : OUTPUT_NEW;
+    struct stat old = {};
+    if (exists) {
+        // Opened now, so that what is copied from or written into later is this very file.
+        output->oldFd = openat(output->folderFd, output->name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (output->oldFd < 0 || fstat(output->oldFd, &old) != 0) {
+            return 0;
         }
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
+        // The superuser may write anything, but a file nobody may write is still kept as read-only.
+        if (!S_ISREG(old.st_mode) || (old.st_mode & 0222) == 0) {
+            errno = EACCES;
+            return 0;
+        }
     }
-    if (fchmod(fd, mode) != 0) {
-        close(fd);
-        unlink(tempPath);
-        return -1;
+    if (!CreateTemporary(output, exists ? 0600 : 0666)) {
+        return 0;
     }
-    return fd;
+    if (exists && (old.st_nlink > 1 || !CopyIdentity(output->observer, output->oldFd, old, output->fd))) {
+        output->kind = OUTPUT_IN_PLACE;
+    }
+    return 1;
 }
 
-static void FreeOutput(PosixOutput* output)
+static void ReleaseOutput(PosixOutput* output)
 {
+    if (output->fd >= 0) {
+        close(output->fd);
+    }
+    if (output->tempPath != nullptr) {
+        sigset_t saved = BlockInterrupts();
+        unlinkat(output->folderFd, output->tempPath + output->tempNameAt, 0);
+        AnnounceTemporary(output, nullptr);
+        RestoreInterrupts(saved);
+    }
+    if (output->oldFd >= 0) {
+        close(output->oldFd);
+    }
+    if (output->folderFd >= 0) {
+        close(output->folderFd);
+    }
+    free(output->path);
+    free(output->name);
     free(output->tempPath);
-    free(output->finalPath);
+    free(output->held);
     free(output);
 }
 
-static int PosixCreateOutput(const FerrylineFiles*, const char* path, FerrylineFile* file)
+static int PosixCreateOutput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
-    if (!MayReplace(path)) {
-        return 0;
-    }
-    size_t capacity = strlen(path) + 32;
     PosixOutput* output = static_cast<PosixOutput*>(calloc(1, sizeof(PosixOutput)));
     if (output == nullptr) {
-        return 0;
+        return Failed(Observer(self), path, ENOMEM);
     }
-    output->tempPath = static_cast<char*>(malloc(capacity));
-    output->finalPath = strdup(path);
-    output->fd = output->tempPath != nullptr && output->finalPath != nullptr
-                     ? CreateTemp(path, output->tempPath, capacity)
-                     : -1;
-    if (output->fd < 0) {
-        FreeOutput(output);
+    output->observer = Observer(self);
+    output->folderFd = -1;
+    output->fd = -1;
+    output->oldFd = -1;
+    if (!StartOutput(output, path)) {
+        Failed(output->observer, output->path != nullptr ? output->path : path, errno);
+        ReleaseOutput(output);
         return 0;
     }
     *file = output;
     return 1;
 }
 
-static int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
+// Keeps a stream's output in memory until it is complete.
+static int Hold(PosixOutput* output, const void* data, size_t bytes)
 {
-    return WriteAll(static_cast<PosixOutput*>(file)->fd, static_cast<const char*>(data), bytes);
+    if (bytes > output->heldCapacity - output->heldSize) {
+        size_t wanted = output->heldCapacity > 0 ? output->heldCapacity : 64 * 1024;
+        while (wanted - output->heldSize < bytes) {
+            if (wanted > SIZE_MAX / 2) {
+                return 0;
+            }
+            wanted *= 2;
+        }
+        char* grown = static_cast<char*>(realloc(output->held, wanted));
+        if (grown == nullptr) {
+            return 0;
+        }
+        output->held = grown;
+        output->heldCapacity = wanted;
+    }
+    memcpy(output->held + output->heldSize, data, bytes);
+    output->heldSize += bytes;
+    return 1;
 }
 
-// Moves a finished temporary file over `finalPath`. A symbolic link stays a link: the file it points to
-// is the one replaced.
-static int MoveOver(const char* tempPath, const char* finalPath)
+static int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
-    char* target = nullptr;
-    struct stat info;
-    if (lstat(finalPath, &info) == 0 && S_ISLNK(info.st_mode)) {
-        target = realpath(finalPath, nullptr);
+    PosixOutput* output = static_cast<PosixOutput*>(file);
+    if (output->kind == OUTPUT_STREAM) {
+        return Hold(output, data, bytes) ? 1 : Failed(output->observer, output->path, ENOMEM);
     }
-    int ok = rename(tempPath, target != nullptr ? target : finalPath) == 0;
-    free(target);
+    return WriteAll(output->fd, static_cast<const char*>(data), bytes) ? 1 : Failed(output->observer, output->path, errno);
+}
+
+// Links the file without a name into the folder under `name`; fails when the name is taken.
+static int LinkUnnamed(int fd, int folderFd, const char* name)
+{
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, self, folderFd, name, AT_SYMLINK_FOLLOW) == 0) {
+        return 1;
+    }
+    // Without /proc the superuser may still link the descriptor itself.
+    return errno == ENOENT && linkat(fd, "", folderFd, name, AT_EMPTY_PATH) == 0;
+}
+
+// Renames `from` to `to` in the folder unless `to` is taken meanwhile.
+static int RenameUnlessTaken(int folderFd, const char* from, const char* to)
+{
+    if (renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0) {
+        return 1;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return 0;
+    }
+    // A file system without the flag: a hard link refuses a taken name too, and where there are no
+    // hard links (FAT) a plain rename is all there is.
+    if (linkat(folderFd, from, folderFd, to, 0) == 0) {
+        unlinkat(folderFd, from, 0);
+        return 1;
+    }
+    return (errno == EPERM || errno == EOPNOTSUPP) && renameat(folderFd, from, folderFd, to) == 0;
+}
+
+// Gives the finished output the name of the file it replaces, in that file's folder. A rename follows
+// no link, so a link planted under the name meanwhile is replaced rather than followed; a new output
+// takes no name that somebody else took meanwhile.
+static int GiveName(PosixOutput* output)
+{
+    sigset_t saved = BlockInterrupts();
+    int ok = 0;
+    if (output->tempPath != nullptr) {
+        const char* tempName = output->tempPath + output->tempNameAt;
+        ok = output->kind == OUTPUT_NEW ? RenameUnlessTaken(output->folderFd, tempName, output->name)
+                                        : renameat(output->folderFd, tempName, output->folderFd, output->name) == 0;
+        if (ok) {
+            AnnounceTemporary(output, nullptr);
+            free(output->tempPath);
+            output->tempPath = nullptr;
+        }
+    } else if (output->kind == OUTPUT_NEW) {
+        ok = LinkUnnamed(output->fd, output->folderFd, output->name);
+    } else {
+        // A link never replaces a name, so the output gets a passing one to be renamed from.
+        char passing[sizeof kTemporaryName];
+        memcpy(passing, kTemporaryName, sizeof passing);
+        for (int attempt = 0; attempt < 100 && !ok; ++attempt) {
+            FillRandom(passing, 6);
+            ok = LinkUnnamed(output->fd, output->folderFd, passing);
+            if (!ok && errno != EEXIST) {
+                break;
+            }
+        }
+        if (ok && renameat(output->folderFd, passing, output->folderFd, output->name) != 0) {
+            int error = errno;
+            unlinkat(output->folderFd, passing, 0);
+            errno = error;
+            ok = 0;
+        }
+    }
+    RestoreInterrupts(saved);
+    return ok;
+}
+
+// Makes `to` hold what `from` holds, from their first bytes.
+static int CopyContent(int from, int to)
+{
+    static const size_t kPiece = 256 * 1024;
+    char* buffer = static_cast<char*>(malloc(kPiece));
+    int ok = buffer != nullptr && lseek(to, 0, SEEK_SET) == 0 && ftruncate(to, 0) == 0;
+    for (off_t offset = 0; ok;) {
+        ssize_t got = pread(from, buffer, kPiece, offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        ok = WriteAll(to, buffer, static_cast<size_t>(got));
+        offset += got;
+    }
+    free(buffer);
+    return ok && fsync(to) == 0;
+}
+
+// Overwrites the replaced file itself, which keeps its links and all else a rename would lose. Its
+// earlier content goes to a backup beside it first and comes back from there on any failure; a backup
+// that could not be put back is kept, and named. The signals wait meanwhile: none may leave the file
+// half written.
+static int WriteInPlace(PosixOutput* output)
+{
+    sigset_t saved = BlockInterrupts();
+    size_t nameAt = 0;
+    char* backupPath = PathBeside(output->path, kBackupName, &nameAt);
+    char self[64];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", output->oldFd);
+    int reader = backupPath != nullptr ? open(self, O_RDONLY | O_CLOEXEC) : -1;
+    int backup = reader >= 0 ? CreateNamed(output->folderFd, backupPath + nameAt, 0600) : -1;
+    int ok = backup >= 0 && CopyContent(reader, backup);
+    bool keepBackup = false;
+    if (ok && (Refused(output->observer, PLATFORM_STEP_WRITE_IN_PLACE) || !CopyContent(output->fd, output->oldFd))) {
+        ok = 0;
+        int error = errno;
+        keepBackup = Refused(output->observer, PLATFORM_STEP_RESTORE) || !CopyContent(backup, output->oldFd);
+        if (keepBackup && output->observer != nullptr && output->observer->backupKept != nullptr) {
+            output->observer->backupKept(output->observer->context, output->path, backupPath);
+        }
+        errno = error;
+    }
+    int error = errno;
+    if (backup >= 0) {
+        close(backup);
+        if (!keepBackup) {
+            unlinkat(output->folderFd, backupPath + nameAt, 0);
+        }
+    }
+    if (reader >= 0) {
+        close(reader);
+    }
+    free(backupPath);
+    errno = error;
+    RestoreInterrupts(saved);
+    return ok;
+}
+
+// Writes the held output to the device or pipe, now that it is complete.
+static int WriteStream(PosixOutput* output)
+{
+    int fd = open(output->path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    int ok = output->heldSize == 0 || WriteAll(fd, output->held, output->heldSize);
+    int error = errno;
+    if (close(fd) != 0 && ok) {
+        return 0;
+    }
+    errno = error;
     return ok;
 }
 
 static int PosixCommitOutput(const FerrylineFiles*, FerrylineFile file)
 {
     PosixOutput* output = static_cast<PosixOutput*>(file);
-    // A failed close still closes the descriptor, so it is not closed again by the discard.
-    int closed = close(output->fd) == 0;
-    output->fd = -1;
-    if (!closed || !MoveOver(output->tempPath, output->finalPath)) {
-        return 0;
+    int ok = 0;
+    if (output->kind == OUTPUT_STREAM) {
+        ok = WriteStream(output);
+    } else if (fsync(output->fd) == 0) {
+        ok = output->kind == OUTPUT_IN_PLACE ? WriteInPlace(output) : GiveName(output);
     }
-    FreeOutput(output);
+    if (!ok) {
+        return Failed(output->observer, output->path, errno);
+    }
+    if (output->kind != OUTPUT_STREAM) {
+        // The name is durable once its folder is. The file is in place by now, so a folder that
+        // cannot be synced (some network and FAT mounts refuse) is not reported as a lost output.
+        fsync(output->folderFd);
+    }
+    ReleaseOutput(output);
     return 1;
 }
 
 static void PosixDiscardOutput(const FerrylineFiles*, FerrylineFile file)
 {
-    PosixOutput* output = static_cast<PosixOutput*>(file);
-    if (output->fd >= 0) {
-        close(output->fd);
-    }
-    unlink(output->tempPath);
-    FreeOutput(output);
+    ReleaseOutput(static_cast<PosixOutput*>(file));
 }
 
 // The input block is fresh memory that the read would fault in page by page, and on a virtual
@@ -272,6 +756,55 @@ const FerrylineFiles* ferryline_system_files(void)
                                           PosixRead,       PosixCloseInput,   PosixCreateOutput,
                                           PosixWrite,      PosixCommitOutput, PosixDiscardOutput};
     return &kFiles;
+}
+
+FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer)
+{
+    FerrylineFiles files = *ferryline_system_files();
+    files.context = const_cast<PlatformObserver*>(observer);
+    return files;
+}
+
+void PlatformDescribeError(int error, char* text, size_t capacity)
+{
+    char buffer[256];
+    snprintf(text, capacity, "%s", strerror_r(error, buffer, sizeof buffer));
+}
+
+// The one process-wide record of the library (see platform.h): a handler can reach nothing else.
+static std::atomic<const char*> g_temporaryOnInterrupt{nullptr};
+
+static void NoteTemporary(void*, const char* path)
+{
+    g_temporaryOnInterrupt.store(path);
+}
+
+static void RemoveTemporaryAndEnd(int signalNumber)
+{
+    const char* path = g_temporaryOnInterrupt.load();
+    if (path != nullptr) {
+        unlink(path);
+    }
+    // The process ends by the signal itself, blocked until this handler returns.
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer)
+{
+    static_assert(std::atomic<const char*>::is_always_lock_free, "a signal handler may only use lock-free atomics");
+    observer->temporary = NoteTemporary;
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = RemoveTemporaryAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored from the start (nohup) stays ignored.
+        struct sigaction before;
+        if (sigaction(signalNumber, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+            sigaction(signalNumber, &action, nullptr);
+        }
+    }
 }
 
 int PlatformSameFile(const char* pathA, const char* pathB)

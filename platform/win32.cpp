@@ -1,6 +1,8 @@
 // Files, memory and standard streams through KERNEL32 and the C runtime.
 #include <windows.h>
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -12,25 +14,77 @@
 // ReadFile and WriteFile take a 32-bit count; larger requests are split.
 static const size_t kChunkLimit = 1u << 30;
 
+struct Win32Input {
+    HANDLE handle;
+    const PlatformObserver* observer;
+    char* path;  // for the reason of a failed read
+};
+
 struct Win32Output {
     HANDLE handle;
+    const PlatformObserver* observer;
     char* tempPath;
     char* finalPath;
+    bool replacing;  // a file stood under finalPath when the output started
 };
+
+static const PlatformObserver* Observer(const FerrylineFiles* self)
+{
+    return static_cast<const PlatformObserver*>(self->context);
+}
+
+// Tells the observer why an operation on `path` failed, and returns 0 for the operation to return.
+static int Failed(const PlatformObserver* observer, const char* path, DWORD error)
+{
+    if (observer != nullptr && observer->failed != nullptr) {
+        observer->failed(observer->context, path, static_cast<int>(error));
+    }
+    return 0;
+}
+
+static void AnnounceTemporary(const Win32Output* output, const char* path)
+{
+    if (output->observer != nullptr && output->observer->temporary != nullptr) {
+        output->observer->temporary(output->observer->context, path);
+    }
+}
+
+static char* CopyText(const char* text)
+{
+    size_t size = strlen(text) + 1;
+    char* copy = static_cast<char*>(malloc(size));
+    if (copy != nullptr) {
+        memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+static Win32Input* Input(FerrylineFile file)
+{
+    return static_cast<Win32Input*>(file);
+}
 
 static HANDLE AsHandle(FerrylineFile file)
 {
-    return static_cast<HANDLE>(file);
+    return Input(file)->handle;
 }
 
-static int Win32OpenInput(const FerrylineFiles*, const char* path, FerrylineFile* file)
+static int Win32OpenInput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return 0;
+        return Failed(Observer(self), path, GetLastError());
     }
-    *file = handle;
+    Win32Input* input = static_cast<Win32Input*>(malloc(sizeof(Win32Input)));
+    char* copy = input != nullptr ? CopyText(path) : nullptr;
+    if (copy == nullptr) {
+        free(input);
+        CloseHandle(handle);
+        return Failed(Observer(self), path, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    *input = Win32Input{handle, Observer(self), copy};
+    *file = input;
     return 1;
 }
 
@@ -40,7 +94,7 @@ static int Win32InputSize(const FerrylineFiles*, FerrylineFile file, uint64_t* s
     SetLastError(NO_ERROR);
     DWORD low = GetFileSize(AsHandle(file), &high);
     if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
-        return 0;
+        return Failed(Input(file)->observer, Input(file)->path, GetLastError());
     }
     *size = (static_cast<uint64_t>(high) << 32) | low;
     return 1;
@@ -54,7 +108,11 @@ static int Win32Read(const FerrylineFiles*, FerrylineFile file, void* buffer, si
         DWORD want = static_cast<DWORD>(bytes - total < kChunkLimit ? bytes - total : kChunkLimit);
         DWORD done = 0;
         if (!ReadFile(AsHandle(file), into + total, want, &done, nullptr)) {
-            return 0;
+            // A pipe whose writer is gone has simply ended.
+            if (GetLastError() == ERROR_BROKEN_PIPE) {
+                break;
+            }
+            return Failed(Input(file)->observer, Input(file)->path, GetLastError());
         }
         if (done == 0) {
             break;
@@ -68,18 +126,22 @@ static int Win32Read(const FerrylineFiles*, FerrylineFile file, void* buffer, si
 static void Win32CloseInput(const FerrylineFiles*, FerrylineFile file)
 {
     CloseHandle(AsHandle(file));
+    free(Input(file)->path);
+    free(Input(file));
 }
 
-// Whether `path` may be replaced: it does not exist, or it can be opened for writing. The read-only
-// attribute is checked on its own as well, since a file system that ignores it for some users (Wine
-// running as the superuser) would otherwise let a read-only file be replaced.
-static int MayReplace(const char* path)
+// Whether `path` may be replaced: it does not exist, or it can be opened for writing; *exists tells
+// which. The read-only attribute is checked on its own as well, since a file system that ignores it
+// for some users (Wine running as the superuser) would otherwise let a read-only file be replaced.
+static int MayReplace(const char* path, bool* exists)
 {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
     HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    *exists = handle != INVALID_HANDLE_VALUE;
     if (handle == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
@@ -104,7 +166,9 @@ static HANDLE CreateTemp(const char* finalPath, char* tempPath, size_t tempCapac
         if (length < 0 || static_cast<size_t>(length) >= tempCapacity) {
             return INVALID_HANDLE_VALUE;
         }
-        HANDLE handle = CreateFileA(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Others may delete it, so that an interrupt's handler can remove it while it is being written.
+        HANDLE handle = CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
             return handle;
         }
@@ -119,27 +183,32 @@ static void FreeOutput(Win32Output* output)
     free(output);
 }
 
-static int Win32CreateOutput(const FerrylineFiles*, const char* path, FerrylineFile* file)
+static int Win32CreateOutput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
-    if (!MayReplace(path)) {
-        return 0;
+    bool exists = false;
+    if (!MayReplace(path, &exists)) {
+        return Failed(Observer(self), path, GetLastError());
     }
     size_t capacity = strlen(path) + 32;
     Win32Output* output = static_cast<Win32Output*>(calloc(1, sizeof(Win32Output)));
     if (output == nullptr) {
-        return 0;
+        return Failed(Observer(self), path, ERROR_NOT_ENOUGH_MEMORY);
     }
+    output->observer = Observer(self);
+    output->replacing = exists;
     output->tempPath = static_cast<char*>(malloc(capacity));
-    output->finalPath = static_cast<char*>(malloc(strlen(path) + 1));
+    output->finalPath = CopyText(path);
     output->handle = INVALID_HANDLE_VALUE;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     if (output->tempPath != nullptr && output->finalPath != nullptr) {
-        memcpy(output->finalPath, path, strlen(path) + 1);
         output->handle = CreateTemp(path, output->tempPath, capacity);
     }
     if (output->handle == INVALID_HANDLE_VALUE) {
+        Failed(output->observer, path, GetLastError());
         FreeOutput(output);
         return 0;
     }
+    AnnounceTemporary(output, output->tempPath);
     *file = output;
     return 1;
 }
@@ -147,13 +216,15 @@ static int Win32CreateOutput(const FerrylineFiles*, const char* path, FerrylineF
 static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
     HANDLE handle = static_cast<Win32Output*>(file)->handle;
+    SetLastError(NO_ERROR);
     const char* from = static_cast<const char*>(data);
     while (bytes > 0) {
         DWORD want = static_cast<DWORD>(bytes < kChunkLimit ? bytes : kChunkLimit);
         DWORD done = 0;
         // A write the system took only in part is as failed as one it refused.
         if (!WriteFile(handle, from, want, &done, nullptr) || done != want) {
-            return 0;
+            DWORD error = done != want && GetLastError() == NO_ERROR ? ERROR_DISK_FULL : GetLastError();
+            return Failed(static_cast<Win32Output*>(file)->observer, static_cast<Win32Output*>(file)->finalPath, error);
         }
         from += done;
         bytes -= done;
@@ -161,25 +232,70 @@ static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* dat
     return 1;
 }
 
-// The replaced file's attributes (hidden, system, archive) carry over to its successor.
-static int MoveOver(const char* tempPath, const char* finalPath)
+// The full form of `path` in a new block, or null.
+static char* FullPathOf(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(finalPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !SetFileAttributesA(tempPath, attributes)) {
+    DWORD size = GetFullPathNameA(path, 0, nullptr, nullptr);
+    char* full = size > 0 ? static_cast<char*>(malloc(size)) : nullptr;
+    if (full != nullptr && GetFullPathNameA(path, size, full, nullptr) >= size) {
+        free(full);
+        full = nullptr;
+    }
+    return full;
+}
+
+// ReplaceFileA with full paths, which Wine's needs.
+static int ReplaceByFullPaths(const char* replaced, const char* replacement)
+{
+    char* fullReplaced = FullPathOf(replaced);
+    char* fullReplacement = FullPathOf(replacement);
+    int ok = fullReplaced != nullptr && fullReplacement != nullptr &&
+             ReplaceFileA(fullReplaced, fullReplacement, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    DWORD error = GetLastError();
+    free(fullReplaced);
+    free(fullReplacement);
+    SetLastError(error);
+    return ok;
+}
+
+// Gives the finished, flushed output its name. An earlier file is replaced by ReplaceFileA, which keeps
+// its ACLs, attributes, creation time and short name; a new one is moved there, written through.
+static int MoveOver(const Win32Output* output)
+{
+    // The attributes are set beforehand too, for systems whose ReplaceFileA does not keep them (Wine).
+    DWORD attributes = output->replacing ? GetFileAttributesA(output->finalPath) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !SetFileAttributesA(output->tempPath, attributes)) {
         return 0;
     }
-    return MoveFileExA(tempPath, finalPath, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (output->replacing && ReplaceByFullPaths(output->finalPath, output->tempPath)) {
+        return 1;
+    }
+    // The earlier file went away meanwhile: there is nothing left to keep, and no name to take over.
+    if (output->replacing && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return 0;
+    }
+    return MoveFileExA(output->tempPath, output->finalPath, MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 static int Win32CommitOutput(const FerrylineFiles*, FerrylineFile file)
 {
     Win32Output* output = static_cast<Win32Output*>(file);
+    int ok = FlushFileBuffers(output->handle) != 0;
+    DWORD error = GetLastError();
     // A failed close still closes the handle, so it is not closed again by the discard.
-    int closed = CloseHandle(output->handle) != 0;
-    output->handle = INVALID_HANDLE_VALUE;
-    if (!closed || !MoveOver(output->tempPath, output->finalPath)) {
-        return 0;
+    if (!CloseHandle(output->handle) && ok) {
+        ok = 0;
+        error = GetLastError();
     }
+    output->handle = INVALID_HANDLE_VALUE;
+    if (ok && !MoveOver(output)) {
+        ok = 0;
+        error = GetLastError();
+    }
+    if (!ok) {
+        return Failed(output->observer, output->finalPath, error);
+    }
+    AnnounceTemporary(output, nullptr);
     FreeOutput(output);
     return 1;
 }
@@ -191,6 +307,7 @@ static void Win32DiscardOutput(const FerrylineFiles*, FerrylineFile file)
         CloseHandle(output->handle);
     }
     DeleteFileA(output->tempPath);
+    AnnounceTemporary(output, nullptr);
     FreeOutput(output);
 }
 
@@ -209,6 +326,54 @@ const FerrylineFiles* ferryline_system_files(void)
                                           Win32Read,       Win32CloseInput,   Win32CreateOutput,
                                           Win32Write,      Win32CommitOutput, Win32DiscardOutput};
     return &kFiles;
+}
+
+FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer)
+{
+    FerrylineFiles files = *ferryline_system_files();
+    files.context = const_cast<PlatformObserver*>(observer);
+    return files;
+}
+
+void PlatformDescribeError(int error, char* text, size_t capacity)
+{
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(error), 0, text, static_cast<DWORD>(capacity), nullptr);
+    if (length == 0) {
+        snprintf(text, capacity, "error %d", error);
+        return;
+    }
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) {
+        text[--length] = '\0';
+    }
+}
+
+// The one process-wide record of the library (see platform.h): a console control handler runs on a
+// thread of its own and reaches nothing that is passed.
+static std::atomic<const char*> g_temporaryOnInterrupt{nullptr};
+
+static void NoteTemporary(void*, const char* path)
+{
+    g_temporaryOnInterrupt.store(path);
+}
+
+static BOOL WINAPI RemoveTemporaryAndEnd(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
+    }
+    // The file is opened to be shared for deletion, so it goes once the process ends.
+    const char* path = g_temporaryOnInterrupt.load();
+    if (path != nullptr) {
+        DeleteFileA(path);
+    }
+    ExitProcess(130);
+}
+
+void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer)
+{
+    observer->temporary = NoteTemporary;
+    SetConsoleCtrlHandler(RemoveTemporaryAndEnd, TRUE);
 }
 
 // Identifies an existing file by its volume and index, which every spelling of its path shares.

@@ -68,22 +68,25 @@ TEST_F(Cli, VerboseListsEachChangeAsItHappens)
     WriteBytes(In("book.txt"), "Bob <A1>\r\nplain\r\nA&B <x>\r\n");
     Outcome run = RunCli(folder, "-v mac2win book.txt book.cv");
     EXPECT_EQ(run.status, 0);
-    std::string changes = "line 2: no personal name, named \"No Name 01\"\n"
-                          "line 3: reserved characters (&#^+) replaced with dashes\n";
+    std::string changes = "ferryline-convert: line 2: no personal name, named \"No Name 01\"\n"
+                          "ferryline-convert: line 3: reserved characters (&#^+) replaced with dashes\n";
     EXPECT_EQ(run.err.substr(0, changes.size()), changes) << "changes come before the warnings";
     EXPECT_NE(run.err.find("Some of the addresses contained invalid characters"), std::string::npos);
 
     WriteBytes(In("book.cv"), "&Main #Bob &G #Ann ^A2 #Cy +");
     run = RunCli(folder, "win2mac --verbose book.cv out.txt");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "entry 1: \"Bob\" left out, it has no address\nentry 3: \"Cy\" left out, it has no address\n");
+    EXPECT_EQ(run.err, "ferryline-convert: entry 1: \"Bob\" left out, it has no address\n"
+                       "ferryline-convert: entry 3: \"Cy\" left out, it has no address\n");
 }
 
 TEST_F(Cli, FailuresNameTheFileByItsTitleAndExitWithOne)
 {
     Outcome run = RunCli(folder, "mac2win missing/nothing.txt out.cv");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string("Could not open the file nothing.txt\n") + kFailed);
+    EXPECT_EQ(run.err, std::string("Could not open the file nothing.txt\n"
+                                   "ferryline-convert: missing/nothing.txt: No such file or directory\n") +
+                           kFailed);
     EXPECT_EQ(ListFolder(folder), std::vector<std::string>{});
 
     WriteBytes(In("bad.cv"), "&Main #Bob ^A1 ");
@@ -134,12 +137,39 @@ TEST_F(Cli, UsageAndVersion)
     run = RunCli(folder, "--help");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.rfind("usage: ferryline-convert", 0), 0u);
-    for (const char* wrong : {"", "mac2win a", "mac2win a b c", "towin a b", "--bogus mac2win a b", "mac2win '' b"}) {
-        run = RunCli(folder, wrong);
-        EXPECT_EQ(run.status, 2) << wrong;
-        EXPECT_EQ(run.out, "") << wrong;
-        EXPECT_NE(run.err.find("usage: ferryline-convert"), std::string::npos) << wrong;
+    for (const char* refused : {"--help", "--version"}) {
+        run = RunCli(folder, refused, "sh -c '\"$0\" \"$@\" >/dev/full' ");
+        EXPECT_EQ(run.status, 1) << refused;
+        EXPECT_EQ(run.err, "ferryline-convert: standard output: No space left on device\n") << refused;
     }
+    // Each usage error says what was wrong, and where to read more, not the whole help.
+    struct Wrong {
+        const char* arguments;
+        const char* reason;
+    };
+    const Wrong kWrong[] = {
+        {"", "missing a direction, an input and an output"},
+        {"mac2win", "missing an input and an output"},
+        {"mac2win a", "missing an output"},
+        {"mac2win a b c", "too many arguments, from c on"},
+        {"towin a b", "unknown direction towin; the directions are mac2win win2mac"},
+        {"--bogus mac2win a b", "unknown option --bogus"},
+        {"mac2win '' b", "the input file name is empty"},
+        {"mac2win a ''", "the output file name is empty"},
+        {"-- -v mac2win a", "unknown direction -v; the directions are mac2win win2mac"},
+    };
+    for (const Wrong& wrong : kWrong) {
+        run = RunCli(folder, wrong.arguments);
+        EXPECT_EQ(run.status, 2) << wrong.arguments;
+        EXPECT_EQ(run.out, "") << wrong.arguments;
+        EXPECT_EQ(run.err, std::string("ferryline-convert: ") + wrong.reason +
+                               "\nferryline-convert: Try 'ferryline-convert --help' for more information.\n");
+    }
+    // After --, a word that looks like an option is a file.
+    WriteBytes(In("-v"), "Bob <A1>\r\n");
+    run = RunCli(folder, "-- mac2win -v --help");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadBytes(In("--help")), "&Main #Bob ^A1 +");
 }
 
 TEST_F(Cli, FileSizeLimitFailsTheConversionWithoutKillingIt)
@@ -152,7 +182,7 @@ TEST_F(Cli, FileSizeLimitFailsTheConversionWithoutKillingIt)
     WriteBytes(In("out.cv"), "kept");
     Outcome run = RunCli(folder, "mac2win book.txt out.cv", "ulimit -f 100 && ");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string("Could not write to output file\n") + kFailed);
+    EXPECT_EQ(run.err, std::string("Could not write to output file\nferryline-convert: out.cv: File too large\n") + kFailed);
     EXPECT_EQ(ReadBytes(In("out.cv")), "kept");
     EXPECT_EQ(ListFolder(folder), (std::vector<std::string>{"book.txt", "out.cv"}));
 }
@@ -162,7 +192,9 @@ TEST_F(Cli, ReadOnlyFolderGivesTheCreateMessage)
     WriteBytes(In("book.txt"), "Bob <A1>\r\n");
     Outcome run = RunCli(folder, "mac2win book.txt /proc/out.cv");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string("Could not create the output file out.cv\n") + kFailed);
+    EXPECT_EQ(run.err, std::string("Could not create the output file out.cv\n"
+                                   "ferryline-convert: /proc/out.cv: No such file or directory\n") +
+                           kFailed);
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <errno.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -151,6 +154,77 @@ TEST(Platform, ALinkedOutputStaysALink)
     ASSERT_EQ(lstat(folder.output.c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(ReadBytes(target), "&Main #Bob ^A1 +");
+
+    // A link to a missing file creates that file, and stays a link.
+    ASSERT_EQ(unlink(target.c_str()), 0);
+    EXPECT_EQ(Convert(folder, &test), 1);
+    ASSERT_EQ(lstat(folder.output.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadBytes(target), "&Main #Bob ^A1 +");
+}
+
+// A link that another user planted in a sticky folder anybody may write is not followed.
+TEST(Platform, AnotherUsersLinkInASharedFolderIsNotFollowed)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only the superuser can plant a link as another user";
+    }
+    Folder folder;
+    std::string shared = PathIn(folder.scratch, "pub");
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    std::string victim = PathIn(folder.scratch, "victim.txt");
+    WriteBytes(victim, "victim");
+    std::string planted = shared + "/out.txt";
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
+    TestEnv test;
+    OpenTestEnv(&test, FaultPlan());
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", planted, "out.txt"), 0);
+    EXPECT_EQ(test.record.reasons, std::vector<std::string>{planted + ": " + std::to_string(EACCES)});
+    EXPECT_EQ(ReadBytes(victim), "victim");
+}
+
+struct Interrupt {
+    const ScratchFolder* folder;
+    int signalNumber;
+};
+
+// Raises the signal while the output stands under a temporary name beside the input.
+void RaiseWhileNamed(void* context)
+{
+    Interrupt* interrupt = static_cast<Interrupt*>(context);
+    if (ListFolder(*interrupt->folder).size() != 2) {
+        _exit(3);
+    }
+    raise(interrupt->signalNumber);
+    _exit(4);
+}
+
+TEST(Platform, AnInterruptRemovesTheNamedTemporaryFileAndEndsByItsSignal)
+{
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        Folder folder;
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            FaultPlan plan = FaultPlan();
+            plan.refusedSteps = 1u << PLATFORM_STEP_UNNAMED_FILE;
+            plan.refusedError = EOPNOTSUPP;
+            TestEnv test;
+            OpenTestEnv(&test, plan);
+            PlatformRemoveTemporaryOnInterrupt(&test.observer);
+            Interrupt interrupt{&folder.scratch, signalNumber};
+            test.beforeCommit = RaiseWhileNamed;
+            test.beforeCommitContext = &interrupt;
+            ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt");
+            _exit(5);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "signal " << signalNumber << ", status " << status;
+        EXPECT_EQ(ListFolder(folder.scratch), std::vector<std::string>{"in.txt"}) << "signal " << signalNumber;
+    }
 }
 #endif
 

@@ -142,6 +142,9 @@ static int TestWrite(const FerrylineFiles* self, FerrylineFile file, const void*
 static int TestCommitOutput(const FerrylineFiles* self, FerrylineFile file)
 {
     TestEnv* test = Test(self);
+    if (test->beforeCommit != nullptr) {
+        test->beforeCommit(test->beforeCommitContext);
+    }
     if (CallFails(test, CALL_COMMIT) || !test->parent->commitOutput(test->parent, file)) {
         return 0;
     }
@@ -191,18 +194,43 @@ static void RecordChange(void* context, const FerrylineChange* change)
     test->record.changes.back().text = FerrylineText{nullptr, 0};
 }
 
+static void RecordReason(void* context, const char* path, int error)
+{
+    static_cast<TestEnv*>(context)->record.reasons.push_back(std::string(path) + ": " + std::to_string(error));
+}
+
+static void RecordTemporary(void* context, const char* path)
+{
+    static_cast<TestEnv*>(context)->record.namedTemporaries += path != nullptr ? 1 : -1;
+}
+
+static void RecordBackupKept(void* context, const char*, const char* backup)
+{
+    static_cast<TestEnv*>(context)->record.keptBackup = backup;
+}
+
+static int RefuseAsPlanned(void* context, PlatformStep step)
+{
+    TestEnv* test = static_cast<TestEnv*>(context);
+    return (test->plan.refusedSteps & (1u << step)) != 0 ? test->plan.refusedError : 0;
+}
+
 void OpenTestEnv(TestEnv* test, const FaultPlan& plan)
 {
     test->files = FerrylineFiles{test,          TestOpenInput,    TestInputSize,
                                  TestRead,      TestCloseInput,   TestCreateOutput,
                                  TestWrite,     TestCommitOutput, TestDiscardOutput};
-    test->parent = ferryline_system_files();
+    test->observer = PlatformObserver{test, RecordReason, RecordTemporary, RecordBackupKept, RefuseAsPlanned};
+    test->system = PlatformObservedFiles(&test->observer);
+    test->parent = &test->system;
     test->listener = FerrylineListener{test, RecordMessage, RecordChange};
     test->env = FerrylineEnv{TestAlloc, test, &test->listener};
     test->plan = plan;
     test->record = PlatformRecord();
     test->onMessage = nullptr;
     test->onMessageContext = nullptr;
+    test->beforeCommit = nullptr;
+    test->beforeCommitContext = nullptr;
 }
 
 int ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,

@@ -42,6 +42,8 @@ struct FaultPlan {
     PlatformCall failCall;
     int failCallAt;
     bool hugeSize;  // the input's size is one no block can hold
+    unsigned refusedSteps;  // the system's own steps (1 << PlatformStep) that fail, as a file system refusing them
+    int refusedError;       // with this error
 };
 
 FaultPlan FailCall(PlatformCall call, int at);
@@ -56,6 +58,9 @@ struct PlatformRecord {
     size_t bytesHeld;
     size_t peakBytesHeld;
     int calls[CALL_COUNT];  // how often each operation was called, failed calls included
+    std::vector<std::string> reasons;  // "path: error number" for each reason the system gave
+    int namedTemporaries;   // temporary files standing under a name now
+    std::string keptBackup;  // a backup the system could not put back
 };
 
 // One conversion's surroundings for a test: the system's files and allocator wrapped so that they fail
@@ -71,6 +76,11 @@ struct TestEnv {
     // Called as each message arrives, before it is recorded; null for none.
     void (*onMessage)(void* context);
     void* onMessageContext;
+    // Called just before an output is committed; null for none.
+    void (*beforeCommit)(void* context);
+    void* beforeCommitContext;
+    PlatformObserver observer;  // what the system's files tell; context: this structure
+    FerrylineFiles system;      // the system's files, telling the observer
 };
 
 void OpenTestEnv(TestEnv* test, const FaultPlan& plan);
