@@ -4,6 +4,7 @@
 #include <string>
 
 #include "convert/charset.h"
+#include "convert/env.h"
 #include "convert/ferryline.h"
 
 namespace {
@@ -134,9 +135,9 @@ TEST(Charset, DecodesToUtf8WithoutTheByteOrderMark)
     };
     for (const Case& c : cases) {
         TextBlock text;
-        ASSERT_TRUE(DecodeToUtf8(c.bytes.data(), c.bytes.size(), c.from, nullptr, &text));
+        ASSERT_TRUE(DecodeToUtf8(c.bytes.data(), c.bytes.size(), c.from, UsableEnv(nullptr), &text));
         EXPECT_EQ(std::string(text.bytes, text.size), c.utf8) << CharsetName(c.from);
-        ReleaseText(&text, nullptr);
+        ReleaseText(&text, UsableEnv(nullptr));
     }
 }
 
