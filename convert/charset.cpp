@@ -306,16 +306,22 @@ static void TellReplaced(const FerrylineEnv* env, bool fromMac, unsigned long nu
     if (length > 0x7FFFFFFF) {
         length = 0x7FFFFFFF;
     }
+    // A long line gets a block of its own; refused one, the change is told with the line cut short.
+    char small[192];
     size_t capacity = length + sizeof kFormat + 64;
-    char* text = static_cast<char*>(Allocate(env, capacity));
+    char* text = capacity > sizeof small ? static_cast<char*>(Allocate(env, capacity)) : nullptr;
     if (text == nullptr) {
-        return;  // the '?' stand in the output all the same
+        text = small;
+        capacity = sizeof small;
+        length = length < 64 ? length : 64;
     }
     int written = snprintf(text, capacity, kFormat, fromMac ? "line" : "entry", number, static_cast<int>(length),
                            segment, count, count == 1 ? "character" : "characters", CharsetName(to));
     size_t size = written > 0 && static_cast<size_t>(written) < capacity ? static_cast<size_t>(written) : 0;
     NoteChange(env, FERRYLINE_CHARACTER_REPLACED, number, text, size);
-    Release(env, text, capacity);
+    if (text != small) {
+        Release(env, text, capacity);
+    }
 }
 
 static bool EndsSegment(char c, bool fromMac)
