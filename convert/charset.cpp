@@ -112,7 +112,9 @@ static size_t ReadUtf8(const unsigned char* p, const unsigned char* end, uint32_
 
 static uint32_t ReadUnit16(const unsigned char* p, Charset charset)
 {
-    return charset == CHARSET_UTF16LE ? p[0] | (p[1] << 8u) : (p[0] << 8u) | p[1];
+    const uint32_t first = p[0];
+    const uint32_t second = p[1];
+    return charset == CHARSET_UTF16LE ? first | (second << 8) : (first << 8) | second;
 }
 
 // Reads one character at `p` in `charset`; returns how many bytes it took.
