@@ -1,6 +1,7 @@
 // The character sets, against tables written here as characters, and --recode through the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "convert/charset.h"
