@@ -197,11 +197,18 @@ int main(int argc, char** argv)
     }
     StandardStreams streams;
     OpenStandardStreams(&streams, ferryline_system_files(), ferryline_system_alloc, nullptr);
+    // Accented letters keep their bytes unless asked for: a book with any gets one hint.
+    const bool converting = *chosen == FERRYLINE_MAC_TO_WIN || *chosen == FERRYLINE_WIN_TO_MAC;
+    streams.watchEightBit = converting && !command.options.recode;
     int converted = ferryline_convert_file(*chosen, &command.options, input, FileTitle(input, "standard input"), output,
                                            FileTitle(output, "standard output"), &streams.files, &env);
     if (!converted) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
         return EXIT_NOT_CONVERTED;
+    }
+    if (streams.readEightBit) {
+        fputs("ferryline-convert: the book holds bytes above 127, such as accented letters; they were kept as "
+              "they are, --recode converts them to the other edition's character set\n", stderr);
     }
     return EXIT_CONVERTED;
 }

@@ -19,6 +19,8 @@ struct StandardStreams {
     char* output;
     size_t outputSize;
     size_t outputCapacity;
+    bool watchEightBit;  // set by the caller: note whether the input holds a byte above 127
+    bool readEightBit;
 };
 
 void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent, FerrylineAlloc alloc,

@@ -222,7 +222,10 @@ with open(book, "wb") as f:
 status, out, err = run("--recode", "win2mac", book, "-")
 check("--recode win2mac writes Mac OS Roman", status == 0 and out == ("%s? <a@x>\r\n" % both).encode("mac_roman"), out)
 status, out, err = run("win2mac", book, "-")
-check("without --recode the bytes stay", status == 0 and out == ("%sŠ <a@x>\r\n" % both).encode("cp1252"), out)
+check("without --recode the bytes stay, with one hint", status == 0 and out == ("%sŠ <a@x>\r\n" % both).encode("cp1252")
+      and err.count("ferryline-convert: ") == 1 and "--recode converts them" in err, (out, err))
+status, out, err = run("win2mac", "-", "-", stdin=b"&Main #Ann ^a@x +")
+check("no hint for a book of ASCII alone", status == 0 and err == "", err)
 
 print("%d passed, %d failed" % (results["passed"], results["failed"]))
 sys.exit(1 if results["failed"] else 0)
