@@ -12,15 +12,25 @@
 
 static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
-    "usage: ferryline-convert [-v] [--] mac2win|win2mac INPUT OUTPUT\n"
+    "usage: ferryline-convert [OPTIONS] [--] DIRECTION INPUT OUTPUT\n"
     "\n"
     "Converts a Corvella address book between the Macintosh edition's text file\n"
-    "(mac2win reads it) and the Windows edition's W95 stream (win2mac reads it).\n"
+    "and the Windows edition's W95 stream, or exports either to vCard or CSV.\n"
     "INPUT or OUTPUT may be - for standard input or standard output.\n"
+    "\n"
+    "Directions:\n"
+    "  mac2win, win2mac   a Mac book to a W95 one, and back\n"
+    "  mac2vcf, win2vcf   a Mac or a W95 book to vCard (UTF-8)\n"
+    "  mac2csv, win2csv   a Mac or a W95 book to CSV (UTF-8)\n"
     "\n"
     "  -v, --verbose  also list each line that got a placeholder name or had\n"
     "                 reserved characters replaced, and each entry left out\n"
     "                 for having no address\n"
+    "  --recode       mac2win and win2mac: convert accented letters (the Mac side\n"
+    "                 in Mac OS Roman, the W95 side in Windows-1252)\n"
+    "  --charset SET  the input's character set: mac-roman, windows-1252, utf-8\n"
+    "                 or latin-1 (by default told from the input and its edition)\n"
+    "  --vcard 4.0    write vCard 4.0 instead of 3.0\n"
     "  --help         show this text\n"
     "  --version      show the version\n"
     "  --             end of options: every word after it is a direction or a file\n"
@@ -37,20 +47,43 @@ struct CommandLine {
     bool verbose;
     bool help;
     bool version;
+    bool recode;
+    const char* charset;  // the words after --charset and --vcard, null when not given
+    const char* vcard;
     const char* operands[3];
     int operandCount;
 };
 
-// The options, each a switch in CommandLine.
+// The options: each a switch in CommandLine, or a word that follows it.
 struct OptionEntry {
     const char* shortName;  // null when there is none
     const char* longName;
-    bool CommandLine::*flag;
+    bool CommandLine::*flag;         // null for an option that takes a word
+    const char* CommandLine::*word;  // null for a switch
 };
 static const OptionEntry kOptions[] = {
-    {"-v", "--verbose", &CommandLine::verbose},
-    {"-h", "--help", &CommandLine::help},
-    {nullptr, "--version", &CommandLine::version},
+    {"-v", "--verbose", &CommandLine::verbose, nullptr},
+    {"-h", "--help", &CommandLine::help, nullptr},
+    {nullptr, "--version", &CommandLine::version, nullptr},
+    {nullptr, "--recode", &CommandLine::recode, nullptr},
+    {nullptr, "--charset", nullptr, &CommandLine::charset},
+    {nullptr, "--vcard", nullptr, &CommandLine::vcard},
+};
+
+// The words --charset and --vcard take, and what each sets.
+struct OptionValue {
+    const char* CommandLine::*option;
+    const char* word;
+    FerrylineCharset charset;
+    int vcardVersion;
+};
+static const OptionValue kOptionValues[] = {
+    {&CommandLine::charset, "mac-roman", FERRYLINE_CHARSET_MAC_ROMAN, 0},
+    {&CommandLine::charset, "windows-1252", FERRYLINE_CHARSET_WINDOWS_1252, 0},
+    {&CommandLine::charset, "utf-8", FERRYLINE_CHARSET_UTF8, 0},
+    {&CommandLine::charset, "latin-1", FERRYLINE_CHARSET_LATIN1, 0},
+    {&CommandLine::vcard, "3.0", FERRYLINE_CHARSET_AUTO, 3},
+    {&CommandLine::vcard, "4.0", FERRYLINE_CHARSET_AUTO, 4},
 };
 
 struct DirectionEntry {
@@ -58,8 +91,8 @@ struct DirectionEntry {
     FerrylineDirection direction;
 };
 static const DirectionEntry kDirections[] = {
-    {"mac2win", FERRYLINE_MAC_TO_WIN},
-    {"win2mac", FERRYLINE_WIN_TO_MAC},
+    {"mac2win", FERRYLINE_MAC_TO_WIN},   {"win2mac", FERRYLINE_WIN_TO_MAC}, {"mac2vcf", FERRYLINE_MAC_TO_VCARD},
+    {"win2vcf", FERRYLINE_WIN_TO_VCARD}, {"mac2csv", FERRYLINE_MAC_TO_CSV}, {"win2csv", FERRYLINE_WIN_TO_CSV},
 };
 
 // What the operands are, for naming the ones missing.
@@ -167,7 +200,13 @@ static int ParseCommandLine(int argc, char** argv, CommandLine* command)
             if (option == nullptr) {
                 return UsageError("unknown option %s", word);
             }
-            command->*(option->flag) = true;
+            if (option->flag != nullptr) {
+                command->*(option->flag) = true;
+            } else if (i + 1 < argc) {
+                command->*(option->word) = argv[++i];
+            } else {
+                return UsageError("%s needs a word after it", word);
+            }
         } else if (command->operandCount < 3) {
             command->operands[command->operandCount++] = word;
         } else {
@@ -182,6 +221,33 @@ static int ParseCommandLine(int argc, char** argv, CommandLine* command)
     }
     if (command->operands[1][0] == '\0' || command->operands[2][0] == '\0') {
         return UsageError("the %s file name is empty", command->operands[1][0] == '\0' ? "input" : "output");
+    }
+    return 1;
+}
+
+// Turns the words of --charset and --vcard into conversion options; returns 0, after saying why, for a
+// word neither takes.
+static int ChooseOptions(const CommandLine& command, FerrylineOptions* options)
+{
+    memset(options, 0, sizeof *options);
+    options->recode = command.recode ? 1 : 0;
+    for (const char* CommandLine::*option : {&CommandLine::charset, &CommandLine::vcard}) {
+        const char* word = command.*option;
+        if (word == nullptr) {
+            continue;
+        }
+        const OptionValue* chosen = nullptr;
+        for (const OptionValue& value : kOptionValues) {
+            chosen = value.option == option && strcmp(word, value.word) == 0 ? &value : chosen;
+        }
+        if (chosen == nullptr) {
+            return UsageError("%s is not a choice here; see the options in --help", word);
+        }
+        if (chosen->vcardVersion != 0) {
+            options->vcardVersion = chosen->vcardVersion;
+        } else {
+            options->charset = chosen->charset;
+        }
     }
     return 1;
 }
@@ -213,6 +279,10 @@ int main(int argc, char** argv)
     }
     if (command.version) {
         return PrintInformation(kVersion);
+    }
+    FerrylineOptions options;
+    if (!ChooseOptions(command, &options)) {
+        return EXIT_USAGE;
     }
     const DirectionEntry* chosen = nullptr;
     for (const DirectionEntry& direction : kDirections) {
@@ -246,11 +316,18 @@ int main(int argc, char** argv)
     }
     StandardStreams streams;
     OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
-    int converted = ferryline_convert_file(chosen->direction, nullptr, input, FileTitle(input, "standard input"),
+    // Accented letters keep their bytes unless asked for: a book with any gets one hint.
+    const bool converting = chosen->direction == FERRYLINE_MAC_TO_WIN || chosen->direction == FERRYLINE_WIN_TO_MAC;
+    streams.watchEightBit = converting && !options.recode;
+    int converted = ferryline_convert_file(chosen->direction, &options, input, FileTitle(input, "standard input"),
                                            output, FileTitle(output, "standard output"), &streams.files, &env);
     if (!converted) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
         return EXIT_NOT_CONVERTED;
+    }
+    if (streams.readEightBit) {
+        fprintf(stderr, "%sthe book holds bytes above 127, such as accented letters; they were kept as they are, "
+                "--recode converts them to the other edition's character set\n", kPrefix);
     }
     return EXIT_CONVERTED;
 }

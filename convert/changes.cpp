@@ -34,12 +34,11 @@ static void AppendNumber(LineText* line, unsigned long number)
     Append(line, digits, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-// A name from the book in double quotes, its control bytes escaped, so that no book can send a
-// terminal an escape sequence or make one line look like two.
-static void AppendQuoted(LineText* line, FerrylineText text)
+// Text from the book with its control bytes escaped, so that no book can send a terminal an escape
+// sequence or make one line look like two.
+static void AppendEscaped(LineText* line, FerrylineText text)
 {
     static const char kHex[] = "0123456789abcdef";
-    Append(line, "\"", 1);
     for (size_t i = 0; i < text.size; ++i) {
         unsigned char c = static_cast<unsigned char>(text.bytes[i]);
         if (c < 0x20 || c == 0x7f) {
@@ -49,6 +48,13 @@ static void AppendQuoted(LineText* line, FerrylineText text)
             Append(line, text.bytes + i, 1);
         }
     }
+}
+
+// A name from the book in double quotes.
+static void AppendQuoted(LineText* line, FerrylineText text)
+{
+    Append(line, "\"", 1);
+    AppendEscaped(line, text);
     Append(line, "\"", 1);
 }
 
@@ -73,6 +79,9 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
         AppendString(&line, ": ");
         AppendQuoted(&line, change->text);
         AppendString(&line, " left out, it has no address");
+        break;
+    case FERRYLINE_CHARACTER_REPLACED:
+        AppendEscaped(&line, change->text);
         break;
     }
     if (capacity > 0) {

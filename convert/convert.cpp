@@ -1,4 +1,6 @@
 // Conversion in memory: the converters between the caller's bytes and the caller's writer.
+#include "convert/book.h"
+#include "convert/charset.h"
 #include "convert/converters.h"
 #include "convert/env.h"
 
@@ -10,13 +12,56 @@ static const char kNoNameWarning[] =
     "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
     "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
 
+static bool ExportsTo(FerrylineDirection direction, FerrylineDirection fromMac, FerrylineDirection fromW95,
+                      FerrylineDirection fromEither)
+{
+    return direction == fromMac || direction == fromW95 || direction == fromEither;
+}
+
+// Reads the book into its list and writes the list as vCard or CSV.
+static int Export(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
+                  const char* inputTitle, Output* output, const FerrylineEnv* env)
+{
+    FerrylineEdition edition = direction == FERRYLINE_MAC_TO_VCARD || direction == FERRYLINE_MAC_TO_CSV ? FERRYLINE_EDITION_MAC
+                               : direction == FERRYLINE_WIN_TO_VCARD || direction == FERRYLINE_WIN_TO_CSV ? FERRYLINE_EDITION_W95
+                                                                                                             : FERRYLINE_EDITION_EITHER;
+    FerrylineBook book;
+    if (!ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book)) {
+        return 0;
+    }
+    int written = 1;
+    if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
+        written = WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env);
+    } else {
+        WriteCsv(&book, output);
+    }
+    ferryline_book_free(&book, env);
+    if (!written) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+    }
+    return written && output->status == FERRYLINE_WRITTEN;
+}
+
 int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
                 Output* output, const FerrylineEnv* env, unsigned* warnings)
 {
-    (void)options;  // every field is at its default so far
+    static const FerrylineOptions kDefaults = {0, FERRYLINE_CHARSET_AUTO, 0};
+    options = options != nullptr ? options : &kDefaults;
     *warnings = 0;
-    int converted = direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings)
-                                                      : WriteMacFromW95(bytes, size, inputTitle, output, env);
+    bool converting = direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_WIN_TO_MAC;
+    TextBlock recoded = {nullptr, 0, 0};
+    if (converting && options->recode != 0) {
+        if (!RecodeBook(bytes, size, direction == FERRYLINE_MAC_TO_WIN, options->charset, env, &recoded)) {
+            Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+            return 0;
+        }
+        bytes = recoded.bytes;
+        size = recoded.size;
+    }
+    int converted = !converting ? Export(direction, options, bytes, size, inputTitle, output, env)
+                    : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings)
+                                                        : WriteMacFromW95(bytes, size, inputTitle, output, env);
+    ReleaseText(&recoded, env);
     if (converted) {
         FlushOutput(output);
     }

@@ -26,6 +26,8 @@ void TellWarnings(const FerrylineEnv* env, unsigned warnings);
 
 // Told when no block can be had for the output or for what the writer keeps.
 extern const char kCouldNotAllocateConversion[];
+// Told when a W95 input does not end in '+'.
+extern const char kNotAnAddressBook[];
 // Told when the output refused a piece, or could not be finished.
 extern const char kCouldNotWrite[];
 

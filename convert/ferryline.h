@@ -15,7 +15,15 @@ extern "C" {
 
 typedef enum FerrylineDirection {
     FERRYLINE_WIN_TO_MAC = 0, /* a W95 book to a Mac one */
-    FERRYLINE_MAC_TO_WIN = 1  /* a Mac book to a W95 one */
+    FERRYLINE_MAC_TO_WIN = 1, /* a Mac book to a W95 one */
+    /* Exports, in UTF-8: vCard (3.0, or 4.0 by option) and CSV. The BOOK ones read either edition,
+       taking a book whose first character other than spaces and line ends is '&' for a W95 one. */
+    FERRYLINE_MAC_TO_VCARD = 2,
+    FERRYLINE_WIN_TO_VCARD = 3,
+    FERRYLINE_MAC_TO_CSV = 4,
+    FERRYLINE_WIN_TO_CSV = 5,
+    FERRYLINE_BOOK_TO_VCARD = 6,
+    FERRYLINE_BOOK_TO_CSV = 7
 } FerrylineDirection;
 
 typedef enum FerrylineMessageKind { FERRYLINE_INFO, FERRYLINE_ERROR } FerrylineMessageKind;
@@ -29,7 +37,9 @@ typedef struct FerrylineText {
 typedef enum FerrylineChangeKind {
     FERRYLINE_PLACEHOLDER_NAME,  /* a Mac line without a name; `text` is the name it was given */
     FERRYLINE_RESERVED_REPLACED, /* a Mac line whose reserved characters became dashes; `text` is empty */
-    FERRYLINE_DROPPED_ENTRY      /* a W95 entry without an address, left out; `text` is its name */
+    FERRYLINE_DROPPED_ENTRY,     /* a W95 entry without an address, left out; `text` is its name */
+    FERRYLINE_CHARACTER_REPLACED /* characters the target can't hold became '?'; `text` is the whole
+                                    description, naming the line or entry and its text in UTF-8 */
 } FerrylineChangeKind;
 
 /* One change a user may want to fix by hand. `line` is the 1-based line of a Mac input, or the
@@ -97,9 +107,25 @@ struct FerrylineFiles {
     void (*discardOutput)(const FerrylineFiles* self, FerrylineFile file);
 };
 
+/* The character set a book is read in. AUTO: UTF-8 or UTF-16 where the input plainly is one (a byte
+   order mark, UTF-16's zero bytes, or valid UTF-8 beyond ASCII), otherwise Mac OS Roman for a Mac book
+   and Windows-1252 for a W95 one. */
+typedef enum FerrylineCharset {
+    FERRYLINE_CHARSET_AUTO = 0,
+    FERRYLINE_CHARSET_MAC_ROMAN = 1,
+    FERRYLINE_CHARSET_WINDOWS_1252 = 2,
+    FERRYLINE_CHARSET_UTF8 = 3,
+    FERRYLINE_CHARSET_LATIN1 = 4
+} FerrylineCharset;
+
 /* How to convert; a null pointer means every field 0. */
 typedef struct FerrylineOptions {
-    int reserved; /* 0 */
+    /* mac2win and win2mac: 0 converts bytes as they are; 1 reads the input in its character set and
+       writes the Mac side as Mac OS Roman and the W95 side as Windows-1252, '?' for what the target
+       can't hold (each such line or entry a FERRYLINE_CHARACTER_REPLACED change). */
+    int recode;
+    FerrylineCharset charset; /* the input's character set, for recoding and exports */
+    int vcardVersion;         /* 0 or 3: vCard 3.0; 4: vCard 4.0 */
 } FerrylineOptions;
 
 /* The files of the operating system the library was built for, and its allocator (tuned for the one
@@ -154,6 +180,44 @@ void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env);
    line is safe to show on a terminal. Writes at most `capacity` bytes including a terminating zero and
    returns the length of the whole line, as snprintf does. */
 size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, size_t capacity);
+
+/* An address book as a list of groups and entries, as both editions' readers see it; what the exports
+   write, and what a front end may show. Its text is UTF-8. */
+typedef enum FerrylineEdition {
+    FERRYLINE_EDITION_W95 = 0,
+    FERRYLINE_EDITION_MAC = 1,
+    FERRYLINE_EDITION_EITHER = 2 /* W95 when the first character other than spaces and line ends is '&' */
+} FerrylineEdition;
+
+#define FERRYLINE_NO_GROUP ((size_t)-1)
+
+typedef struct FerrylineBookEntry {
+    FerrylineText name;    /* empty for a Mac line without a name */
+    FerrylineText address;
+    size_t group;          /* an index into the groups, or FERRYLINE_NO_GROUP for the book's default group */
+    size_t nextSame;       /* the next entry of the same person (same name and address), or FERRYLINE_NO_GROUP */
+    int firstOfPerson;     /* 1 for the first entry of its person */
+} FerrylineBookEntry;
+
+typedef struct FerrylineBook {
+    FerrylineEdition edition;   /* the edition that was read */
+    FerrylineText* groups;      /* distinct group names, in the order they first appear */
+    size_t groupCount;
+    FerrylineBookEntry* entries;
+    size_t entryCount;
+    /* The blocks behind it, for ferryline_book_free. */
+    char* text;
+    size_t textCapacity;
+    size_t groupCapacity;
+    size_t entryCapacity;
+} FerrylineBook;
+
+/* Reads a book of `edition` in its character set (options->charset) with the converters' rules: a Mac
+   line without a name and a W95 entry without an address are told as changes, the W95 group "Main"
+   starts no group. Returns 1 with `book` filled, or 0 after telling what failed, holding nothing. */
+int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
+                        const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book);
+void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env);
 
 #ifdef __cplusplus
 }

@@ -29,4 +29,30 @@ inline bool TextEquals(const char* text, size_t length, const char* literal)
     return length == strlen(literal) && memcmp(text, literal, length) == 0;
 }
 
+// A line of a Mac book is a span of the input; name and address are cut out of it without copying.
+struct TextSpan {
+    const char* text;
+    size_t length;
+};
+
+// Where a Mac line splits into name and address; the line's length when it holds no '<'.
+size_t FindNameEnd(const char* line, size_t length);
+// Splits a line that holds a '<' at `nameEnd` into its name and its address.
+void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address);
+
+// A field as it stands in a W95 input: from the byte after its marker to the next delimiter. Its text is
+// that span without line breaks and without one trailing space, the separator the writer puts after
+// every field; a stream an editor broke into lines so reads as one.
+struct Field {
+    const char* start;
+    const char* end;   // the delimiter, or the end of the input
+    bool hasBreaks;    // CR or LF inside, to be left out
+    size_t textEnd;    // the text is [start, start + textEnd) less its line breaks
+};
+
+// Reads the W95 field after the marker at `marker`, whatever its length.
+Field ReadField(const char* marker, const char* end);
+// Whether the field's text, line breaks left out, is `literal`.
+bool FieldEquals(const Field& field, const char* literal);
+
 #endif

@@ -26,16 +26,10 @@ struct MacToWinRun {
     const FerrylineEnv* env;
 };
 
-// A line is a span of the input; name and address are cut out of it without copying.
-struct TextSpan {
-    const char* text;
-    size_t length;
-};
-
 // Where a line splits into name and address: at its first '<', except that a line starting with a
 // quote splits at the first '<' that follows a later quote and any spaces, so a quoted name may hold '<'.
 // Returns the line's length when there is no '<' at all.
-static size_t FindNameEnd(const char* line, size_t length)
+size_t FindNameEnd(const char* line, size_t length)
 {
     if (length > 0 && line[0] == '"') {
         size_t i = 1;
@@ -60,7 +54,7 @@ static size_t FindNameEnd(const char* line, size_t length)
 
 // Splits a line that holds a '<' at `nameEnd`: the name loses a leading quote and any trailing quotes
 // and spaces, the address loses one closing '>'.
-static void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address)
+void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address)
 {
     size_t nameStart = (line.length > 0 && line.text[0] == '"') ? 1 : 0;
     if (nameStart > nameEnd) {

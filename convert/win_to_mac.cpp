@@ -6,21 +6,11 @@
 #include "convert/format.h"
 #include "convert/scan.h"
 
-static const char kNotAnAddressBook[] = "The file %s is not a Corvella W95 address book or is corrupt.";
+const char kNotAnAddressBook[] = "The file %s is not a Corvella W95 address book or is corrupt.";
 static const char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
 static const char kEntryLineEnd[] = ">\r\n";
 
 enum ParseState { STATE_GROUP, STATE_ENTRY, STATE_ADDRESS, STATE_AFTER, STATE_END };
-
-// A field as it stands in the input: from the byte after its marker to the next delimiter. Its text is
-// that span without line breaks and without one trailing space, the separator the writer puts after
-// every field; a stream an editor broke into lines so reads as one.
-struct Field {
-    const char* start;
-    const char* end;   // the delimiter, or the end of the input
-    bool hasBreaks;    // CR or LF inside, to be left out
-    size_t textEnd;    // the text is [start, start + textEnd) less its line breaks
-};
 
 static bool IsLineBreak(char c)
 {
@@ -28,7 +18,7 @@ static bool IsLineBreak(char c)
 }
 
 // Reads the field after the marker at `marker`, whatever its length.
-static Field ReadField(const char* marker, const char* end)
+Field ReadField(const char* marker, const char* end)
 {
     Field field = {marker + 1, marker + 1, false, 0};
     const char* p = FindSpecialByte(field.start, end);
@@ -50,7 +40,7 @@ static Field ReadField(const char* marker, const char* end)
 }
 
 // Whether the field's text, line breaks left out, is `literal`.
-static bool FieldEquals(const Field& field, const char* literal)
+bool FieldEquals(const Field& field, const char* literal)
 {
     if (!field.hasBreaks) {
         return TextEquals(field.start, field.textEnd, literal);

@@ -5,7 +5,10 @@
 #define IDM_MACTOWIN 1
 #define IDM_WINTOMAC 2
 #define IDM_EXIT 3
+#define IDM_EXPORT_VCARD 4
+#define IDM_EXPORT_CSV 5
 #define IDM_HELP 10
 #define IDM_ABOUT 11
+#define IDM_RECODE 20
 
 #endif

@@ -69,18 +69,48 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
     return GetSaveFileNameA(&dialogs->record) ? 1 : 0;
 }
 
-void RunConversion(FileDialogState* dialogs, int direction)
+namespace {
+
+// One command of the File menu: what its dialogs ask, and what it runs on the files chosen.
+struct FileCommand {
+    const char* openPrompt;
+    const char* savePrompt;
+    const char* saveFilter;        // null: the dialogs' own
+    const char* defaultExtension;  // added to a name typed without one; null: none
+    int (*run)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+               const FerrylineOptions* options);
+    const FerrylineOptions* options;
+};
+
+// The save dialog with the command's own filter, picked, and its default extension; the shared record
+// is as it was afterwards, so the conversions' dialogs don't change.
+int ChooseCommandOutput(FileDialogState* dialogs, const FileCommand& command, char (&path)[kPathSize],
+                        char (&title)[kTitleSize])
+{
+    if (command.saveFilter == nullptr) {
+        return ChooseOutputFile(dialogs, path, title, command.savePrompt);
+    }
+    OPENFILENAMEA* record = &dialogs->record;
+    const DWORD filterIndex = record->nFilterIndex;
+    PrepareDialog(record, path, title, command.savePrompt, kSaveFlags);
+    record->lpstrFilter = command.saveFilter;
+    record->nFilterIndex = 1;
+    record->lpstrDefExt = command.defaultExtension;
+    const int chosen = GetSaveFileNameA(record) ? 1 : 0;
+    record->nFilterIndex = filterIndex;
+    record->lpstrDefExt = nullptr;
+    return chosen;
+}
+
+void RunFileCommand(FileDialogState* dialogs, const FileCommand& command)
 {
     // Fresh buffers every time: no file name carries over from one conversion to the next.
     char inputPath[kPathSize] = "";
     char inputTitle[kTitleSize] = "";
     char outputPath[kPathSize] = "";
     char outputTitle[kTitleSize] = "";
-    char prompt[256];
 
-    snprintf(prompt, sizeof prompt, "Select a Corvella (for %s) address book",
-             direction == kMacToWin ? "Macintosh" : "Windows");
-    if (!ChooseInputFile(dialogs, inputPath, inputTitle, prompt)) {
+    if (!ChooseInputFile(dialogs, inputPath, inputTitle, command.openPrompt)) {
         const DWORD code = CommDlgExtendedError();
         if (code != 0) {
             // A failed dialog may leave the title unterminated.
@@ -94,10 +124,7 @@ void RunConversion(FileDialogState* dialogs, int direction)
     if (inputPath[0] == '\0') {
         return;
     }
-
-    snprintf(prompt, sizeof prompt, "Save Corvella (for %s) address book as",
-             direction == kMacToWin ? "Window" : "Macintosh");
-    if (!ChooseOutputFile(dialogs, outputPath, outputTitle, prompt)) {
+    if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
         return;
     }
     // Compares the files themselves, so another spelling of the input (letter case, a short name,
@@ -106,13 +133,32 @@ void RunConversion(FileDialogState* dialogs, int direction)
         ShowError(g_hwndMain, "Input and output file must be different.");
         return;
     }
-
-    const int converted = direction == kMacToWin
-                              ? ConvertMacToWin(inputPath, inputTitle, outputPath, outputTitle)
-                              : ConvertWinToMac(inputPath, inputTitle, outputPath, outputTitle);
-    if (converted) {
+    if (command.run(inputPath, inputTitle, outputPath, outputTitle, command.options)) {
         ShowInfo(g_hwndMain, "Conversion successful");
     } else {
         ShowError(g_hwndMain, "An error occurred while converting the file");
     }
+}
+
+}  // namespace
+
+void RunConversion(FileDialogState* dialogs, int direction, const FerrylineOptions* options)
+{
+    const bool macToWin = direction == kMacToWin;
+    const FileCommand command = {
+        macToWin ? "Select a Corvella (for Macintosh) address book" : "Select a Corvella (for Windows) address book",
+        macToWin ? "Save Corvella (for Window) address book as" : "Save Corvella (for Macintosh) address book as",
+        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options};
+    RunFileCommand(dialogs, command);
+}
+
+void RunExport(FileDialogState* dialogs, int format)
+{
+    const bool vcard = format == kExportVcard;
+    const FileCommand command = {
+        "Select a Corvella address book to export",
+        vcard ? "Export the address book as vCard" : "Export the address book as CSV",
+        vcard ? "vCard Files\0*.vcf\0All Files\0*.*\0" : "CSV Files\0*.csv\0All Files\0*.*\0",
+        vcard ? "vcf" : "csv", vcard ? ExportToVcard : ExportToCsv, nullptr};
+    RunFileCommand(dialogs, command);
 }

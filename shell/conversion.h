@@ -6,6 +6,8 @@
 
 #include <commdlg.h>
 
+#include "convert/ferryline.h"
+
 // Buffer sizes of one file: its full path and its title (the name without the directory).
 const size_t kPathSize = 1024;
 const size_t kTitleSize = 512;
@@ -28,8 +30,15 @@ void InitFileDialogs(FileDialogState* dialogs, HWND owner, HINSTANCE instance);
 int ChooseInputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
 int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
 
-// Asks for the input and output files and converts in `direction` (kMacToWin or kWinToMac),
-// telling the user the outcome.
-void RunConversion(FileDialogState* dialogs, int direction);
+// Asks for the input and output files and converts in `direction` (kMacToWin or kWinToMac) with
+// `options` (null for none), telling the user the outcome.
+void RunConversion(FileDialogState* dialogs, int direction, const FerrylineOptions* options);
+
+// Formats of RunExport.
+const int kExportVcard = 1;
+const int kExportCsv = 2;
+
+// Asks for a book of either edition and the file to export it to, and exports it.
+void RunExport(FileDialogState* dialogs, int format);
 
 #endif

@@ -31,19 +31,33 @@ static void ShowConversionMessage(void*, FerrylineMessageKind kind, const char* 
 }
 
 static int ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
-                       const char* outputPath, const char* outputTitle)
+                       const char* outputPath, const char* outputTitle, const FerrylineOptions* options)
 {
     FerrylineListener listener = {nullptr, ShowConversionMessage, nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
-    return ferryline_convert_file(direction, nullptr, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    return ferryline_convert_file(direction, options, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
 }
 
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle)
+int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    const FerrylineOptions* options)
 {
-    return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle);
+    return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle, options);
 }
 
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle)
+int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    const FerrylineOptions* options)
 {
-    return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle);
+    return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, options);
+}
+
+int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                  const FerrylineOptions*)
+{
+    return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, nullptr);
+}
+
+int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions*)
+{
+    return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, nullptr);
 }

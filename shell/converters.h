@@ -4,14 +4,25 @@
 
 #include <windows.h>
 
+#include "convert/ferryline.h"
+
 // The main window, owner of every message box; null until the window exists.
 extern HWND g_hwndMain;
 
 // Each converter reads `inputPath` and writes `outputPath`; the titles name the files in messages.
 // Returns 1 when the output was written completely, 0 after telling the user what failed. Warnings
 // are shown before it returns 1.
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle);
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle);
+// `options` (null for none) asks for accented letters to be converted.
+int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    const FerrylineOptions* options);
+int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    const FerrylineOptions* options);
+// Exports a book of either edition to vCard 3.0 or CSV, the same way.
+// `options` is not used: an export always reads the book's characters.
+int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                  const FerrylineOptions* options);
+int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions* options);
 
 // Information (success, warnings, Help, About) and error boxes, under the caption "Convert CV Address Book".
 void ShowInfo(HWND owner, const char* text);

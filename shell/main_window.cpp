@@ -30,6 +30,7 @@ struct ShellState {
     WNDPROC prevButton2Proc;
     LayoutMetrics layout;
     FileDialogState dialogs;
+    FerrylineOptions options;  // recode: the checked Options > "Convert accented letters", off at start
 };
 
 ShellState* StateOf(HWND window)
@@ -106,11 +107,24 @@ void OnCommand(HWND hwnd, int id)
 {
     switch (id) {
     case IDM_MACTOWIN:
-        RunConversion(&StateOf(hwnd)->dialogs, kMacToWin);
+        RunConversion(&StateOf(hwnd)->dialogs, kMacToWin, &StateOf(hwnd)->options);
         break;
     case IDM_WINTOMAC:
-        RunConversion(&StateOf(hwnd)->dialogs, kWinToMac);
+        RunConversion(&StateOf(hwnd)->dialogs, kWinToMac, &StateOf(hwnd)->options);
         break;
+    case IDM_EXPORT_VCARD:
+        RunExport(&StateOf(hwnd)->dialogs, kExportVcard);
+        break;
+    case IDM_EXPORT_CSV:
+        RunExport(&StateOf(hwnd)->dialogs, kExportCsv);
+        break;
+    case IDM_RECODE: {
+        FerrylineOptions* options = &StateOf(hwnd)->options;
+        options->recode = !options->recode;
+        const UINT check = options->recode ? MF_CHECKED : MF_UNCHECKED;
+        CheckMenuItem(GetMenu(hwnd), IDM_RECODE, MF_BYCOMMAND | check);
+        break;
+    }
     case IDM_EXIT:
         SendMessageA(hwnd, WM_CLOSE, 0, 0);
         break;

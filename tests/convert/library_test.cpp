@@ -123,13 +123,27 @@ TEST(Library, ARefusedPieceEndsTheConversionWithItsMessageAlone)
 
 TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
 {
-    const std::string inputs[] = {"Bob <A1>\r\nplain\r\nA&B <x>\r\n", "&Main #Bob ^A1 #Nobody &G #Ann ^A2 +"};
-    const FerrylineDirection directions[] = {FERRYLINE_MAC_TO_WIN, FERRYLINE_WIN_TO_MAC};
-    for (int i = 0; i < 2; ++i) {
+    const std::string mac = "Bob <A1>\r\nplain\r\nA&B <x>\r\n\"G\" <GROUP@GROUP>\r\nR\x8E\xB9 <A1>\r\n";
+    const std::string w95 = "&Main #Bob ^A1 #Nobody &G #Ann ^A2 #\x8A\xE9 ^A3 +";
+    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0};
+    const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4};
+    const struct {
+        FerrylineDirection direction;
+        const FerrylineOptions* options;
+        const std::string* input;
+    } cases[] = {
+        {FERRYLINE_MAC_TO_WIN, nullptr, &mac},         {FERRYLINE_WIN_TO_MAC, nullptr, &w95},
+        {FERRYLINE_MAC_TO_WIN, &recode, &mac},         {FERRYLINE_WIN_TO_MAC, &recode, &w95},
+        {FERRYLINE_MAC_TO_VCARD, &vcard4, &mac},       {FERRYLINE_BOOK_TO_VCARD, &vcard4, &w95},
+        {FERRYLINE_MAC_TO_CSV, nullptr, &mac},         {FERRYLINE_WIN_TO_CSV, nullptr, &w95},
+    };
+    for (const auto& c : cases) {
+        const FerrylineDirection direction = c.direction;
+        const std::string& input = *c.input;
         Sink clean = MakeSink();
         FerrylineEnv cleanEnv = {SinkAlloc, &clean, nullptr};
         FerrylineResult result;
-        ASSERT_EQ(ferryline_convert_bytes(directions[i], nullptr, inputs[i].data(), inputs[i].size(), "book", &cleanEnv, &result), 1);
+        ASSERT_EQ(ferryline_convert_bytes(direction, c.options, input.data(), input.size(), "book", &cleanEnv, &result), 1);
         const std::string expected(result.output, result.outputSize);
         ferryline_result_free(&result, &cleanEnv);
         ASSERT_EQ(clean.blocksHeld, 0);
@@ -138,7 +152,7 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
             Sink sink = MakeSink();
             sink.failAllocAt = at;
             FerrylineEnv env = {SinkAlloc, &sink, nullptr};
-            int ok = ferryline_convert_bytes(directions[i], nullptr, inputs[i].data(), inputs[i].size(), "book", &env, &result);
+            int ok = ferryline_convert_bytes(direction, c.options, input.data(), input.size(), "book", &env, &result);
             // What could still be kept is whole: the output is complete or absent, and a failure says why.
             if (ok) {
                 EXPECT_EQ(std::string(result.output, result.outputSize), expected);

@@ -29,6 +29,9 @@ const char kSaveMacTitle[] = "Save Corvella (for Macintosh) address book as";
 const char kSuccess[] = "Conversion successful";
 const char kFailure[] = "An error occurred while converting the file";
 const char kHelpText[] = "Sorry, help not available (yet)";
+const char kOpenExportTitle[] = "Select a Corvella address book to export";
+const char kSaveVcardTitle[] = "Export the address book as vCard";
+const char kSaveCsvTitle[] = "Export the address book as CSV";
 
 const DWORD kTimeoutMs = 20000;
 const DWORD kPollMs = 25;
@@ -436,8 +439,10 @@ std::string ComboItem(HWND combo, int index)
 // The file name box of the last file dialog: the control that has the focus when it opens.
 HWND g_nameBox;
 
-// Waits for a file dialog and checks what every dialog of the program shows.
-HWND ExpectFileDialog(const char* title, int expectedFilter)
+// Waits for a file dialog and checks what every dialog of the program shows: its two filters (the
+// Corvella ones unless named), the one it starts on, and an empty name.
+HWND ExpectFileDialog(const char* title, int expectedFilter, const char* firstFilter = "All Files",
+                      const char* secondFilter = "Corvella Files")
 {
     HWND dialog = WaitForWindow(kDialogClass, title);
     if (dialog == nullptr) {
@@ -448,7 +453,7 @@ HWND ExpectFileDialog(const char* title, int expectedFilter)
         const LRESULT count = SendMessageA(filter, CB_GETCOUNT, 0, 0);
         const std::string first = count == 2 ? ComboItem(filter, 0) : "";
         const std::string second = count == 2 ? ComboItem(filter, 1) : "";
-        Check(count == 2 && first == "All Files" && second == "Corvella Files",
+        Check(count == 2 && first == firstFilter && second == secondFilter,
               "dialog \"%s\" offers %ld filters \"%s\", \"%s\"", title, static_cast<long>(count), first.c_str(),
               second.c_str());
         Check(SendMessageA(filter, CB_GETCURSEL, 0, 0) == expectedFilter, "dialog \"%s\" starts on filter %ld",
@@ -617,19 +622,27 @@ void CaseResources()
     HMENU menu = LoadMenuA(module, "FERRYLINE");
     if (Check(menu != nullptr, "no menu FERRYLINE")) {
         char name[64] = "";
-        Check(GetMenuItemCount(menu) == 2, "the menu bar has %d items", GetMenuItemCount(menu));
-        GetMenuStringA(menu, 0, name, sizeof name, MF_BYPOSITION);
-        Check(strcmp(name, "&File") == 0, "first popup \"%s\"", name);
-        GetMenuStringA(menu, 1, name, sizeof name, MF_BYPOSITION);
-        Check(strcmp(name, "&Help") == 0, "second popup \"%s\"", name);
+        Check(GetMenuItemCount(menu) == 3, "the menu bar has %d items", GetMenuItemCount(menu));
+        const char* popups[] = {"&File", "&Options", "&Help"};
+        for (int i = 0; i < 3; ++i) {
+            GetMenuStringA(menu, static_cast<UINT>(i), name, sizeof name, MF_BYPOSITION);
+            Check(strcmp(name, popups[i]) == 0, "popup %d \"%s\"", i, name);
+        }
         HMENU file = GetSubMenu(menu, 0);
-        HMENU help = GetSubMenu(menu, 1);
-        if (Check(file != nullptr && help != nullptr, "the popups are missing")) {
-            Check(GetMenuItemCount(file) == 4, "File has %d items", GetMenuItemCount(file));
+        HMENU options = GetSubMenu(menu, 1);
+        HMENU help = GetSubMenu(menu, 2);
+        if (Check(file != nullptr && options != nullptr && help != nullptr, "the popups are missing")) {
+            Check(GetMenuItemCount(file) == 7, "File has %d items", GetMenuItemCount(file));
             ExpectMenuItem(file, 0, 1, "&Mac to Win...\tCtrl+M");
             ExpectMenuItem(file, 1, 2, "&Win to Mac...\tCtrl+W");
-            Check((GetMenuState(file, 2, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
-            ExpectMenuItem(file, 3, 3, "E&xit");
+            Check((GetMenuState(file, 2, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above the exports");
+            ExpectMenuItem(file, 3, 4, "Export to &vCard...");
+            ExpectMenuItem(file, 4, 5, "Export to &CSV...");
+            Check((GetMenuState(file, 5, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
+            ExpectMenuItem(file, 6, 3, "E&xit");
+            Check(GetMenuItemCount(options) == 1, "Options has %d items", GetMenuItemCount(options));
+            ExpectMenuItem(options, 0, 20, "Convert &accented letters");
+            Check((GetMenuState(options, 0, MF_BYPOSITION) & MF_CHECKED) == 0, "accented letters checked at start");
             Check(GetMenuItemCount(help) == 2, "Help has %d items", GetMenuItemCount(help));
             ExpectMenuItem(help, 0, 10, "&Help");
             ExpectMenuItem(help, 1, 11, "&About");
@@ -843,6 +856,76 @@ void CaseEnter()
     Check(FindProgramWindow(kDialogClass, kOpenMacTitle) == nullptr, "Enter started Mac to Win");
 }
 
+// Exports from the File menu: a W95 book to vCard and a Mac book to CSV, each decided from its content,
+// the name typed without an extension getting the format's; the conversions' dialogs stay as they were.
+void CaseExports()
+{
+    WriteBytes("book.cv", "&Main #Ren\xE9 C\xF4t\xE9 ^rene@example.org &Caf\xE9 #Ann ^ann@example.org +");
+    WriteBytes("book.txt", "Ren\x8E C\x99t\x8E <rene@example.org>\r\n\"Caf\x8E\" <GROUP@GROUP>\r\nann@example.org\r\n");
+    ChooseMenuItem('F', 'V');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.cv");
+    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, "vCard Files", "All Files"), "contacts");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("contacts.vcf",
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9\r\nN:C\xC3\xB4t\xC3\xA9;Ren\xC3\xA9;;;\r\n"
+                   "EMAIL;TYPE=INTERNET:rene@example.org\r\nEND:VCARD\r\n"
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nN:;Ann;;;\r\nEMAIL;TYPE=INTERNET:ann@example.org\r\n"
+                   "CATEGORIES:Caf\xC3\xA9\r\nEND:VCARD\r\n");
+    }
+    ChooseMenuItem('F', 'C');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
+    ChooseFile(ExpectFileDialog(kSaveCsvTitle, 0, "CSV Files", "All Files"), "people");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("people.csv", "\xEF\xBB\xBF" "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n"
+                                 "Ren\xC3\xA9,C\xC3\xB4t\xC3\xA9,Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9,rene@example.org,\r\n"
+                                 ",,,ann@example.org,Caf\xC3\xA9\r\n");
+    }
+    PressCtrl('M');
+    CancelDialog(ExpectFileDialog(kOpenMacTitle, 0));
+    Check(ListFolder() == "book.cv;book.txt;contacts.vcf;people.csv;", "the folder holds %s", ListFolder().c_str());
+}
+
+// A failed export tells why and leaves no file; cancelling the save dialog shows nothing.
+void CaseExportFailure()
+{
+    WriteBytes("broken.cv", "&Main #Ann ^ann@example.org");
+    ChooseMenuItem('F', 'V');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "broken.cv");
+    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, "vCard Files", "All Files"), "out");
+    ExpectBox("The file broken.cv is not a Corvella W95 address book or is corrupt.");
+    ExpectBox(kFailure);
+    ChooseMenuItem('F', 'C');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "broken.cv");
+    CancelDialog(ExpectFileDialog(kSaveCsvTitle, 0, "CSV Files", "All Files"));
+    ExpectNothingShown();
+    Check(ListFolder() == "broken.cv;", "the folder holds %s", ListFolder().c_str());
+}
+
+// Options > Convert accented letters: off at start, on after choosing it, off again after the second time.
+void CaseAccentedLetters()
+{
+    const char* expected[] = {"&Main #Ren\x8E ^a +", "&Main #Ren\xE9 ^a +", "&Main #Ren\x8E ^a +"};
+    WriteBytes("book.txt", "Ren\x8E <a>\r\n");
+    for (int round = 0; round < 3 && g_failure.empty(); ++round) {
+        if (round > 0) {
+            ChooseMenuItem('O', 'A');
+        }
+        PressCtrl('M');
+        ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.txt");
+        HWND save = ExpectFileDialog(kSaveWinTitle, 0);
+        ChooseFile(save, "book.w95");
+        if (round > 0) {
+            HWND question = WaitForWindow(kDialogClass, kSaveWinTitle, save);  // replace the earlier one
+            if (question != nullptr && Activate(question)) {
+                PressKey(VK_RETURN);
+                WaitGone(question);
+            }
+        }
+        ExpectBox(kSuccess);
+        ExpectFile("book.w95", expected[round]);
+    }
+}
+
 void CaseHelpAndAbout()
 {
     ChooseMenuItem('H', 'H');
@@ -906,6 +989,9 @@ const Case kCases[] = {
     {"accelerators", CaseAccelerators, true},
     {"tab", CaseTab, true},
     {"enter", CaseEnter, true},
+    {"exports", CaseExports, true},
+    {"export-failure", CaseExportFailure, true},
+    {"accented-letters", CaseAccentedLetters, true},
     {"help-about", CaseHelpAndAbout, true},
     {"exit-menu", CaseExitMenu, true},
     {"close-box", CaseCloseBox, true},

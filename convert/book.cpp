@@ -1,0 +1,349 @@
+// Either edition read into the neutral list of groups and entries, with the converters' own rules for
+// lines, fields, quotes and groups.
+#include <stdio.h>
+#include <string.h>
+
+#include "convert/book.h"
+#include "convert/charset.h"
+#include "convert/converters.h"
+#include "convert/env.h"
+#include "convert/format.h"
+
+// A book being read: the entries and the group names as they appear (a name may come again).
+struct BookReader {
+    FerrylineBook* book;
+    const FerrylineEnv* env;
+    size_t currentGroup;
+};
+
+static int CompareTexts(FerrylineText a, FerrylineText b)
+{
+    size_t shorter = a.size < b.size ? a.size : b.size;
+    int order = shorter > 0 ? memcmp(a.bytes, b.bytes, shorter) : 0;
+    if (order != 0) {
+        return order;
+    }
+    return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
+}
+
+static bool IsSpaceOrLineEnd(char c)
+{
+    return c == ' ' || c == '\r' || c == '\n';
+}
+
+static FerrylineEdition GuessEdition(const char* text, size_t size)
+{
+    size_t i = 0;
+    while (i < size && IsSpaceOrLineEnd(text[i])) {
+        ++i;
+    }
+    return i < size && text[i] == '&' ? FERRYLINE_EDITION_W95 : FERRYLINE_EDITION_MAC;
+}
+
+static void AddGroup(BookReader* reader, const char* name, size_t length)
+{
+    FerrylineBook* book = reader->book;
+    book->groups[book->groupCount] = FerrylineText{name, length};
+    reader->currentGroup = book->groupCount++;
+}
+
+static void AddEntry(BookReader* reader, const char* name, size_t nameLength, const char* address, size_t addressLength)
+{
+    FerrylineBook* book = reader->book;
+    FerrylineBookEntry* entry = &book->entries[book->entryCount++];
+    entry->name = FerrylineText{name, nameLength};
+    entry->address = FerrylineText{address, addressLength};
+    entry->group = reader->currentGroup;
+    entry->nextSame = FERRYLINE_NO_GROUP;
+    entry->firstOfPerson = 1;
+}
+
+// The lines of a Mac book, split as the Mac-to-Windows converter splits them.
+static void ReadMacLines(BookReader* reader, char* text, size_t size)
+{
+    const char* end = text + size;
+    const char* p = text;
+    unsigned long lineNumber = 1;
+    unsigned long placeholders = 0;
+    while (p < end) {
+        char c = *p;
+        if (c == '\r' || c == '\n' || c == '\0') {
+            ++p;
+            lineNumber += c == '\n' || (c == '\r' && !(p < end && *p == '\n')) ? 1 : 0;
+            continue;
+        }
+        TextSpan line = {p, 0};
+        while (p < end && *p != '\r' && *p != '\n' && *p != '\0') {
+            ++p;
+        }
+        line.length = static_cast<size_t>(p - line.text);
+        size_t nameEnd = FindNameEnd(line.text, line.length);
+        TextSpan name = {line.text, 0};
+        TextSpan address = line;
+        if (nameEnd == line.length) {
+            // Named as the converter names it, so the change reads the same; the export shows the address.
+            char placeholder[40];
+            int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", ++placeholders);
+            NoteChange(reader->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, placeholder,
+                       length > 0 ? static_cast<size_t>(length) : 0);
+        } else {
+            SplitLine(line, nameEnd, &name, &address);
+        }
+        if (TextEquals(address.text, address.length, kGroupAddress)) {
+            AddGroup(reader, name.text, name.length);
+        } else {
+            AddEntry(reader, name.text, name.length, address.text, address.length);
+        }
+    }
+}
+
+// The field's text made contiguous in place: its line breaks left out.
+static FerrylineText FieldText(const Field& field)
+{
+    char* start = const_cast<char*>(field.start);
+    size_t length = 0;
+    for (size_t i = 0; i < field.textEnd; ++i) {
+        if (start[i] != '\r' && start[i] != '\n') {
+            start[length++] = start[i];
+        }
+    }
+    return FerrylineText{start, length};
+}
+
+// The groups and entries of a W95 book, parsed as the Windows-to-Mac converter parses them. Returns
+// whether the book is complete (ends in '+').
+static bool ReadW95Stream(BookReader* reader, char* text, size_t size)
+{
+    const char* end = text + size;
+    const char* p = text;
+    unsigned long entries = 0;
+    for (;;) {
+        if (!(p < end && *p == '&')) {
+            return false;
+        }
+        Field group = ReadField(p, end);
+        p = group.end;
+        // "Main" starts no group: its entries join the group before, as in the Mac book written for it.
+        if (!FieldEquals(group, kMainGroup)) {
+            FerrylineText name = FieldText(group);
+            AddGroup(reader, name.bytes, name.size);
+        }
+        while (p < end && *p == '#') {
+            Field name = ReadField(p, end);
+            p = name.end;
+            ++entries;
+            if (!(p < end && *p == '^')) {
+                NoteChange(reader->env, FERRYLINE_DROPPED_ENTRY, entries, name.start, name.textEnd);
+                break;
+            }
+            Field address = ReadField(p, end);
+            p = address.end;
+            FerrylineText nameText = FieldText(name);
+            FerrylineText addressText = FieldText(address);
+            AddEntry(reader, nameText.bytes, nameText.size, addressText.bytes, addressText.size);
+        }
+        if (p < end && *p == '+') {
+            return true;
+        }
+        if (!(p < end) || *p == '\0') {
+            return false;
+        }
+    }
+}
+
+// Sorts `indices` stably by `compare`, through `scratch` of the same length.
+template <typename Compare>
+static void SortIndices(size_t* indices, size_t* scratch, size_t count, Compare compare)
+{
+    for (size_t width = 1; width < count; width *= 2) {
+        for (size_t left = 0; left < count; left += 2 * width) {
+            size_t middle = left + width < count ? left + width : count;
+            size_t right = middle + width < count ? middle + width : count;
+            size_t i = left;
+            size_t j = middle;
+            size_t k = left;
+            while (i < middle || j < right) {
+                bool takeLeft = j >= right || (i < middle && compare(indices[j], indices[i]) >= 0);
+                scratch[k++] = takeLeft ? indices[i++] : indices[j++];
+            }
+        }
+        memcpy(indices, scratch, count * sizeof *indices);
+    }
+}
+
+// Groups that come again under the same name become one, numbered in the order they first appear;
+// entries of the same name and address are linked as one person. Returns 0 when refused memory.
+static int LinkSameNames(FerrylineBook* book, const FerrylineEnv* env)
+{
+    size_t count = book->groupCount > book->entryCount ? book->groupCount : book->entryCount;
+    size_t bytes = 3 * (count + 1) * sizeof(size_t);
+    size_t* block = static_cast<size_t*>(Allocate(env, bytes));
+    if (block == nullptr) {
+        return 0;
+    }
+    size_t* order = block;
+    size_t* scratch = block + count + 1;
+    size_t* renumbered = scratch + count + 1;
+
+    for (size_t i = 0; i < book->groupCount; ++i) {
+        order[i] = i;
+    }
+    const FerrylineText* groups = book->groups;
+    SortIndices(order, scratch, book->groupCount, [groups](size_t a, size_t b) { return CompareTexts(groups[a], groups[b]); });
+    // Each occurrence points at the first of its name; the firsts then get numbers in order.
+    for (size_t i = 0; i < book->groupCount; ++i) {
+        bool same = i > 0 && CompareTexts(groups[order[i]], groups[order[i - 1]]) == 0;
+        scratch[order[i]] = same ? scratch[order[i - 1]] : order[i];
+    }
+    size_t distinct = 0;
+    for (size_t i = 0; i < book->groupCount; ++i) {
+        if (scratch[i] == i) {
+            book->groups[distinct] = book->groups[i];
+            renumbered[i] = distinct++;
+        } else {
+            renumbered[i] = renumbered[scratch[i]];
+        }
+    }
+    for (size_t i = 0; i < book->entryCount; ++i) {
+        FerrylineBookEntry* entry = &book->entries[i];
+        entry->group = entry->group == FERRYLINE_NO_GROUP ? entry->group : renumbered[entry->group];
+    }
+    book->groupCount = distinct;
+
+    FerrylineBookEntry* entries = book->entries;
+    for (size_t i = 0; i < book->entryCount; ++i) {
+        order[i] = i;
+    }
+    SortIndices(order, scratch, book->entryCount, [entries](size_t a, size_t b) {
+        int byName = CompareTexts(entries[a].name, entries[b].name);
+        return byName != 0 ? byName : CompareTexts(entries[a].address, entries[b].address);
+    });
+    for (size_t i = 1; i < book->entryCount; ++i) {
+        FerrylineBookEntry* before = &entries[order[i - 1]];
+        FerrylineBookEntry* entry = &entries[order[i]];
+        if (CompareTexts(before->name, entry->name) == 0 && CompareTexts(before->address, entry->address) == 0) {
+            before->nextSame = order[i];
+            entry->firstOfPerson = 0;
+        }
+    }
+    Release(env, block, bytes);
+    return 1;
+}
+
+// At most one item per line end, plus one; at most one per marker for a W95 book.
+static size_t CountItemsAtMost(const char* text, size_t size, FerrylineEdition edition)
+{
+    size_t count = 1;
+    for (size_t i = 0; i < size; ++i) {
+        char c = text[i];
+        bool ends = edition == FERRYLINE_EDITION_MAC ? c == '\r' || c == '\n' || c == '\0' : c == '&' || c == '#';
+        count += ends ? 1 : 0;
+    }
+    return count;
+}
+
+int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
+                        const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book)
+{
+    env = UsableEnv(env);
+    memset(book, 0, sizeof *book);
+    const char* bytes = static_cast<const char*>(input);
+    FerrylineCharset chosen = options != nullptr ? options->charset : FERRYLINE_CHARSET_AUTO;
+    Charset charset = ChooseCharset(bytes, size, chosen, CHARSET_WINDOWS_1252);
+    TextBlock text;
+    if (!DecodeToUtf8(bytes, size, charset, env, &text)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+        return 0;
+    }
+    if (edition == FERRYLINE_EDITION_EITHER) {
+        edition = GuessEdition(text.bytes, text.size);
+    }
+    // A Mac book in an 8-bit set is Mac OS Roman unless the user said otherwise.
+    if (edition == FERRYLINE_EDITION_MAC && chosen == FERRYLINE_CHARSET_AUTO && charset == CHARSET_WINDOWS_1252) {
+        ReleaseText(&text, env);
+        if (!DecodeToUtf8(bytes, size, CHARSET_MAC_ROMAN, env, &text)) {
+            Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+            return 0;
+        }
+    }
+    book->edition = edition;
+    book->text = text.bytes;
+    book->textCapacity = text.capacity;
+    size_t items = CountItemsAtMost(text.bytes, text.size, edition);
+    book->groupCapacity = items * sizeof(FerrylineText);
+    book->entryCapacity = items * sizeof(FerrylineBookEntry);
+    book->groups = static_cast<FerrylineText*>(Allocate(env, book->groupCapacity));
+    book->entries = static_cast<FerrylineBookEntry*>(Allocate(env, book->entryCapacity));
+    if (book->groups == nullptr || book->entries == nullptr) {
+        ferryline_book_free(book, env);
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+        return 0;
+    }
+    BookReader reader = {book, env, FERRYLINE_NO_GROUP};
+    if (edition == FERRYLINE_EDITION_MAC) {
+        ReadMacLines(&reader, text.bytes, text.size);
+    } else if (!ReadW95Stream(&reader, text.bytes, text.size)) {
+        ferryline_book_free(book, env);
+        Tell(env, FERRYLINE_ERROR, kNotAnAddressBook, inputTitle);
+        return 0;
+    }
+    if (!LinkSameNames(book, env)) {
+        ferryline_book_free(book, env);
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+        return 0;
+    }
+    return 1;
+}
+
+void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env)
+{
+    env = UsableEnv(env);
+    Release(env, book->text, book->textCapacity);
+    Release(env, book->groups, book->groupCapacity);
+    Release(env, book->entries, book->entryCapacity);
+    memset(book, 0, sizeof *book);
+}
+
+static FerrylineText Trimmed(const char* text, size_t size)
+{
+    while (size > 0 && *text == ' ') {
+        ++text;
+        --size;
+    }
+    while (size > 0 && text[size - 1] == ' ') {
+        --size;
+    }
+    return FerrylineText{text, size};
+}
+
+PersonalName SplitPersonalName(FerrylineText name)
+{
+    FerrylineText whole = Trimmed(name.bytes, name.size);
+    FerrylineText rest = whole;
+    PersonalName parts = {whole, whole, FerrylineText{whole.bytes, 0}};
+    const char* comma = whole.size > 0 ? static_cast<const char*>(memchr(whole.bytes, ',', whole.size)) : nullptr;
+    if (comma != nullptr) {
+        size_t before = static_cast<size_t>(comma - whole.bytes);
+        FerrylineText head = Trimmed(whole.bytes, before);
+        FerrylineText tail = Trimmed(comma + 1, whole.size - before - 1);
+        if (head.size > 0 && memchr(head.bytes, ' ', head.size) == nullptr) {
+            parts.family = head;  // "Smith, Bob"
+            parts.given = tail;
+            return parts;
+        }
+        parts.suffix = tail;  // "Eve O'Test, PhD"
+        rest = head;
+    }
+    size_t space = rest.size;
+    while (space > 0 && rest.bytes[space - 1] != ' ') {
+        --space;
+    }
+    if (space == 0) {
+        parts.given = rest;
+        parts.family = FerrylineText{rest.bytes + rest.size, 0};
+    } else {
+        parts.given = Trimmed(rest.bytes, space - 1);
+        parts.family = FerrylineText{rest.bytes + space, rest.size - space};
+    }
+    return parts;
+}

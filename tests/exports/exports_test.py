@@ -1,0 +1,231 @@
+"""Generated address books exported by ferryline-convert and read back by independent parsers.
+
+Usage: exports_test.py FERRYLINE-CONVERT WORK-FOLDER. Prints PASS/FAIL lines and "N passed, N failed".
+"""
+import csv
+import io
+import os
+import random
+import subprocess
+import sys
+
+import vobject
+
+CONVERT, WORK = sys.argv[1], sys.argv[2]
+os.makedirs(WORK, exist_ok=True)
+results = {"passed": 0, "failed": 0}
+
+
+def check(name, ok, detail=""):
+    results["passed" if ok else "failed"] += 1
+    print(("PASS " if ok else "FAIL ") + name + ("" if ok else ": " + str(detail)[:600]))
+
+
+def run(*args, stdin=None):
+    done = subprocess.run([CONVERT, *args], input=stdin, capture_output=True)
+    return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+# --- Generated books ---------------------------------------------------------------------------------
+
+SPECIAL = set('()<>@,;:\\.[]')
+# Letters each 8-bit set holds (Mac OS Roman has no Š, Windows-1252 no π or ﬁ).
+MAC_LETTERS = "ÄÅÇÉÑÖÜáàâäãåçéèêëíìîïñóòôöõúùûüßæøœÆØŒÀÃÕÿŸ"
+WIN_LETTERS = "ÄÅÇÉÑÖÜáàâäãåçéèêëíìîïñóòôöõúùûüßæøœÆØŒÀÃÕÿŸŠšŽžÐðÞþÝý"
+NAMES = ["Bob Smith", "Smith, Bob", "Eve O'Test, PhD", "Dr. Who", "A;B Semi", "back\\slash Person",
+         'Say "hi" now', "comma, semi; both", "Single", "van der Berg Anna", "x" * 150 + " Long"]
+
+
+def person_name(rng, letters, i):
+    name = rng.choice(NAMES) + " " + "".join(rng.choice(letters) for _ in range(rng.randint(0, 4)))
+    return (name.strip() + " " + str(i)).strip()
+
+
+def make_items(seed, letters, plus):
+    """A book as a list of ('group', name) and ('entry', name, address); '' is a line without a name."""
+    rng = random.Random(seed)
+    people = [(person_name(rng, letters, i), "p%d%s@example.org" % (i, "+tag" if plus and i % 3 == 0 else ""))
+              for i in range(30)]
+    people.append(("", "nameless@example.org"))
+    groups = ["Friends", "Work, old;team", "Ünïcode " + letters[:5], "back\\slash"]
+    items = [("entry",) + p for p in people[:5]]
+    for g in groups + groups[:2]:  # the first two groups come twice
+        items.append(("group", g))
+        items += [("entry",) + rng.choice(people) for _ in range(6)]
+    items.append(("entry",) + people[-1])
+    return items
+
+
+def expected_people(items, main_joins):
+    """People in order of first appearance: [name, address, [groups]]."""
+    people, group = {}, None
+    for item in items:
+        if item[0] == "group":
+            if not (main_joins and item[1] == "Main"):
+                group = item[1]
+            continue
+        person = people.setdefault((item[1], item[2]), [item[1], item[2], []])
+        if group and group not in person[2]:
+            person[2].append(group)
+    return list(people.values())
+
+
+def mac_book(items):
+    lines = []
+    for item in items:
+        if item[0] == "group":
+            lines.append('"%s" <GROUP@GROUP>' % item[1])
+        elif item[1] == "":
+            lines.append(item[2])
+        else:
+            quoted = any(c in SPECIAL for c in item[1])
+            lines.append(('"%s" <%s>' if quoted else "%s <%s>") % (item[1], item[2]))
+    return "".join(line + "\r\n" for line in lines)
+
+
+def w95_book(items):
+    parts = ["&Main "]
+    for item in items:
+        parts.append("&%s " % item[1] if item[0] == "group" else "#%s ^%s " % (item[1] or "No Name", item[2]))
+    return "".join(parts) + "+"
+
+
+# --- Reading the exports back -------------------------------------------------------------------------
+
+def physical_lines_ok(data):
+    lines = data.split(b"\r\n")
+    return lines[-1] == b"" and all(b"\n" not in l and b"\r" not in l and len(l) <= 75 for l in lines)
+
+
+def check_vcard(name, data, people, version):
+    try:
+        text = data.decode("utf-8")
+        cards = list(vobject.readComponents(text))
+    except Exception as error:  # noqa: BLE001 - any parser failure is the finding
+        check(name + ": parses", False, repr(error))
+        return
+    check(name + ": CRLF lines of at most 75 octets", physical_lines_ok(data))
+    persons = [c for c in cards if "kind" not in c.contents]
+    groups = [c for c in cards if "kind" in c.contents]
+    check(name + ": one card per person", len(persons) == len(people), "%d cards for %d" % (len(persons), len(people)))
+    allowed = {"VERSION", "FN", "N", "EMAIL", "CATEGORIES"} | ({"UID"} if version == "4.0" else set())
+    bad = []
+    uids = {}
+    for card, (pname, address, pgroups) in zip(persons, people):
+        names = {line.name for line in card.getChildren()}
+        n = card.n.value
+        got = (card.version.value, card.fn.value, card.email.value,
+               card.categories.value if "categories" in card.contents else [])
+        want = (version, pname or address, address, pgroups)
+        parts_ok = all(part in pname for part in (n.given, n.family, n.suffix)) and (bool(pname) == bool(n.given or n.family))
+        type_ok = version == "4.0" or card.email.params.get("TYPE") == ["INTERNET"]
+        if got != want or not names <= allowed or not parts_ok or not type_ok:
+            bad.append((got, want, names - allowed, (n.given, n.family, n.suffix)))
+        if version == "4.0":
+            uids[(pname, address)] = card.uid.value
+    check(name + ": every card's FN, N, EMAIL and CATEGORIES", not bad, bad[:2])
+    if version != "4.0":
+        check(name + ": no group cards in 3.0", not groups)
+        return
+    distinct = []
+    for p in people:
+        distinct += [g for g in p[2] if g not in distinct]
+    members = {g: {uids[(p[0], p[1])] for p in people if g in p[2]} for g in distinct}
+    got = [(c.fn.value, {m.value for m in c.contents.get("member", [])},
+            {line.name for line in c.getChildren()} <= {"VERSION", "KIND", "FN", "UID", "MEMBER"}) for c in groups]
+    check(name + ": a KIND:group card with MEMBER lines for each group",
+          got == [(g, members[g], True) for g in distinct], got[:2])
+    all_uids = [c.uid.value for c in cards]
+    check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
+
+
+def check_csv(name, data, people):
+    check(name + ": UTF-8 with a byte order mark, CRLF rows", data.startswith(b"\xef\xbb\xbf") and data.endswith(b"\r\n"))
+    rows = list(csv.reader(io.StringIO(data.decode("utf-8-sig"), newline="")))
+    header = ["First Name", "Last Name", "E-mail Display Name", "E-mail Address", "Categories"]
+    check(name + ": header", rows and rows[0] == header, rows[:1])
+    got = [(r[2], r[3], r[4]) for r in rows[1:]]
+    want = [(p[0], p[1], ";".join(p[2])) for p in people]
+    check(name + ": one row per person with name, address and groups", got == want,
+          [(g, w) for g, w in zip(got, want) if g != w][:2] or (len(got), len(want)))
+    split_ok = all(r[0] in r[2] and r[1] in r[2] for r in rows[1:])
+    check(name + ": first and last name come from the name", split_ok)
+
+
+def export_all(label, direction_prefix, book_bytes, people, extra=()):
+    path = os.path.join(WORK, label)
+    with open(path, "wb") as f:
+        f.write(book_bytes)
+    for version in ("3.0", "4.0"):
+        status, out, err = run(*extra, "--vcard", version, direction_prefix + "2vcf", path, "-")
+        if check("%s vCard %s: exit 0" % (label, version), status == 0, err):
+            check_vcard("%s vCard %s" % (label, version), out, people, version)
+    status, out, err = run(*extra, direction_prefix + "2csv", path, "-")
+    if check(label + " CSV: exit 0", status == 0, err):
+        check_csv(label + " CSV", out, people)
+
+
+# --- The cases --------------------------------------------------------------------------------------
+
+mac_items = make_items(1, MAC_LETTERS, True)
+mac_people = expected_people(mac_items, False)
+mac_text = mac_book(mac_items)
+for label, encoding in (("mac-roman", "mac_roman"), ("mac-utf8-bom", "utf-8-sig"), ("mac-utf16", "utf-16")):
+    export_all(label, "mac", mac_text.encode(encoding), mac_people)
+# --charset overrides: a Mac book saved on Windows.
+export_all("mac-as-1252", "mac", mac_text.encode("cp1252"), mac_people, ("--charset", "windows-1252"))
+
+win_items = make_items(2, WIN_LETTERS, False) + [("group", "Main"), ("entry", "Joins Last", "last@example.org")]
+win_people = expected_people(win_items, True)
+win_text = w95_book(win_items)
+for label, encoding in (("w95-1252", "cp1252"), ("w95-utf8", "utf-8"), ("w95-utf16be", "utf-16-be")):
+    data = win_text.encode(encoding)
+    export_all(label, "win", (b"\xfe\xff" if encoding == "utf-16-be" else b"") + data, win_people)
+
+# Placeholder names and entries left out are listed by -v; the export shows the address instead.
+book = os.path.join(WORK, "odd.txt")
+with open(book, "wb") as f:
+    f.write(b"a@x\r\nB <b@x>\r\n\r\nc@x\r\n")
+status, out, err = run("-v", "mac2vcf", book, "-")
+check("nameless Mac lines listed by -v", status == 0 and err == 'line 1: no personal name, named "No Name 01"\n'
+      'line 4: no personal name, named "No Name 02"\n', err)
+check("nameless Mac lines: FN is the address", [c.fn.value for c in vobject.readComponents(out.decode())] == ["a@x", "B", "c@x"])
+with open(book, "wb") as f:
+    f.write(b"&Main #Ann ^a@x #Gone &G #Bo ^b@x +")
+status, out, err = run("-v", "win2csv", book, "-")
+check("W95 entry without an address left out and listed", status == 0 and err == 'entry 2: "Gone" left out, it has no address\n'
+      and out.decode("utf-8-sig").splitlines()[1:] == ["Ann,,Ann,a@x,", "Bo,,Bo,b@x,G"], (err, out))
+
+# Failures: the wrong edition, bad options; nothing is written and an existing file stays.
+target = os.path.join(WORK, "kept.vcf")
+with open(target, "wb") as f:
+    f.write(b"before")
+with open(book, "wb") as f:
+    f.write(mac_text.encode("mac_roman"))
+status, out, err = run("win2vcf", book, target)
+check("a Mac book given to win2vcf is refused", status == 1 and err == "The file odd.txt is not a Corvella W95 address "
+      "book or is corrupt.\nAn error occurred while converting the file\n", err)
+check("the refused export leaves the output as it was", open(target, "rb").read() == b"before")
+for args in (["--vcard", "5.0", "mac2vcf"], ["--charset", "ebcdic", "mac2csv"], ["--vcard"], ["mac2json"]):
+    status, out, err = run(*args, book, os.path.join(WORK, "never"))
+    check("wrong usage %s: exit 2" % " ".join(args), status == 2 and not os.path.exists(os.path.join(WORK, "never")), err)
+
+# Accented letters between the editions: every letter both sets hold arrives, the others become '?'.
+both = "".join(c for c in MAC_LETTERS if c in WIN_LETTERS)
+with open(book, "wb") as f:
+    f.write(("%s <a@x>\r\nπ∞ <b@x>\r\n" % both).encode("mac_roman"))
+status, out, err = run("-v", "--recode", "mac2win", book, "-")
+check("--recode mac2win writes Windows-1252", status == 0 and out == ("&Main #%s ^a@x #?? ^b@x +" % both).encode("cp1252"), out)
+check("--recode lists what became '?'", 'line 2: "π∞ <b@x>": 2 characters that Windows-1252 can\'t hold became "?"' in err, err)
+with open(book, "wb") as f:
+    f.write(("&Main #%sŠ ^a@x +" % both).encode("cp1252"))
+status, out, err = run("--recode", "win2mac", book, "-")
+check("--recode win2mac writes Mac OS Roman", status == 0 and out == ("%s? <a@x>\r\n" % both).encode("mac_roman"), out)
+status, out, err = run("win2mac", book, "-")
+check("without --recode the bytes stay, with one hint", status == 0 and out == ("%sŠ <a@x>\r\n" % both).encode("cp1252")
+      and err.count("ferryline-convert: ") == 1 and "--recode converts them" in err, (out, err))
+status, out, err = run("win2mac", "-", "-", stdin=b"&Main #Ann ^a@x +")
+check("no hint for a book of ASCII alone", status == 0 and err == "", err)
+
+print("%d passed, %d failed" % (results["passed"], results["failed"]))
+sys.exit(1 if results["failed"] else 0)
