@@ -67,8 +67,8 @@ TEST_F(Cli, VerboseListsEachChangeAsItHappens)
     WriteBytes(In("book.txt"), "Bob <A1>\r\nplain\r\nA&B <x>\r\n");
     Outcome run = RunCli(folder, "-v mac2win book.txt book.cv");
     EXPECT_EQ(run.status, 0);
-    std::string changes = "line 2: no personal name, named \"No Name 01\"\n"
-                          "line 3: reserved characters (&#^+) replaced with dashes\n";
+    std::string changes = "line 2: no personal name, named \"No Name 01\": \"plain\" became \"No Name 01\" <plain>\n"
+                          "line 3: reserved characters (&#^+) replaced with dashes: \"A&B\" <x> became \"A-B\" <x>\n";
     EXPECT_EQ(run.err.substr(0, changes.size()), changes) << "changes come before the warnings";
     EXPECT_NE(run.err.find("Some of the addresses contained invalid characters"), std::string::npos);
 

@@ -187,8 +187,8 @@ TEST(Library, TheResultHoldsOutputMessagesInOrderAndChangeLines)
     EXPECT_EQ(std::string(result.messages[0].text).substr(0, 40), "Some of the addresses contained invalid ");
     EXPECT_EQ(std::string(result.messages[1].text).substr(0, 40), "Some of the addresses did not have perso");
     EXPECT_EQ(std::string(result.changes, result.changesSize),
-              "line 1: no personal name, named \"No Name 01\"\n"
-              "line 2: reserved characters (&#^+) replaced with dashes\n");
+              "line 1: no personal name, named \"No Name 01\": \"plain\" became \"No Name 01\" <plain>\n"
+              "line 2: reserved characters (&#^+) replaced with dashes: \"A&B\" <x> became \"A-B\" <x>\n");
     ferryline_result_free(&result, nullptr);
 
     const std::string w95 = "&Main #Esc\x1b]0;x\x07 +";
