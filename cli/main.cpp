@@ -123,9 +123,9 @@ static const char* FileTitle(const char* path, const char* streamName)
 static void PrintRecodeHint(FILE* stream, size_t bytesAbove127)
 {
     fprintf(stream,
-            "ferryline-convert: %zu bytes above 127 (accented letters?) are copied unchanged; "
+            "ferryline-convert: %zu %s above 127 (accented letters?) %s copied unchanged; "
             "--recode converts them between the editions' character sets\n",
-            bytesAbove127);
+            bytesAbove127, bytesAbove127 == 1 ? "byte" : "bytes", bytesAbove127 == 1 ? "is" : "are");
 }
 
 static const char* CharsetName(FerrylineCharset charset)

@@ -116,6 +116,7 @@ static void CountLines(const char* bytes, size_t size, FerrylineInspection* insp
 {
     unsigned long lineNumber = 1;
     size_t lineStart = 0;
+    inspection->longestLineNumber = 1;
     for (size_t i = 0; i <= size; ++i) {
         char c = i < size ? bytes[i] : '\n';
         if (c == '\0') {
