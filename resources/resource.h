@@ -5,7 +5,12 @@
 #define IDM_MACTOWIN 1
 #define IDM_WINTOMAC 2
 #define IDM_EXIT 3
+#define IDM_DETAILS 4
 #define IDM_HELP 10
 #define IDM_ABOUT 11
+
+// The conversion details window and its list.
+#define IDD_DETAILS 100
+#define IDC_DETAILS_TEXT 101
 
 #endif

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "convert/ferryline.h"
 #include "shell/converters.h"
 #include "platform/platform.h"
 
@@ -39,6 +40,22 @@ void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)
     record->Flags = flags;
 }
 
+// A W95 book chosen as a Mac one is converted only when the user says so; No is the default. A book
+// that can't be read is left to the conversion to report.
+bool ConfirmMacBook(const char* path, const char* title)
+{
+    FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
+    FerrylineInspection book;
+    if (!ferryline_inspect_file(path, title, nullptr, &quiet, &book) || book.look.edition != FERRYLINE_W95_BOOK) {
+        return true;
+    }
+    char question[kTitleSize + 160];
+    snprintf(question, sizeof question,
+             "The file %s looks like a Corvella W95 address book, not a Macintosh one.\n\n"
+             "Convert it as a Macintosh address book anyway?", title);
+    return AskYesNo(g_hwndMain, question);
+}
+
 }  // namespace
 
 void InitFileDialogs(FileDialogState* dialogs, HWND owner, HINSTANCE instance)
@@ -69,7 +86,7 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
     return GetSaveFileNameA(&dialogs->record) ? 1 : 0;
 }
 
-void RunConversion(FileDialogState* dialogs, int direction)
+void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int direction)
 {
     // Fresh buffers every time: no file name carries over from one conversion to the next.
     char inputPath[kPathSize] = "";
@@ -94,6 +111,9 @@ void RunConversion(FileDialogState* dialogs, int direction)
     if (inputPath[0] == '\0') {
         return;
     }
+    if (direction == kMacToWin && !ConfirmMacBook(inputPath, inputTitle)) {
+        return;
+    }
 
     snprintf(prompt, sizeof prompt, "Save Corvella (for %s) address book as",
              direction == kMacToWin ? "Window" : "Macintosh");
@@ -108,8 +128,8 @@ void RunConversion(FileDialogState* dialogs, int direction)
     }
 
     const int converted = direction == kMacToWin
-                              ? ConvertMacToWin(inputPath, inputTitle, outputPath, outputTitle)
-                              : ConvertWinToMac(inputPath, inputTitle, outputPath, outputTitle);
+                              ? ConvertMacToWin(inputPath, inputTitle, outputPath, outputTitle, details)
+                              : ConvertWinToMac(inputPath, inputTitle, outputPath, outputTitle, details);
     if (converted) {
         ShowInfo(g_hwndMain, "Conversion successful");
     } else {

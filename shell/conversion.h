@@ -6,6 +6,8 @@
 
 #include <commdlg.h>
 
+#include "shell/details.h"
+
 // Buffer sizes of one file: its full path and its title (the name without the directory).
 const size_t kPathSize = 1024;
 const size_t kTitleSize = 512;
@@ -30,6 +32,7 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
 
 // Asks for the input and output files and converts in `direction` (kMacToWin or kWinToMac),
 // telling the user the outcome.
-void RunConversion(FileDialogState* dialogs, int direction);
+// Its changes go into `details`.
+void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int direction);
 
 #endif

@@ -20,6 +20,12 @@ void ShowError(HWND owner, const char* text)
     MessageBoxA(owner, text, kMessageCaption, kErrorBox);
 }
 
+bool AskYesNo(HWND owner, const char* text)
+{
+    return MessageBoxA(owner, text, kMessageCaption,
+                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_SETFOREGROUND | MB_TOPMOST) == IDYES;
+}
+
 // Every message of a conversion is a box the user closes before the conversion goes on.
 static void ShowConversionMessage(void*, FerrylineMessageKind kind, const char* text)
 {
@@ -31,19 +37,26 @@ static void ShowConversionMessage(void*, FerrylineMessageKind kind, const char* 
 }
 
 static int ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
-                       const char* outputPath, const char* outputTitle)
+                       const char* outputPath, const char* outputTitle, ConversionDetails* details)
 {
-    FerrylineListener listener = {nullptr, ShowConversionMessage, nullptr};
+    StartDetails(details, direction == FERRYLINE_MAC_TO_WIN ? "Mac to Win" : "Win to Mac", inputTitle, outputTitle);
+    FerrylineListener listener = {details, ShowConversionMessage, NoteDetailsChange};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
-    return ferryline_convert_file(direction, nullptr, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    FerrylineOptions options = {};
+    options.force = 1;
+    int converted = ferryline_convert_file(direction, &options, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    FinishDetails(details, converted);
+    return converted;
 }
 
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle)
+int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle);
+    return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle, details);
 }
 
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle)
+int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle);
+    return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, details);
 }

@@ -4,17 +4,24 @@
 
 #include <windows.h>
 
+#include "shell/details.h"
+
 // The main window, owner of every message box; null until the window exists.
 extern HWND g_hwndMain;
 
 // Each converter reads `inputPath` and writes `outputPath`; the titles name the files in messages.
 // Returns 1 when the output was written completely, 0 after telling the user what failed. Warnings
 // are shown before it returns 1.
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle);
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle);
+// Every change goes into `details`. ConvertMacToWin converts a W95 book as well: the user has been asked.
+int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    ConversionDetails* details);
+int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                    ConversionDetails* details);
 
 // Information (success, warnings, Help, About) and error boxes, under the caption "Convert CV Address Book".
 void ShowInfo(HWND owner, const char* text);
 void ShowError(HWND owner, const char* text);
+// A warning box with Yes and No, No the default; true for Yes.
+bool AskYesNo(HWND owner, const char* text);
 
 #endif

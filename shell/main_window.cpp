@@ -30,6 +30,7 @@ struct ShellState {
     WNDPROC prevButton2Proc;
     LayoutMetrics layout;
     FileDialogState dialogs;
+    ConversionDetails details;  // of the last conversion
 };
 
 ShellState* StateOf(HWND window)
@@ -106,10 +107,13 @@ void OnCommand(HWND hwnd, int id)
 {
     switch (id) {
     case IDM_MACTOWIN:
-        RunConversion(&StateOf(hwnd)->dialogs, kMacToWin);
+        RunConversion(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kMacToWin);
         break;
     case IDM_WINTOMAC:
-        RunConversion(&StateOf(hwnd)->dialogs, kWinToMac);
+        RunConversion(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kWinToMac);
+        break;
+    case IDM_DETAILS:
+        ShowConversionDetails(hwnd, &StateOf(hwnd)->details);
         break;
     case IDM_EXIT:
         SendMessageA(hwnd, WM_CLOSE, 0, 0);
