@@ -43,8 +43,15 @@ static INT_PTR CALLBACK DetailsProc(HWND dialog, UINT message, WPARAM wParam, LP
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetDlgItemTextA(dialog, IDC_DETAILS_TEXT, reinterpret_cast<const char*>(lParam));
-        return TRUE;  // the list takes the focus, all of it selected, ready to copy
+    {
+        HWND list = GetDlgItem(dialog, IDC_DETAILS_TEXT);
+        SetWindowTextA(list, reinterpret_cast<const char*>(lParam));
+        // The focus in the list, at its first line: the dialog's own choice would select it all and
+        // show its end.
+        SetFocus(list);
+        SendMessageA(list, EM_SETSEL, 0, 0);
+        return FALSE;
+    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, 0);

@@ -939,6 +939,7 @@ void CaseDetails()
     if (list == nullptr || !Activate(window)) {
         return;
     }
+    Check(SendMessageA(list, EM_GETFIRSTVISIBLELINE, 0, 0) == 0, "the list does not open at its first line");
     const LONG style = GetWindowLongA(list, GWL_STYLE);
     Check((style & ES_READONLY) != 0 && (style & WS_VSCROLL) != 0, "the list is not read-only with a scroll bar");
     ClickWindow(list);
