@@ -36,7 +36,7 @@ TEST(WrongBook, IsRefusedWithAClearMessageAndNothingWritten)
         {FERRYLINE_MAC_TO_WIN, Bytes("\xFF\xFE" "B\0o\0b\0", 8), kUnicode, nullptr},
         {FERRYLINE_WIN_TO_MAC, Bytes("\xFE\xFF\0&\0M", 6), kUnicode, nullptr},
         {FERRYLINE_MAC_TO_WIN, Bytes("B\0o\0b\0 \0<\0A\0>\0\r\0", 16), kUnicode, nullptr},
-        {FERRYLINE_WIN_TO_MAC, Bytes("\0&\0M\0a\0i\0n\0 \0+", 16), kUnicode, nullptr},
+        {FERRYLINE_WIN_TO_MAC, Bytes("\0&\0M\0a\0i\0n\0 \0+\0\r", 16), kUnicode, nullptr},
         // Fewer than 16 bytes are too few to tell: zero bytes end Mac lines as ever.
         {FERRYLINE_MAC_TO_WIN, Bytes("B\0<\0A\0>\0\r\0\n\0", 12), nullptr, "&Main #No Name 01 ^B # ^ #No Name 02 ^A #No Name 03 ^> +"},
         {FERRYLINE_MAC_TO_WIN, "\xEF\xBB\xBF" "Bob <A1>\r\n", nullptr, "&Main #Bob ^A1 +"},
