@@ -62,15 +62,4 @@ TEST(Changes, EachKindTellsBeforeAndAfter)
     }
 }
 
-TEST(Changes, ALongLineIsDescribedWholeOrCutLikeSnprintf)
-{
-    std::string name(3000, 'n');
-    FerrylineChange change = {FERRYLINE_DROPPED_ENTRY, 7, {name.data(), name.size()}, {nullptr, 0}, {nullptr, 0}};
-    std::string expected = "entry 7: \"" + name + "\" left out, it has no address";
-    char small[16];
-    EXPECT_EQ(ferryline_describe_change(&change, small, sizeof small), expected.size());
-    EXPECT_EQ(std::string(small), expected.substr(0, sizeof small - 1));
-    EXPECT_EQ(ferryline_describe_change(&change, nullptr, 0), expected.size());
-}
-
 }  // namespace

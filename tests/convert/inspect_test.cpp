@@ -54,21 +54,6 @@ TEST(WrongBook, IsRefusedWithAClearMessageAndNothingWritten)
     }
 }
 
-TEST(WrongBook, ForceConvertsAW95BookAsAMacOneAndTheLookIsTold)
-{
-    const std::string w95 = "&Main #Bob ^A1 \xE9+";
-    FerrylineLook look = {};
-    FerrylineOptions options = {};
-    options.force = 1;
-    options.look = &look;
-    FerrylineResult result;
-    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, &options, w95.data(), w95.size(), "book", nullptr, &result), 1);
-    EXPECT_EQ(std::string(result.output, result.outputSize), "&Main #No Name 01 ^-Main -Bob -A1 \xE9- +");
-    EXPECT_EQ(look.edition, FERRYLINE_W95_BOOK);
-    EXPECT_EQ(look.bytesAbove127, 1u);
-    ferryline_result_free(&result, nullptr);
-}
-
 // An inspection in one line: edition, complete, entries, groups, nameless, reserved, without address,
 // Main groups, longest line@number, CR LF/LF/CR ends, zero bytes, bytes above 127, charset, mark.
 std::string Summary(const std::string& book)
@@ -104,21 +89,6 @@ TEST(Inspect, CountsWhatABookHolds)
     for (const auto& c : cases) {
         EXPECT_EQ(Summary(c.first), c.second) << c.first;
     }
-}
-
-TEST(Inspect, ReadsAFileOrTellsWhyNot)
-{
-    ScratchFolder folder = MakeScratchFolder();
-    WriteBytes(PathIn(folder, "book.txt"), "Bob <A1>\r\n");
-    TestEnv test;
-    OpenTestEnv(&test, FaultPlan());
-    FerrylineInspection book;
-    ASSERT_EQ(ferryline_inspect_file(PathIn(folder, "book.txt").c_str(), "book.txt", &test.files, &test.env, &book), 1);
-    EXPECT_EQ(book.entries, 1u);
-    EXPECT_EQ(ferryline_inspect_file(PathIn(folder, "none.txt").c_str(), "none.txt", &test.files, &test.env, &book), 0);
-    EXPECT_EQ(test.record.messages, std::vector<std::string>{"error: Could not open the file none.txt"});
-    EXPECT_EQ(test.record.blocksHeld, 0);
-    RemoveScratchFolder(folder);
 }
 
 }  // namespace

@@ -861,14 +861,6 @@ void CaseWrongBook()
     ExpectBox(kSuccess);
     ExpectFile("out.cv", "&Main #No Name 01 ^-Main -Bob Smith -A1 -Dr. Who -A2 -Friends - +");
 
-    // A Mac book asks nothing, and Win to Mac never asks.
-    WriteBytes("book.txt", kMacBook);
-    PressCtrl('M');
-    ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.txt");
-    CancelDialog(ExpectFileDialog(kSaveWinTitle, 0));
-    PressCtrl('W');
-    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "book.cv");
-    CancelDialog(ExpectFileDialog(kSaveMacTitle, 0));
 }
 
 // What the clipboard holds as text.
@@ -960,18 +952,6 @@ void CaseDetails()
     PressKey(VK_ESCAPE);
     WaitGone(window);
 
-    // A failed conversion is the last one now.
-    WriteBytes("plain.txt", "Bob <A1>\r\n");
-    PressCtrl('W');
-    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "plain.txt");
-    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "out.txt");
-    ExpectBox("The file plain.txt is not a Corvella W95 address book or is corrupt.");
-    ExpectBox(kFailure);
-    window = OpenDetails("Win to Mac: plain.txt to out.txt\r\nNot converted: nothing was written.\r\n");
-    if (window != nullptr && Activate(window)) {
-        PressKey(VK_RETURN);  // Close is the default button
-        WaitGone(window);
-    }
 }
 
 // Ctrl+M and Ctrl+W reach the window whichever button has the focus. The window takes the focus
