@@ -1,5 +1,6 @@
 // A look at a book before or instead of converting it: which edition it is, what it holds, and what
 // its bytes above 127 and its line ends look like.
+#include <stdint.h>
 #include <string.h>
 
 #include "convert/converters.h"
@@ -42,9 +43,24 @@ static bool HasZeroAtEveryOther(const char* bytes, size_t size, size_t first)
 
 static size_t CountHighBytes(const char* bytes, size_t size)
 {
-    // Branch-free, so the compiler counts many bytes at a time.
+    // Eight bytes a word: every byte's top bit moved to the bottom of the byte and summed in place, for
+    // at most 255 words, then the eight sums added up. Several times faster than a byte at a time.
+    const uint64_t kByteLows = 0x0101010101010101u;
+    const uint64_t kEvenBytes = 0x00FF00FF00FF00FFu;
     size_t count = 0;
-    for (size_t i = 0; i < size; ++i) {
+    size_t i = 0;
+    while (size - i >= 8) {
+        size_t words = (size - i) / 8 < 255 ? (size - i) / 8 : 255;
+        uint64_t sums = 0;
+        for (size_t k = 0; k < words; ++k, i += 8) {
+            uint64_t word;
+            memcpy(&word, bytes + i, sizeof word);
+            sums += (word >> 7) & kByteLows;
+        }
+        uint64_t pairs = (sums & kEvenBytes) + ((sums >> 8) & kEvenBytes);
+        count += static_cast<size_t>((pairs * 0x0001000100010001u) >> 48);
+    }
+    for (; i < size; ++i) {
         count += static_cast<unsigned char>(bytes[i]) >> 7;
     }
     return count;

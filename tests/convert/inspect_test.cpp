@@ -89,6 +89,11 @@ TEST(Inspect, CountsWhatABookHolds)
     for (const auto& c : cases) {
         EXPECT_EQ(Summary(c.first), c.second) << c.first;
     }
+    // Counted eight bytes at a time, in batches that must not overflow.
+    FerrylineInspection many;
+    const std::string high = "x" + std::string(4099, '\xE9') + "\x80";
+    ferryline_inspect(high.data(), high.size(), &many);
+    EXPECT_EQ(many.look.bytesAbove127, 4100u);
 }
 
 }  // namespace
