@@ -13,6 +13,7 @@
 static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
     "usage: ferryline-convert [OPTIONS] [--] DIRECTION INPUT OUTPUT\n"
+    "       ferryline-convert -i INPUT\n"
     "\n"
     "Converts a Corvella address book between the Macintosh edition's text file\n"
     "and the Windows edition's W95 stream, or exports either to vCard or CSV.\n"
@@ -23,9 +24,12 @@ static const char kUsage[] =
     "  mac2vcf, win2vcf   a Mac or a W95 book to vCard (UTF-8)\n"
     "  mac2csv, win2csv   a Mac or a W95 book to CSV (UTF-8)\n"
     "\n"
-    "  -v, --verbose  also list each line that got a placeholder name or had\n"
-    "                 reserved characters replaced, and each entry left out\n"
-    "                 for having no address\n"
+    "  -v, --verbose  also list each change the other edition forces, with what\n"
+    "                 it was and what it became: placeholder names, reserved\n"
+    "                 characters replaced, entries left out for having no\n"
+    "                 address, groups named \"Main\"\n"
+    "  -f, --force    convert a W95 book given to mac2win all the same\n"
+    "  -i, --info     tell what INPUT holds and write nothing\n"
     "  --recode       mac2win and win2mac: convert accented letters (the Mac side\n"
     "                 in Mac OS Roman, the W95 side in Windows-1252)\n"
     "  --charset SET  the input's character set: mac-roman, windows-1252, utf-8\n"
@@ -45,6 +49,8 @@ enum ExitStatus { EXIT_CONVERTED = 0, EXIT_NOT_CONVERTED = 1, EXIT_USAGE = 2 };
 
 struct CommandLine {
     bool verbose;
+    bool force;
+    bool info;
     bool help;
     bool version;
     bool recode;
@@ -65,6 +71,8 @@ static const OptionEntry kOptions[] = {
     {"-v", "--verbose", &CommandLine::verbose, nullptr},
     {"-h", "--help", &CommandLine::help, nullptr},
     {nullptr, "--version", &CommandLine::version, nullptr},
+    {"-f", "--force", &CommandLine::force, nullptr},
+    {"-i", "--info", &CommandLine::info, nullptr},
     {nullptr, "--recode", &CommandLine::recode, nullptr},
     {nullptr, "--charset", nullptr, &CommandLine::charset},
     {nullptr, "--vcard", nullptr, &CommandLine::vcard},
@@ -216,6 +224,12 @@ static int ParseCommandLine(int argc, char** argv, CommandLine* command)
     if (command->help || command->version) {
         return 1;
     }
+    if (command->info) {
+        if (command->operandCount != 1 || command->operands[0][0] == '\0') {
+            return UsageError("%s takes one input", "--info");
+        }
+        return 1;
+    }
     if (command->operandCount < 3) {
         return UsageError("missing %s", kMissingOperands[command->operandCount]);
     }
@@ -268,6 +282,54 @@ static const char* FileTitle(const char* path, const char* streamName)
     return IsStandardStream(path) ? streamName : PlatformFileTitle(path);
 }
 
+// One line, for a book whose accented letters were (or would be) copied byte for byte.
+static void PrintRecodeHint(FILE* stream, size_t bytesAbove127)
+{
+    fprintf(stream,
+            "%s%zu %s above 127 (accented letters?) %s copied unchanged; "
+            "--recode converts them between the editions' character sets\n",
+            kPrefix, bytesAbove127, bytesAbove127 == 1 ? "byte" : "bytes", bytesAbove127 == 1 ? "is" : "are");
+}
+
+static const char* CharsetName(FerrylineBytesLookLike charset)
+{
+    switch (charset) {
+    case FERRYLINE_LOOKS_UTF8:
+        return "UTF-8";
+    case FERRYLINE_LOOKS_MAC_ROMAN:
+        return "Mac OS Roman";
+    case FERRYLINE_LOOKS_WINDOWS_1252:
+        return "Windows-1252";
+    default:
+        return "ASCII";
+    }
+}
+
+static void PrintInspection(const char* title, const FerrylineInspection& book)
+{
+    static const char* const kEditions[] = {"a Macintosh address book", "a W95 address book",
+                                            "Unicode (UTF-16) text, not converted byte by byte"};
+    static const char* const kMarks[] = {"none", "UTF-8", "UTF-16 little-endian", "UTF-16 big-endian"};
+    printf("%s: %s%s\n", title, kEditions[book.look.edition],
+           book.complete ? "" : ", incomplete: it does not end with its '+' as win2mac needs");
+    if (book.look.edition != FERRYLINE_UTF16_TEXT) {
+        printf("entries: %lu\ngroups: %lu\nnameless lines: %lu\nlines with reserved characters (&#^+): %lu\n"
+               "entries without an address: %lu\ngroups named \"Main\": %lu\n",
+               book.entries, book.groups, book.namelessLines, book.reservedLines, book.withoutAddress,
+               book.mainGroups);
+    }
+    printf("longest line: %zu bytes (line %lu)\nline ends: CR LF %lu, LF %lu, CR %lu\nzero bytes: %zu\n",
+           book.longestLine, book.longestLineNumber, book.crlfEnds, book.lfEnds, book.crEnds, book.zeroBytes);
+    printf("bytes above 127: %zu", book.look.bytesAbove127);
+    if (book.look.bytesAbove127 > 0 && book.look.edition != FERRYLINE_UTF16_TEXT) {
+        printf(", they look like %s", CharsetName(book.charset));
+    }
+    printf("\nbyte order mark: %s\n", kMarks[book.look.byteOrderMark]);
+    if (book.look.bytesAbove127 > 0 && book.look.edition != FERRYLINE_UTF16_TEXT) {
+        PrintRecodeHint(stdout, book.look.bytesAbove127);
+    }
+}
+
 int main(int argc, char** argv)
 {
     CommandLine command;
@@ -286,11 +348,11 @@ int main(int argc, char** argv)
     }
     const DirectionEntry* chosen = nullptr;
     for (const DirectionEntry& direction : kDirections) {
-        if (strcmp(command.operands[0], direction.name) == 0) {
+        if (!command.info && strcmp(command.operands[0], direction.name) == 0) {
             chosen = &direction;
         }
     }
-    if (chosen == nullptr) {
+    if (!command.info && chosen == nullptr) {
         fprintf(stderr, "%sunknown direction %s; the directions are", kPrefix, command.operands[0]);
         for (const DirectionEntry& direction : kDirections) {
             fprintf(stderr, " %s", direction.name);
@@ -307,6 +369,17 @@ int main(int argc, char** argv)
     FerrylineFiles files = PlatformObservedFiles(&observer);
     FerrylineListener listener = {&reason, PrintMessage, command.verbose ? PrintChange : nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
+    StandardStreams streams;
+    OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
+    if (command.info) {
+        const char* title = FileTitle(command.operands[0], "standard input");
+        FerrylineInspection book;
+        if (!ferryline_inspect_file(command.operands[0], title, &streams.files, &env, &book)) {
+            return EXIT_NOT_CONVERTED;
+        }
+        PrintInspection(title, book);
+        return EXIT_CONVERTED;
+    }
     const char* input = command.operands[1];
     const char* output = command.operands[2];
     bool streamed = IsStandardStream(input) || IsStandardStream(output);
@@ -314,20 +387,22 @@ int main(int argc, char** argv)
         PrintMessage(nullptr, FERRYLINE_ERROR, kSameFile);
         return EXIT_NOT_CONVERTED;
     }
-    StandardStreams streams;
-    OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
-    // Accented letters keep their bytes unless asked for: a book with any gets one hint.
-    const bool converting = chosen->direction == FERRYLINE_MAC_TO_WIN || chosen->direction == FERRYLINE_WIN_TO_MAC;
-    streams.watchEightBit = converting && !options.recode;
+    FerrylineLook look = {};
+    options.force = command.force ? 1 : 0;
+    options.look = &look;
     int converted = ferryline_convert_file(chosen->direction, &options, input, FileTitle(input, "standard input"),
                                            output, FileTitle(output, "standard output"), &streams.files, &env);
     if (!converted) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
+        if (chosen->direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !command.force) {
+            fprintf(stderr, "%swin2mac converts it; -f converts it as a Macintosh book all the same\n", kPrefix);
+        }
         return EXIT_NOT_CONVERTED;
     }
-    if (streams.readEightBit) {
-        fprintf(stderr, "%sthe book holds bytes above 127, such as accented letters; they were kept as they are, "
-                "--recode converts them to the other edition's character set\n", kPrefix);
+    // Accented letters keep their bytes unless asked for: a book with any gets one hint.
+    const bool converting = chosen->direction == FERRYLINE_MAC_TO_WIN || chosen->direction == FERRYLINE_WIN_TO_MAC;
+    if (converting && !options.recode && look.bytesAbove127 > 0) {
+        PrintRecodeHint(stderr, look.bytesAbove127);
     }
     return EXIT_CONVERTED;
 }

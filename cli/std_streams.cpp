@@ -60,7 +60,7 @@ static int StreamInputSize(const FerrylineFiles* self, FerrylineFile file, uint6
     return 1;
 }
 
-static int ReadInput(const FerrylineFiles* self, FerrylineFile file, void* buffer, size_t bytes, size_t* got)
+static int StreamRead(const FerrylineFiles* self, FerrylineFile file, void* buffer, size_t bytes, size_t* got)
 {
     if (file != kStandardInput) {
         return Streams(self)->parent->read(Streams(self)->parent, file, buffer, bytes, got);
@@ -68,17 +68,6 @@ static int ReadInput(const FerrylineFiles* self, FerrylineFile file, void* buffe
     errno = 0;
     *got = fread(buffer, 1, bytes, stdin);
     return *got > 0 || !ferror(stdin) ? 1 : StreamFailed(Streams(self), "standard input", errno);
-}
-
-static int StreamRead(const FerrylineFiles* self, FerrylineFile file, void* buffer, size_t bytes, size_t* got)
-{
-    StandardStreams* streams = Streams(self);
-    int read = ReadInput(self, file, buffer, bytes, got);
-    const unsigned char* bytesRead = static_cast<const unsigned char*>(buffer);
-    for (size_t i = 0; read && streams->watchEightBit && !streams->readEightBit && i < *got; ++i) {
-        streams->readEightBit = bytesRead[i] >= 0x80;
-    }
-    return read;
 }
 
 static void StreamCloseInput(const FerrylineFiles* self, FerrylineFile file)
@@ -164,6 +153,4 @@ void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent,
     streams->output = nullptr;
     streams->outputSize = 0;
     streams->outputCapacity = 0;
-    streams->watchEightBit = false;
-    streams->readEightBit = false;
 }

@@ -21,8 +21,6 @@ struct StandardStreams {
     size_t outputSize;
     size_t outputCapacity;
     const PlatformObserver* observer;  // told why a standard stream failed; may be null
-    bool watchEightBit;  // set by the caller: note whether the input holds a byte above 127
-    bool readEightBit;
 };
 
 void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent, FerrylineAlloc alloc,

@@ -42,13 +42,32 @@ static int Export(FerrylineDirection direction, const FerrylineOptions* options,
     return written && output->status == FERRYLINE_WRITTEN;
 }
 
+static const char kUnicodeText[] =
+    "The file %s is saved as Unicode (UTF-16) and can't be converted byte by byte.\n"
+    "Save it as ANSI text, or have its accented letters converted.";
+static const char kW95GivenAsMac[] = "The file %s is a Corvella W95 address book, not a Macintosh one.";
+
 int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
                 Output* output, const FerrylineEnv* env, unsigned* warnings)
 {
-    static const FerrylineOptions kDefaults = {0, FERRYLINE_CHARSET_AUTO, 0};
+    static const FerrylineOptions kDefaults = {};
     options = options != nullptr ? options : &kDefaults;
     *warnings = 0;
+    FerrylineLook look;
+    LookAt(bytes, size, options->look != nullptr, &look);
+    if (options->look != nullptr) {
+        *options->look = look;
+    }
     bool converting = direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_WIN_TO_MAC;
+    // UTF-16 can't be converted byte by byte; recoding and the exports decode it.
+    if (look.edition == FERRYLINE_UTF16_TEXT && converting && options->recode == 0) {
+        Tell(env, FERRYLINE_ERROR, kUnicodeText, inputTitle);
+        return 0;
+    }
+    if (direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !options->force) {
+        Tell(env, FERRYLINE_ERROR, kW95GivenAsMac, inputTitle);
+        return 0;
+    }
     TextBlock recoded = {nullptr, 0, 0};
     if (converting && options->recode != 0) {
         if (!RecodeBook(bytes, size, direction == FERRYLINE_MAC_TO_WIN, options->charset, env, &recoded)) {
@@ -57,6 +76,9 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
         }
         bytes = recoded.bytes;
         size = recoded.size;
+    } else if (direction == FERRYLINE_MAC_TO_WIN && look.byteOrderMark == FERRYLINE_UTF8_BOM) {
+        bytes += 3;  // the mark says how the text is stored; it is not part of the first name
+        size -= 3;
     }
     int converted = !converting ? Export(direction, options, bytes, size, inputTitle, output, env)
                     : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings)

@@ -72,9 +72,15 @@ void Tell(const FerrylineEnv* env, FerrylineMessageKind kind, const char* format
 
 void NoteChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, const char* text, size_t size)
 {
+    NoteLineChange(env, kind, line, {text, size}, {nullptr, 0}, {nullptr, 0});
+}
+
+void NoteLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+                    FerrylineText name, FerrylineText address)
+{
     const FerrylineListener* listener = env->listener;
     if (listener != nullptr && listener->change != nullptr) {
-        FerrylineChange change = {kind, line, {text, size}};
+        FerrylineChange change = {kind, line, text, name, address};
         listener->change(listener->context, &change);
     }
 }

@@ -21,5 +21,8 @@ void Tell(const FerrylineEnv* env, FerrylineMessageKind kind, const char* format
 
 void NoteChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, const char* text,
                 size_t size);
+// The same with the name and the address the change concerns.
+void NoteLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+                    FerrylineText name, FerrylineText address);
 
 #endif

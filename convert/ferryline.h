@@ -34,21 +34,62 @@ typedef struct FerrylineText {
     size_t size;
 } FerrylineText;
 
+/* `name` and `address` are as the input holds them; what was written is the same with every & # ^ +
+   as '-'. A group line's address is GROUP@GROUP. */
 typedef enum FerrylineChangeKind {
-    FERRYLINE_PLACEHOLDER_NAME,  /* a Mac line without a name; `text` is the name it was given */
-    FERRYLINE_RESERVED_REPLACED, /* a Mac line whose reserved characters became dashes; `text` is empty */
+    FERRYLINE_PLACEHOLDER_NAME,  /* a Mac line without a name; `text` is the name it was given, `address`
+                                    the line */
+    FERRYLINE_RESERVED_REPLACED, /* a Mac line whose reserved characters became dashes; `name` (a
+                                    placeholder name for a nameless line) and `address` */
     FERRYLINE_DROPPED_ENTRY,     /* a W95 entry without an address, left out; `text` is its name */
+    FERRYLINE_MAIN_GROUP_MARKED, /* a Mac group named "Main", written as a second "&Main": converted
+                                    back, its entries join the group before it, `text` (null bytes: the
+                                    default group) */
+    FERRYLINE_MAIN_GROUP_FOLDED, /* a W95 group named "Main" after the first group: it gets no Mac line, so
+                                    its entries join the group before it, `text`; `line` counts the
+                                    entries before it */
     FERRYLINE_CHARACTER_REPLACED /* characters the target can't hold became '?'; `text` is the whole
                                     description, naming the line or entry and its text in UTF-8 */
 } FerrylineChangeKind;
 
 /* One change a user may want to fix by hand. `line` is the 1-based line of a Mac input, or the
-   1-based entry number of a W95 input. The text lives only as long as the call that reports it. */
+   1-based entry number of a W95 input. The texts live only as long as the call that reports them. */
 typedef struct FerrylineChange {
     FerrylineChangeKind kind;
     unsigned long line;
     FerrylineText text;
+    FerrylineText name;
+    FerrylineText address;
 } FerrylineChange;
+
+typedef enum FerrylineBookKind {
+    FERRYLINE_MAC_BOOK,    /* anything that is none of the below */
+    FERRYLINE_W95_BOOK,    /* its first bytes other than spaces and line ends are "&Main " */
+    FERRYLINE_UTF16_TEXT   /* a UTF-16 byte order mark, or a zero byte at every other one of its first 16 */
+} FerrylineBookKind;
+
+typedef enum FerrylineByteOrderMark {
+    FERRYLINE_NO_BOM,
+    FERRYLINE_UTF8_BOM,
+    FERRYLINE_UTF16LE_BOM,
+    FERRYLINE_UTF16BE_BOM
+} FerrylineByteOrderMark;
+
+/* What the bytes above 127 of a book look like. */
+typedef enum FerrylineBytesLookLike {
+    FERRYLINE_LOOKS_ASCII,          /* there are none */
+    FERRYLINE_LOOKS_UTF8,
+    FERRYLINE_LOOKS_MAC_ROMAN,
+    FERRYLINE_LOOKS_WINDOWS_1252
+} FerrylineBytesLookLike;
+
+/* The first look every conversion takes at its input (one quick pass over its bytes), for a caller that
+   asks for it in FerrylineOptions. */
+typedef struct FerrylineLook {
+    FerrylineBookKind edition;
+    FerrylineByteOrderMark byteOrderMark;
+    size_t bytesAbove127;
+} FerrylineLook;
 
 /* Whoever wants to hear of a conversion. Messages come in the order a user is to read them; a failure
    is told while its partial output still exists. Either function may be null. */
@@ -126,6 +167,10 @@ typedef struct FerrylineOptions {
     int recode;
     FerrylineCharset charset; /* the input's character set, for recoding and exports */
     int vcardVersion;         /* 0 or 3: vCard 3.0; 4: vCard 4.0 */
+    /* 1: convert a W95 book given as a Mac one all the same; 0: refuse it with a message */
+    int force;
+    /* Not null: filled with the first look at the input, before it is converted. */
+    FerrylineLook* look;
 } FerrylineOptions;
 
 /* The files of the operating system the library was built for, and its allocator (tuned for the one
@@ -176,8 +221,8 @@ int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions
 void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env);
 
 /* The change as one line of text without its line end, such as
-   `line 7: no personal name, named "No Name 01"`; control bytes of a name are written as \xNN so the
-   line is safe to show on a terminal. Writes at most `capacity` bytes including a terminating zero and
+   `line 7: no personal name, named "No Name 01": "bob@example.org" became "No Name 01" <bob@example.org>`;
+   control bytes are written as \xNN so the line is safe to show on a terminal. Writes at most `capacity` bytes including a terminating zero and
    returns the length of the whole line, as snprintf does. */
 size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, size_t capacity);
 
@@ -218,6 +263,34 @@ typedef struct FerrylineBook {
 int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
                         const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book);
 void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env);
+
+/* A book looked at closely, as ferryline_inspect finds it. A W95 book counts its entries with an empty
+   name as nameless lines and has no reserved characters; line ends and the longest line are counted in
+   the bytes of either edition. The counts of a UTF-16 text are 0. */
+typedef struct FerrylineInspection {
+    FerrylineLook look;
+    int complete;                   /* a W95 book: it ends with its '+' as it must; a Mac book: 1 */
+    unsigned long entries;
+    unsigned long groups;           /* a W95 book: besides its first, default group */
+    unsigned long namelessLines;
+    unsigned long reservedLines;    /* lines with & # ^ + */
+    unsigned long withoutAddress;   /* entries with no address (W95) or an empty one (Mac) */
+    unsigned long mainGroups;       /* groups named "Main" (W95: besides the first) */
+    size_t longestLine;             /* in bytes, without its line end */
+    unsigned long longestLineNumber;
+    unsigned long crlfEnds;
+    unsigned long lfEnds;
+    unsigned long crEnds;
+    size_t zeroBytes;
+    FerrylineBytesLookLike charset;
+} FerrylineInspection;
+
+void ferryline_inspect(const void* bytes, size_t size, FerrylineInspection* inspection);
+
+/* Reads the file `path` (through `files`, null: the system's) and inspects it. Returns 1, or 0 after the
+   listener of `env` was told why the file could not be read. */
+int ferryline_inspect_file(const char* path, const char* title, const FerrylineFiles* files, const FerrylineEnv* env,
+                           FerrylineInspection* inspection);
 
 #ifdef __cplusplus
 }

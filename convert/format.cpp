@@ -34,6 +34,11 @@ bool CopyReplacingMarkers(char* out, const char* text, size_t length)
     return replaced;
 }
 
+char ReplacingMarker(char c)
+{
+    return kMarkerMap.to[static_cast<unsigned char>(c)];
+}
+
 // Which bytes make a name quoted: the twelve characters of "()<>@,;:\\.[]".
 struct ByteSet {
     bool has[256];

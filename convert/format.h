@@ -20,6 +20,9 @@ inline bool IsW95Delimiter(char c)
 // Returns whether anything was replaced.
 bool CopyReplacingMarkers(char* out, const char* text, size_t length);
 
+// The byte CopyReplacingMarkers writes for `c`.
+char ReplacingMarker(char c);
+
 // Whether a personal name must be quoted in a Mac line: it holds one of ()<>@,;:\.[]
 bool NeedsQuotes(const char* name, size_t length);
 

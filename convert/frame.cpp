@@ -129,3 +129,16 @@ int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions*
     TellWarnings(env, warnings);
     return 1;
 }
+
+int ferryline_inspect_file(const char* path, const char* title, const FerrylineFiles* files, const FerrylineEnv* env,
+                           FerrylineInspection* inspection)
+{
+    env = UsableEnv(env);
+    InputBlock input;
+    if (!ReadWholeInput(files != nullptr ? files : ferryline_system_files(), path, title, env, &input)) {
+        return 0;
+    }
+    ferryline_inspect(input.bytes, input.size, inspection);
+    Release(env, input.bytes, input.capacity);
+    return 1;
+}

@@ -24,6 +24,8 @@ struct MacToWinRun {
     size_t placeholderLength;
     Output* output;
     const FerrylineEnv* env;
+    const char* lastGroup;  // the name of the group line before, null while there was none
+    size_t lastGroupLength;
 };
 
 // Where a line splits into name and address: at its first '<', except that a line starting with a
@@ -115,6 +117,18 @@ static bool PutField(Output* output, TextSpan field, bool lineHasMarkers)
     return replaced;
 }
 
+// A group named "Main" reads as the W95 default group: on the way back it gets no line of its own.
+static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
+{
+    if (TextEquals(name.text, name.length, kMainGroup)) {
+        NoteLineChange(run->env, FERRYLINE_MAIN_GROUP_MARKED, lineNumber, {run->lastGroup, run->lastGroupLength},
+                       {name.text, name.length}, {kGroupAddress, sizeof kGroupAddress - 1});
+        return;  // its entries join the group before it
+    }
+    run->lastGroup = name.text;
+    run->lastGroupLength = name.length;
+}
+
 // The record is "#name ^address " or "&name ".
 static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, unsigned long lineNumber)
 {
@@ -127,13 +141,17 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, un
         name.length = run->placeholderLength;
         address = line;
         run->warnings |= WARNING_PLACEHOLDER_NAMES;
-        NoteChange(run->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, name.text, name.length);
+        NoteLineChange(run->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, {name.text, name.length}, {nullptr, 0},
+                       {address.text, address.length});
     } else {
         SplitLine(line, nameEnd, &name, &address);
     }
 
     // Markers can't be replaced in a way that makes or unmakes the group address, so it is checked first.
     bool isGroup = TextEquals(address.text, address.length, kGroupAddress);
+    if (isGroup) {
+        NoteGroup(run, name, lineNumber);
+    }
     Output* output = run->output;
     PutByte(output, isGroup ? '&' : '#');
     bool replaced = PutField(output, name, hasMarkers);
@@ -144,12 +162,13 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, un
         replaced = PutField(output, address, hasMarkers) || replaced;
         PutByte(output, ' ');
     }
-    if (nameless) {
-        CountPlaceholderUp(run);  // the name has been put
-    }
     if (replaced) {
         run->warnings |= WARNING_RESERVED_REPLACED;
-        NoteChange(run->env, FERRYLINE_RESERVED_REPLACED, lineNumber, "", 0);
+        NoteLineChange(run->env, FERRYLINE_RESERVED_REPLACED, lineNumber, {"", 0}, {name.text, name.length},
+                       {address.text, address.length});
+    }
+    if (nameless) {
+        CountPlaceholderUp(run);  // the name has been put and told
     }
 }
 
@@ -168,6 +187,8 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     run.placeholderLength = sizeof kFirstPlaceholder - 1;
     run.output = output;
     run.env = env;
+    run.lastGroup = nullptr;
+    run.lastGroupLength = 0;
 
     PutBytes(output, kW95Header, sizeof kW95Header - 1);
     const char* end = bytes + size;
@@ -196,4 +217,16 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
     *warnings = run.warnings;
     return output->status == FERRYLINE_WRITTEN;
+}
+
+MacLineParts CutMacLine(const char* line, size_t length)
+{
+    TextSpan whole = {line, length};
+    TextSpan name = {line, 0};
+    TextSpan address = whole;
+    size_t nameEnd = FindNameEnd(line, length);
+    if (nameEnd != length) {
+        SplitLine(whole, nameEnd, &name, &address);
+    }
+    return MacLineParts{{name.text, name.length}, {address.text, address.length}, nameEnd == length};
 }

@@ -90,6 +90,17 @@ static void PutGroupLine(Output* output, const Field& name)
     PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
 }
 
+// A group named "Main" after the first gets no Mac line, so its entries join the group before it.
+static void NoteGroup(const FerrylineEnv* env, const char* bytes, const Field& name, Field* lastGroup, unsigned long entries)
+{
+    if (name.start != bytes + 1 && FieldEquals(name, kMainGroup)) {
+        NoteLineChange(env, FERRYLINE_MAIN_GROUP_FOLDED, entries, {lastGroup->start, lastGroup->textEnd},
+                       {name.start, name.textEnd}, {nullptr, 0});
+        return;
+    }
+    *lastGroup = name;
+}
+
 // "name <address>\r\n", the name in quotes when it holds a special character. Line breaks are not
 // special, so the raw span tells.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
@@ -111,6 +122,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     const char* end = bytes + size;
     const char* p = bytes;
     Field name = {p, p, false, 0};
+    Field lastGroup = name;
     unsigned long entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
@@ -125,6 +137,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             name = ReadField(p, end);
             p = name.end;
             PutGroupLine(output, name);
+            NoteGroup(env, bytes, name, &lastGroup, entries);
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
@@ -168,4 +181,10 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
         return 0;
     }
     return 1;
+}
+
+W95FieldParts CutW95Field(const char* marker, const char* end)
+{
+    Field field = ReadField(marker, end);
+    return W95FieldParts{field.end, FieldEquals(field, ""), FieldEquals(field, kMainGroup)};
 }

@@ -7,8 +7,13 @@
 #define IDM_EXIT 3
 #define IDM_EXPORT_VCARD 4
 #define IDM_EXPORT_CSV 5
+#define IDM_DETAILS 6
 #define IDM_HELP 10
 #define IDM_ABOUT 11
 #define IDM_RECODE 20
+
+// The conversion details window and its list.
+#define IDD_DETAILS 100
+#define IDC_DETAILS_TEXT 101
 
 #endif

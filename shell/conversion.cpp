@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "convert/ferryline.h"
 #include "shell/converters.h"
 #include "platform/platform.h"
 
@@ -37,6 +38,22 @@ void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)
     record->nMaxFileTitle = kTitleSize;
     record->lpstrTitle = prompt;
     record->Flags = flags;
+}
+
+// A W95 book chosen as a Mac one is converted only when the user says so; No is the default. A book
+// that can't be read is left to the conversion to report.
+bool ConfirmMacBook(const char* path, const char* title)
+{
+    FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
+    FerrylineInspection book;
+    if (!ferryline_inspect_file(path, title, nullptr, &quiet, &book) || book.look.edition != FERRYLINE_W95_BOOK) {
+        return true;
+    }
+    char question[kTitleSize + 160];
+    snprintf(question, sizeof question,
+             "The file %s looks like a Corvella W95 address book, not a Macintosh one.\n\n"
+             "Convert it as a Macintosh address book anyway?", title);
+    return AskYesNo(g_hwndMain, question);
 }
 
 }  // namespace
@@ -78,8 +95,9 @@ struct FileCommand {
     const char* saveFilter;        // null: the dialogs' own
     const char* defaultExtension;  // added to a name typed without one; null: none
     int (*run)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-               const FerrylineOptions* options);
+               const FerrylineOptions* options, ConversionDetails* details);
     const FerrylineOptions* options;
+    bool confirmMacBook;  // ask before converting a W95 book as a Mac one
 };
 
 // The save dialog with the command's own filter, picked, and its default extension; the shared record
@@ -102,7 +120,7 @@ int ChooseCommandOutput(FileDialogState* dialogs, const FileCommand& command, ch
     return chosen;
 }
 
-void RunFileCommand(FileDialogState* dialogs, const FileCommand& command)
+void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, const FileCommand& command)
 {
     // Fresh buffers every time: no file name carries over from one conversion to the next.
     char inputPath[kPathSize] = "";
@@ -124,6 +142,9 @@ void RunFileCommand(FileDialogState* dialogs, const FileCommand& command)
     if (inputPath[0] == '\0') {
         return;
     }
+    if (command.confirmMacBook && !ConfirmMacBook(inputPath, inputTitle)) {
+        return;
+    }
     if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
         return;
     }
@@ -133,7 +154,7 @@ void RunFileCommand(FileDialogState* dialogs, const FileCommand& command)
         ShowError(g_hwndMain, "Input and output file must be different.");
         return;
     }
-    if (command.run(inputPath, inputTitle, outputPath, outputTitle, command.options)) {
+    if (command.run(inputPath, inputTitle, outputPath, outputTitle, command.options, details)) {
         ShowInfo(g_hwndMain, "Conversion successful");
     } else {
         ShowError(g_hwndMain, "An error occurred while converting the file");
@@ -142,23 +163,23 @@ void RunFileCommand(FileDialogState* dialogs, const FileCommand& command)
 
 }  // namespace
 
-void RunConversion(FileDialogState* dialogs, int direction, const FerrylineOptions* options)
+void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int direction, const FerrylineOptions* options)
 {
     const bool macToWin = direction == kMacToWin;
     const FileCommand command = {
         macToWin ? "Select a Corvella (for Macintosh) address book" : "Select a Corvella (for Windows) address book",
         macToWin ? "Save Corvella (for Window) address book as" : "Save Corvella (for Macintosh) address book as",
-        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options};
-    RunFileCommand(dialogs, command);
+        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, macToWin};
+    RunFileCommand(dialogs, details, command);
 }
 
-void RunExport(FileDialogState* dialogs, int format)
+void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
 {
     const bool vcard = format == kExportVcard;
     const FileCommand command = {
         "Select a Corvella address book to export",
         vcard ? "Export the address book as vCard" : "Export the address book as CSV",
         vcard ? "vCard Files\0*.vcf\0All Files\0*.*\0" : "CSV Files\0*.csv\0All Files\0*.*\0",
-        vcard ? "vcf" : "csv", vcard ? ExportToVcard : ExportToCsv, nullptr};
-    RunFileCommand(dialogs, command);
+        vcard ? "vcf" : "csv", vcard ? ExportToVcard : ExportToCsv, nullptr, false};
+    RunFileCommand(dialogs, details, command);
 }

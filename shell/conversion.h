@@ -7,6 +7,7 @@
 #include <commdlg.h>
 
 #include "convert/ferryline.h"
+#include "shell/details.h"
 
 // Buffer sizes of one file: its full path and its title (the name without the directory).
 const size_t kPathSize = 1024;
@@ -31,14 +32,15 @@ int ChooseInputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&ti
 int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&title)[kTitleSize], const char* prompt);
 
 // Asks for the input and output files and converts in `direction` (kMacToWin or kWinToMac) with
-// `options` (null for none), telling the user the outcome.
-void RunConversion(FileDialogState* dialogs, int direction, const FerrylineOptions* options);
+// `options` (null for none), telling the user the outcome. Its changes go into `details`.
+void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int direction, const FerrylineOptions* options);
 
 // Formats of RunExport.
 const int kExportVcard = 1;
 const int kExportCsv = 2;
 
-// Asks for a book of either edition and the file to export it to, and exports it.
-void RunExport(FileDialogState* dialogs, int format);
+// Asks for a book of either edition and the file to export it to, and exports it; its changes go into
+// `details`.
+void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format);
 
 #endif

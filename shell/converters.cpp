@@ -20,6 +20,12 @@ void ShowError(HWND owner, const char* text)
     MessageBoxA(owner, text, kMessageCaption, kErrorBox);
 }
 
+bool AskYesNo(HWND owner, const char* text)
+{
+    return MessageBoxA(owner, text, kMessageCaption,
+                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_SETFOREGROUND | MB_TOPMOST) == IDYES;
+}
+
 // Every message of a conversion is a box the user closes before the conversion goes on.
 static void ShowConversionMessage(void*, FerrylineMessageKind kind, const char* text)
 {
@@ -30,34 +36,60 @@ static void ShowConversionMessage(void*, FerrylineMessageKind kind, const char* 
     }
 }
 
-static int ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
-                       const char* outputPath, const char* outputTitle, const FerrylineOptions* options)
+// A direction's name in the details window.
+static const char* DirectionName(FerrylineDirection direction)
 {
-    FerrylineListener listener = {nullptr, ShowConversionMessage, nullptr};
+    switch (direction) {
+    case FERRYLINE_MAC_TO_WIN:
+        return "Mac to Win";
+    case FERRYLINE_WIN_TO_MAC:
+        return "Win to Mac";
+    case FERRYLINE_BOOK_TO_VCARD:
+        return "Export to vCard";
+    default:
+        return "Export to CSV";
+    }
+}
+
+// `options` is null for none; a W95 book given as a Mac one is converted, since the user has been asked.
+static int ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
+                       const char* outputPath, const char* outputTitle, const FerrylineOptions* options,
+                       ConversionDetails* details)
+{
+    StartDetails(details, DirectionName(direction), inputTitle, outputTitle);
+    FerrylineListener listener = {details, ShowConversionMessage, NoteDetailsChange};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
-    return ferryline_convert_file(direction, options, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    FerrylineOptions chosen = {};
+    if (options != nullptr) {
+        chosen = *options;
+    }
+    chosen.force = 1;
+    int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    FinishDetails(details, converted);
+    return converted;
 }
 
 int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options)
+                    const FerrylineOptions* options, ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle, options);
+    return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
 
 int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options)
+                    const FerrylineOptions* options, ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, options);
+    return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
 
+// An export always reads the book's own characters, so it takes no options.
 int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                  const FerrylineOptions*)
+                  const FerrylineOptions*, ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, nullptr);
+    return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
 }
 
 int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions*)
+                const FerrylineOptions*, ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, nullptr);
+    return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
 }

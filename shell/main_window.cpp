@@ -31,6 +31,7 @@ struct ShellState {
     LayoutMetrics layout;
     FileDialogState dialogs;
     FerrylineOptions options;  // recode: the checked Options > "Convert accented letters", off at start
+    ConversionDetails details;  // of the last conversion
 };
 
 ShellState* StateOf(HWND window)
@@ -107,16 +108,19 @@ void OnCommand(HWND hwnd, int id)
 {
     switch (id) {
     case IDM_MACTOWIN:
-        RunConversion(&StateOf(hwnd)->dialogs, kMacToWin, &StateOf(hwnd)->options);
+        RunConversion(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kMacToWin, &StateOf(hwnd)->options);
         break;
     case IDM_WINTOMAC:
-        RunConversion(&StateOf(hwnd)->dialogs, kWinToMac, &StateOf(hwnd)->options);
+        RunConversion(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kWinToMac, &StateOf(hwnd)->options);
+        break;
+    case IDM_DETAILS:
+        ShowConversionDetails(hwnd, &StateOf(hwnd)->details);
         break;
     case IDM_EXPORT_VCARD:
-        RunExport(&StateOf(hwnd)->dialogs, kExportVcard);
+        RunExport(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kExportVcard);
         break;
     case IDM_EXPORT_CSV:
-        RunExport(&StateOf(hwnd)->dialogs, kExportCsv);
+        RunExport(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kExportCsv);
         break;
     case IDM_RECODE: {
         FerrylineOptions* options = &StateOf(hwnd)->options;

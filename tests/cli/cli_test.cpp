@@ -68,8 +68,10 @@ TEST_F(Cli, VerboseListsEachChangeAsItHappens)
     WriteBytes(In("book.txt"), "Bob <A1>\r\nplain\r\nA&B <x>\r\n");
     Outcome run = RunCli(folder, "-v mac2win book.txt book.cv");
     EXPECT_EQ(run.status, 0);
-    std::string changes = "ferryline-convert: line 2: no personal name, named \"No Name 01\"\n"
-                          "ferryline-convert: line 3: reserved characters (&#^+) replaced with dashes\n";
+    std::string changes = "ferryline-convert: line 2: no personal name, named \"No Name 01\": \"plain\" became "
+                          "\"No Name 01\" <plain>\n"
+                          "ferryline-convert: line 3: reserved characters (&#^+) replaced with dashes: \"A&B\" <x> "
+                          "became \"A-B\" <x>\n";
     EXPECT_EQ(run.err.substr(0, changes.size()), changes) << "changes come before the warnings";
     EXPECT_NE(run.err.find("Some of the addresses contained invalid characters"), std::string::npos);
 
@@ -78,6 +80,88 @@ TEST_F(Cli, VerboseListsEachChangeAsItHappens)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "ferryline-convert: entry 1: \"Bob\" left out, it has no address\n"
                        "ferryline-convert: entry 3: \"Cy\" left out, it has no address\n");
+}
+
+const char kRecodeHint[] = " bytes above 127 (accented letters?) are copied unchanged; --recode converts them "
+                           "between the editions' character sets\n";
+
+TEST_F(Cli, AW95BookGivenAsAMacOneIsRefusedUnlessForced)
+{
+    WriteBytes(In("book.cv"), "&Main #Bob ^A1 +");
+    Outcome run = RunCli(folder, "mac2win book.cv out.cv");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, std::string("The file book.cv is a Corvella W95 address book, not a Macintosh one.\n") + kFailed +
+                           "ferryline-convert: win2mac converts it; -f converts it as a Macintosh book all the same\n");
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"book.cv"});
+    for (const char* force : {"-f", "--force"}) {
+        run = RunCli(folder, std::string(force) + " mac2win - out.cv <book.cv");
+        EXPECT_EQ(run.status, 0) << force;
+        EXPECT_EQ(ReadBytes(In("out.cv")), "&Main #No Name 01 ^-Main -Bob -A1 - +") << force;
+    }
+}
+
+TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
+{
+    WriteBytes(In("book.txt"), std::string("\xFF\xFE" "B\0o\0b\0", 8));
+    for (const char* direction : {"mac2win", "win2mac"}) {
+        Outcome run = RunCli(folder, std::string(direction) + " book.txt out");
+        EXPECT_EQ(run.status, 1) << direction;
+        EXPECT_EQ(run.err, std::string("The file book.txt is saved as Unicode (UTF-16) and can't be converted byte by "
+                                       "byte.\nSave it as ANSI text, or have its accented letters converted.\n") +
+                               kFailed);
+    }
+    WriteBytes(In("book.txt"), "Ren\x8E C\x99t\x8E <r@x>\r\n");
+    Outcome run = RunCli(folder, "mac2win book.txt out.cv");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, std::string("ferryline-convert: 3") + kRecodeHint);
+    run = RunCli(folder, "-i book.txt");
+    EXPECT_NE(run.out.find("bytes above 127: 3, they look like Mac OS Roman\nbyte order mark: none\n"
+                           "ferryline-convert: 3" + std::string(kRecodeHint)),
+              std::string::npos);
+}
+
+struct InfoCase {
+    std::string book;
+    std::string report;
+};
+
+TEST_F(Cli, InfoTellsWhatABookHoldsAndWritesNothing)
+{
+    const InfoCase cases[] = {
+        {ReadBytes(FERRYLINE_SAMPLES "/mac-book.txt"),
+         "book: a Macintosh address book\nentries: 7\ngroups: 2\nnameless lines: 1\n"
+         "lines with reserved characters (&#^+): 1\nentries without an address: 0\ngroups named \"Main\": 0\n"
+         "longest line: 41 bytes (line 2)\nline ends: CR LF 9, LF 0, CR 0\nzero bytes: 0\nbytes above 127: 0\n"
+         "byte order mark: none\n"},
+        {ReadBytes(FERRYLINE_SAMPLES "/w95-book.cv"),
+         "book: a W95 address book\nentries: 7\ngroups: 2\nnameless lines: 0\n"
+         "lines with reserved characters (&#^+): 0\nentries without an address: 1\ngroups named \"Main\": 0\n"
+         "longest line: 238 bytes (line 1)\nline ends: CR LF 0, LF 0, CR 0\nzero bytes: 0\nbytes above 127: 0\n"
+         "byte order mark: none\n"},
+        {std::string("\xFE\xFF\0B\0o\0b\0\n", 10),
+         "book: Unicode (UTF-16) text, not converted byte by byte\nlongest line: 9 bytes (line 1)\n"
+         "line ends: CR LF 0, LF 1, CR 0\nzero bytes: 4\nbytes above 127: 2\nbyte order mark: UTF-16 big-endian\n"},
+    };
+    for (const InfoCase& c : cases) {
+        WriteBytes(In("book"), c.book);
+        for (const char* option : {"-i book", "--info - <book"}) {
+            Outcome run = RunCli(folder, option);
+            EXPECT_EQ(run.status, 0) << option;
+            std::string report = c.report;
+            if (option[1] == '-') {
+                report.replace(0, 4, "standard input");
+            }
+            EXPECT_EQ(run.out, report) << option;
+            EXPECT_EQ(run.err, "") << option;
+        }
+    }
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"book"});
+    Outcome run = RunCli(folder, "-i missing.txt");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Could not open the file missing.txt\nferryline-convert: missing.txt: No such file or directory\n");
+    for (const char* wrong : {"-i", "-i a b", "--info mac2win a b"}) {
+        EXPECT_EQ(RunCli(folder, wrong).status, 2) << wrong;
+    }
 }
 
 TEST_F(Cli, FailuresNameTheFileByItsTitleAndExitWithOne)

@@ -125,8 +125,8 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
 {
     const std::string mac = "Bob <A1>\r\nplain\r\nA&B <x>\r\n\"G\" <GROUP@GROUP>\r\nR\x8E\xB9 <A1>\r\n";
     const std::string w95 = "&Main #Bob ^A1 #Nobody &G #Ann ^A2 #\x8A\xE9 ^A3 +";
-    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0};
-    const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4};
+    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, nullptr};
+    const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4, 0, nullptr};
     const struct {
         FerrylineDirection direction;
         const FerrylineOptions* options;
@@ -201,8 +201,8 @@ TEST(Library, TheResultHoldsOutputMessagesInOrderAndChangeLines)
     EXPECT_EQ(std::string(result.messages[0].text).substr(0, 40), "Some of the addresses contained invalid ");
     EXPECT_EQ(std::string(result.messages[1].text).substr(0, 40), "Some of the addresses did not have perso");
     EXPECT_EQ(std::string(result.changes, result.changesSize),
-              "line 1: no personal name, named \"No Name 01\"\n"
-              "line 2: reserved characters (&#^+) replaced with dashes\n");
+              "line 1: no personal name, named \"No Name 01\": \"plain\" became \"No Name 01\" <plain>\n"
+              "line 2: reserved characters (&#^+) replaced with dashes: \"A&B\" <x> became \"A-B\" <x>\n");
     ferryline_result_free(&result, nullptr);
 
     const std::string w95 = "&Main #Esc\x1b]0;x\x07 +";

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <vector>
 
@@ -121,8 +122,20 @@ bool NamesSurviveRoundTrip(const std::string& w95)
     return true;
 }
 
+bool IsUnicodeRefusal(const std::string& message)
+{
+    return message == "error: The file in.txt is saved as Unicode (UTF-16) and can't be converted byte by byte.\n"
+                      "Save it as ANSI text, or have its accented letters converted.";
+}
+
 void CheckMacRoundTrip(const std::string& mac)
 {
+    // A Mac book that starts with a byte order mark is read as the text the mark announces.
+    for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"}) {
+        if (mac.compare(0, strlen(mark), mark) == 0) {
+            return;
+        }
+    }
     MemoryRun w95 = RunInMemory(FERRYLINE_MAC_TO_WIN, mac, 0);
     Require(w95.result == 1 && w95.messages.empty(), "a Mac file written from W95 converts without warnings");
     MemoryRun back = RunInMemory(FERRYLINE_WIN_TO_MAC, w95.output, 0);

@@ -34,6 +34,9 @@ void CheckFailedOutputStep(FerrylineDirection direction, const std::string& inpu
 // group names hold no double quote and don't end in a space, and no address is the group address.
 bool NamesSurviveRoundTrip(const std::string& w95);
 
+// Whether `message` refuses a UTF-16 text, which neither direction converts byte by byte.
+bool IsUnicodeRefusal(const std::string& message);
+
 // `mac` was written by ConvertWinToMac: it converts to W95 without a warning, and that back to `mac`.
 void CheckMacRoundTrip(const std::string& mac);
 

@@ -95,12 +95,14 @@ bool WaitUntil(Predicate predicate, DWORD timeoutMs = kTimeoutMs)
 
 std::string WindowText(HWND hwnd)
 {
-    char text[2048] = "";
+    DWORD_PTR length = 0;
+    SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::vector<char> text(length + 2048, '\0');
     // WM_GETTEXT is marshalled between processes, unlike GetWindowText on a foreign window.
-    SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+    SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
                         5000, nullptr);
-    text[sizeof text - 1] = '\0';
-    return text;
+    text.back() = '\0';
+    return text.data();
 }
 
 std::string ClassOf(HWND hwnd)
@@ -402,6 +404,18 @@ bool StartProgram()
     return g_main != nullptr && Activate(g_main) && WaitFocus(g_main, "the main window at start");
 }
 
+// The message box's text: its one static control with text.
+std::string BoxText(HWND box)
+{
+    std::string text;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == "Static" && !WindowText(child).empty()) {
+            text = WindowText(child);
+        }
+    }
+    return text;
+}
+
 // Waits for the program's message box, checks its text and closes it with Enter (OK is the default).
 bool ExpectBox(const char* expected)
 {
@@ -409,12 +423,7 @@ bool ExpectBox(const char* expected)
     if (box == nullptr) {
         return false;
     }
-    std::string text;
-    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (ClassOf(child) == "Static" && !WindowText(child).empty()) {
-            text = WindowText(child);
-        }
-    }
+    const std::string text = BoxText(box);
     const bool same = Check(text == expected, "message box says \"%s\", expected \"%s\"", Escape(text).c_str(),
                             Escape(expected).c_str());
     if (Activate(box)) {
@@ -632,14 +641,15 @@ void CaseResources()
         HMENU options = GetSubMenu(menu, 1);
         HMENU help = GetSubMenu(menu, 2);
         if (Check(file != nullptr && options != nullptr && help != nullptr, "the popups are missing")) {
-            Check(GetMenuItemCount(file) == 7, "File has %d items", GetMenuItemCount(file));
+            Check(GetMenuItemCount(file) == 8, "File has %d items", GetMenuItemCount(file));
             ExpectMenuItem(file, 0, 1, "&Mac to Win...\tCtrl+M");
             ExpectMenuItem(file, 1, 2, "&Win to Mac...\tCtrl+W");
-            Check((GetMenuState(file, 2, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above the exports");
-            ExpectMenuItem(file, 3, 4, "Export to &vCard...");
-            ExpectMenuItem(file, 4, 5, "Export to &CSV...");
-            Check((GetMenuState(file, 5, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
-            ExpectMenuItem(file, 6, 3, "E&xit");
+            ExpectMenuItem(file, 2, 6, "Conversion &details...");
+            Check((GetMenuState(file, 3, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above the exports");
+            ExpectMenuItem(file, 4, 4, "Export to &vCard...");
+            ExpectMenuItem(file, 5, 5, "Export to &CSV...");
+            Check((GetMenuState(file, 6, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
+            ExpectMenuItem(file, 7, 3, "E&xit");
             Check(GetMenuItemCount(options) == 1, "Options has %d items", GetMenuItemCount(options));
             ExpectMenuItem(options, 0, 20, "Convert &accented letters");
             Check((GetMenuState(options, 0, MF_BYPOSITION) & MF_CHECKED) == 0, "accented letters checked at start");
@@ -808,6 +818,153 @@ void CaseWarnings()
               "as their names so you will need to fix them within Corvella.");
     ExpectBox(kSuccess);
     ExpectFile("odd.w95", "&Main #A-B ^a-b-c-d #No Name 01 ^A1 +");
+}
+
+// Waits for the Yes/No question, checks its text, its buttons and that No holds the focus (the
+// default), then answers: Enter for the default, or a click on Yes.
+bool AnswerQuestion(const char* expected, bool clickYes)
+{
+    HWND box = WaitForWindow(kDialogClass, kBoxCaption);
+    if (box == nullptr || !Activate(box)) {
+        return false;
+    }
+    HWND yes = GetDlgItem(box, IDYES);
+    HWND no = GetDlgItem(box, IDNO);
+    Check(BoxText(box) == expected, "question says \"%s\", expected \"%s\"", Escape(BoxText(box)).c_str(),
+          Escape(expected).c_str());
+    if (!Check(yes != nullptr && no != nullptr && WindowText(yes) == "&Yes" && WindowText(no) == "&No" &&
+                   GetDlgItem(box, IDOK) == nullptr,
+               "the question does not offer exactly Yes and No")) {
+        return false;
+    }
+    Check(WaitUntil([&] { return FocusOf(box) == no; }, 5000), "No is not the default");
+    if (clickYes) {
+        ClickWindow(yes);
+    } else {
+        PressKey(VK_RETURN);
+    }
+    return WaitGone(box);
+}
+
+const char kW95Question[] =
+    "The file book.cv looks like a Corvella W95 address book, not a Macintosh one.\n\n"
+    "Convert it as a Macintosh address book anyway?";
+const char kReplacedWarning[] =
+    "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
+const char kNoNameWarning[] =
+    "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. These now "
+    "have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
+
+// A W95 book chosen for Mac to Win: the default answer converts nothing; Yes converts it as a Mac book.
+void CaseWrongBook()
+{
+    WriteBytes("book.cv", kW95Book);
+    PressCtrl('M');
+    ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
+    AnswerQuestion(kW95Question, false);
+    ExpectNothingShown();
+    Check(ListFolder() == "book.cv;", "after No the folder holds %s", ListFolder().c_str());
+
+    PressCtrl('M');
+    ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
+    AnswerQuestion(kW95Question, true);
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "out.cv");
+    ExpectBox(kReplacedWarning);
+    ExpectBox(kNoNameWarning);
+    ExpectBox(kSuccess);
+    ExpectFile("out.cv", "&Main #No Name 01 ^-Main -Bob Smith -A1 -Dr. Who -A2 -Friends - +");
+
+}
+
+// What the clipboard holds as text.
+std::string ClipboardText()
+{
+    std::string text;
+    if (WaitUntil([] { return OpenClipboard(nullptr) != FALSE; }, 5000)) {
+        HANDLE data = GetClipboardData(CF_TEXT);
+        const char* locked = data != nullptr ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+        if (locked != nullptr) {
+            text = locked;
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
+// Opens File > Conversion details..., checks the list it shows, and returns its window.
+HWND OpenDetails(const std::string& expected)
+{
+    ChooseMenuItem('F', 'D');
+    HWND window = WaitForWindow(kDialogClass, "Conversion details");
+    HWND list = window != nullptr ? GetDlgItem(window, 101) : nullptr;
+    if (!Check(list != nullptr && ClassOf(list) == "Edit", "the details window has no list")) {
+        return window;
+    }
+    Check(WindowText(list) == expected, "the details say \"%s\", expected \"%s\"", Escape(WindowText(list)).c_str(),
+          Escape(expected).c_str());
+    return window;
+}
+
+// The details of the last conversion: every change with before and after, in a list the user scrolls,
+// selects and copies from but cannot edit; the boxes are as they always were.
+void CaseDetails()
+{
+    HWND window = OpenDetails("No conversion yet.\r\n");
+    if (window != nullptr && Activate(window)) {
+        PressKey(VK_ESCAPE);
+        WaitGone(window);
+    }
+
+    std::string book = "Finn & Co <finn+news@example.org>\r\n\"Main\" <GROUP@GROUP>\r\n";
+    std::string expected = "Mac to Win: odd.txt to odd.cv\r\n"
+                           "line 1: reserved characters (&#^+) replaced with dashes: \"Finn & Co\" "
+                           "<finn+news@example.org> became \"Finn - Co\" <finn-news@example.org>; the address now "
+                           "reaches another mailbox, its \"+\" became \"-\"\r\n"
+                           "line 2: group \"Main\" reads as the W95 default group; converted back, its entries join "
+                           "the group before it, the default group\r\n";
+    for (int i = 1; i <= 30; ++i) {
+        char line[160];
+        snprintf(line, sizeof line,
+                 "line %d: no personal name, named \"No Name %02d\": \"a%d\" became \"No Name %02d\" <a%d>\r\n",
+                 i + 2, i, i, i, i);
+        expected += line;
+        book += "a" + std::to_string(i) + "\r\n";
+    }
+    WriteBytes("odd.txt", book);
+    PressCtrl('M');
+    ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "odd.txt");
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "odd.cv");
+    ExpectBox(kReplacedWarning);
+    ExpectBox(kNoNameWarning);
+    ExpectBox(kSuccess);
+
+    window = OpenDetails(expected);
+    HWND list = window != nullptr ? GetDlgItem(window, 101) : nullptr;
+    if (list == nullptr || !Activate(window)) {
+        return;
+    }
+    Check(SendMessageA(list, EM_GETFIRSTVISIBLELINE, 0, 0) == 0, "the list does not open at its first line");
+    const LONG style = GetWindowLongA(list, GWL_STYLE);
+    Check((style & ES_READONLY) != 0 && (style & WS_VSCROLL) != 0, "the list is not read-only with a scroll bar");
+    ClickWindow(list);
+    WaitUntil([&] { return FocusOf(window) == list; }, 5000);
+    TypeText("x");
+    PressKey(VK_DELETE);
+    Check(WindowText(list) == expected, "typing changed the list");
+    // Down to the end, as a person scrolls: the first line goes out of sight.
+    PressCtrl(VK_END);
+    Check(WaitUntil([&] { return SendMessageA(list, EM_GETFIRSTVISIBLELINE, 0, 0) > 0; }, 5000),
+          "the list does not scroll");
+    const WORD ctrlShift[] = {VK_CONTROL, VK_SHIFT, 0};
+    PressCtrl(VK_HOME);
+    PressKeys(ctrlShift, VK_END);
+    PressCtrl('C');
+    Check(WaitUntil([&] { return ClipboardText() == expected; }, 5000), "the clipboard holds \"%s\"",
+          Escape(ClipboardText()).c_str());
+    PressKey(VK_ESCAPE);
+    WaitGone(window);
+
 }
 
 // Ctrl+M and Ctrl+W reach the window whichever button has the focus. The window takes the focus
@@ -986,6 +1143,8 @@ const Case kCases[] = {
     {"same-file", CaseSameFile, true},
     {"converter-failure", CaseConverterFailure, true},
     {"warnings", CaseWarnings, true},
+    {"wrong-book", CaseWrongBook, true},
+    {"details", CaseDetails, true},
     {"accelerators", CaseAccelerators, true},
     {"tab", CaseTab, true},
     {"enter", CaseEnter, true},

@@ -191,7 +191,13 @@ static void RecordChange(void* context, const FerrylineChange* change)
     TestEnv* test = static_cast<TestEnv*>(context);
     test->record.changes.push_back(*change);
     test->record.changeTexts.push_back(std::string(change->text.bytes, change->text.size));
+    std::string line(ferryline_describe_change(change, nullptr, 0), '\0');
+    ferryline_describe_change(change, &line[0], line.size() + 1);
+    test->record.changeLines.push_back(line);
+    // The texts are gone once the call returns.
     test->record.changes.back().text = FerrylineText{nullptr, 0};
+    test->record.changes.back().name = FerrylineText{nullptr, 0};
+    test->record.changes.back().address = FerrylineText{nullptr, 0};
 }
 
 static void RecordReason(void* context, const char* path, int error)
@@ -255,6 +261,7 @@ ConversionResult RunConverterWithFaults(FerrylineDirection direction, const std:
     run.messages = test.record.messages;
     run.changes = test.record.changes;
     run.changeTexts = test.record.changeTexts;
+    run.changeLines = test.record.changeLines;
     RemoveScratchFolder(folder);
     return run;
 }

@@ -52,6 +52,7 @@ struct PlatformRecord {
     std::vector<std::string> messages;  // "info: text" or "error: text", in order
     std::vector<FerrylineChange> changes;
     std::vector<std::string> changeTexts;  // the text of each change
+    std::vector<std::string> changeLines;  // each change as ferryline_describe_change tells it
     int inputsOpen;    // opened and not yet closed
     int outputsOpen;   // created and neither committed nor discarded
     int blocksHeld;    // allocated and not yet freed
@@ -96,6 +97,7 @@ struct ConversionResult {
     std::vector<std::string> messages;
     std::vector<FerrylineChange> changes;  // their text in changeTexts
     std::vector<std::string> changeTexts;
+    std::vector<std::string> changeLines;
 };
 ConversionResult RunConverter(FerrylineDirection direction, const std::string& input);
 ConversionResult RunConverterWithFaults(FerrylineDirection direction, const std::string& input, const FaultPlan& plan);

@@ -1,0 +1,65 @@
+// Every change a conversion lists, as -v and the Windows program's details show it: what the input held
+// and what was written.
+#include <gtest/gtest.h>
+
+#include "convert/ferryline.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct ChangeCase {
+    FerrylineDirection direction;
+    const char* input;
+    std::vector<std::string> lines;
+};
+
+TEST(Changes, EachKindTellsBeforeAndAfter)
+{
+    const ChangeCase cases[] = {
+        {FERRYLINE_MAC_TO_WIN, "Bob <A1>\r\ncarl@example.org\r\n",
+         {"line 2: no personal name, named \"No Name 01\": \"carl@example.org\" became \"No Name 01\" <carl@example.org>"}},
+        {FERRYLINE_MAC_TO_WIN, "GROUP@GROUP",
+         {"line 1: no personal name, named \"No Name 01\": \"GROUP@GROUP\" became group \"No Name 01\""}},
+        {FERRYLINE_MAC_TO_WIN, "Finn & Co <finn+news@example.org>",
+         {"line 1: reserved characters (&#^+) replaced with dashes: \"Finn & Co\" <finn+news@example.org> became "
+          "\"Finn - Co\" <finn-news@example.org>; the address now reaches another mailbox, its \"+\" became \"-\""}},
+        {FERRYLINE_MAC_TO_WIN, "\"A#B\" <a^b@x>",
+         {"line 1: reserved characters (&#^+) replaced with dashes: \"A#B\" <a^b@x> became \"A-B\" <a-b@x>; "
+          "the address now reaches another mailbox"}},
+        {FERRYLINE_MAC_TO_WIN, "Tom & Jerry <tj@x>",
+         {"line 1: reserved characters (&#^+) replaced with dashes: \"Tom & Jerry\" <tj@x> became \"Tom - Jerry\" <tj@x>"}},
+        {FERRYLINE_MAC_TO_WIN, "\"R&D\" <GROUP@GROUP>",
+         {"line 1: reserved characters (&#^+) replaced with dashes: group \"R&D\" became group \"R-D\""}},
+        // A nameless line with a marker: both changes, the second with the placeholder it got.
+        {FERRYLINE_MAC_TO_WIN, "a+b\r\nc",
+         {"line 1: no personal name, named \"No Name 01\": \"a+b\" became \"No Name 01\" <a-b>",
+          "line 1: reserved characters (&#^+) replaced with dashes: \"No Name 01\" <a+b> became \"No Name 01\" <a-b>; "
+          "the address now reaches another mailbox, its \"+\" became \"-\"",
+          "line 2: no personal name, named \"No Name 02\": \"c\" became \"No Name 02\" <c>"}},
+        {FERRYLINE_MAC_TO_WIN, "\"Work\" <GROUP@GROUP>\r\nAnn <A1>\r\n\"Main\" <GROUP@GROUP>\r\nBo <A2>\r\n",
+         {"line 3: group \"Main\" reads as the W95 default group; converted back, its entries join the group "
+          "before it, \"Work\""}},
+        {FERRYLINE_MAC_TO_WIN, "\"Main\" <GROUP@GROUP>\r\n",
+         {"line 1: group \"Main\" reads as the W95 default group; converted back, its entries join the group "
+          "before it, the default group"}},
+        // Control bytes are escaped before and after; the byte order mark is not part of the line.
+        {FERRYLINE_MAC_TO_WIN, "\xEF\xBB\xBF" "Esc\x1b <a+\x07>",
+         {"line 1: reserved characters (&#^+) replaced with dashes: \"Esc\\x1b\" <a+\\x07> became \"Esc\\x1b\" "
+          "<a-\\x07>; the address now reaches another mailbox, its \"+\" became \"-\""}},
+        {FERRYLINE_WIN_TO_MAC, "&Main #Bob &G #Ann ^A2 #Cy +",
+         {"entry 1: \"Bob\" left out, it has no address", "entry 3: \"Cy\" left out, it has no address"}},
+        {FERRYLINE_WIN_TO_MAC, "&Main #Bob ^A1 &Work #Ann ^A2 &Main #Cy ^A3 &Main +",
+         {"after entry 2: group \"Main\" has no line in a Mac book; its entries join the group before it, \"Work\"",
+          "after entry 3: group \"Main\" has no line in a Mac book; its entries join the group before it, \"Work\""}},
+        {FERRYLINE_WIN_TO_MAC, "&Main &Main #Cy ^A3 +",
+         {"before entry 1: group \"Main\" has no line in a Mac book; its entries join the group before it, \"Main\""}},
+        {FERRYLINE_WIN_TO_MAC, "&Friends #Bob ^A1 +", {}},
+    };
+    for (const ChangeCase& c : cases) {
+        ConversionResult run = RunConverter(c.direction, c.input);
+        EXPECT_EQ(run.result, 1) << c.input;
+        EXPECT_EQ(run.changeLines, c.lines) << c.input;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// The first look every conversion takes (the wrong book, UTF-16, a byte order mark) and the close look
+// of ferryline_inspect.
+#include <gtest/gtest.h>
+
+#include "convert/ferryline.h"
+#include "support/test_support.h"
+
+namespace {
+
+const char kUnicode[] =
+    "error: The file in.txt is saved as Unicode (UTF-16) and can't be converted byte by byte.\n"
+    "Save it as ANSI text, or have its accented letters converted.";
+const char kW95AsMac[] = "error: The file in.txt is a Corvella W95 address book, not a Macintosh one.";
+
+std::string Bytes(const char* text, size_t size)
+{
+    return std::string(text, size);
+}
+
+struct BookCase {
+    FerrylineDirection direction;
+    std::string input;
+    const char* refusal;  // null: converted
+    const char* output;   // when converted
+};
+
+TEST(WrongBook, IsRefusedWithAClearMessageAndNothingWritten)
+{
+    const BookCase cases[] = {
+        {FERRYLINE_MAC_TO_WIN, "&Main #Bob ^A1 +", kW95AsMac, nullptr},
+        {FERRYLINE_MAC_TO_WIN, "\r\n  \n&Main #Bob ^A1 +", kW95AsMac, nullptr},
+        {FERRYLINE_MAC_TO_WIN, "\xEF\xBB\xBF&Main +", kW95AsMac, nullptr},
+        // Only "&Main " plainly makes a W95 book; a Mac name may start with '&'.
+        {FERRYLINE_MAC_TO_WIN, "&Maine Smith <m@x>", nullptr, "&Main #-Maine Smith ^m@x +"},
+        {FERRYLINE_MAC_TO_WIN, "x &Main <a>", nullptr, "&Main #x -Main ^a +"},
+        {FERRYLINE_MAC_TO_WIN, Bytes("\xFF\xFE" "B\0o\0b\0", 8), kUnicode, nullptr},
+        {FERRYLINE_WIN_TO_MAC, Bytes("\xFE\xFF\0&\0M", 6), kUnicode, nullptr},
+        {FERRYLINE_MAC_TO_WIN, Bytes("B\0o\0b\0 \0<\0A\0>\0\r\0", 16), kUnicode, nullptr},
+        {FERRYLINE_WIN_TO_MAC, Bytes("\0&\0M\0a\0i\0n\0 \0+\0\r", 16), kUnicode, nullptr},
+        // Fewer than 16 bytes are too few to tell: zero bytes end Mac lines as ever.
+        {FERRYLINE_MAC_TO_WIN, Bytes("B\0<\0A\0>\0\r\0\n\0", 12), nullptr, "&Main #No Name 01 ^B # ^ #No Name 02 ^A #No Name 03 ^> +"},
+        {FERRYLINE_MAC_TO_WIN, "\xEF\xBB\xBF" "Bob <A1>\r\n", nullptr, "&Main #Bob ^A1 +"},
+    };
+    for (const BookCase& c : cases) {
+        ConversionResult run = RunConverter(c.direction, c.input);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(run.result, 0) << c.input;
+            EXPECT_EQ(run.messages, std::vector<std::string>{c.refusal}) << c.input;
+            EXPECT_FALSE(run.outputExists) << c.input;
+        } else {
+            EXPECT_EQ(run.result, 1) << c.input;
+            EXPECT_EQ(run.output, c.output) << c.input;
+        }
+    }
+}
+
+// An inspection in one line: edition, complete, entries, groups, nameless, reserved, without address,
+// Main groups, longest line@number, CR LF/LF/CR ends, zero bytes, bytes above 127, charset, mark.
+std::string Summary(const std::string& book)
+{
+    FerrylineInspection i;
+    ferryline_inspect(book.data(), book.size(), &i);
+    const char* editions[] = {"mac", "w95", "utf16"};
+    const char* charsets[] = {"ascii", "utf8", "macroman", "cp1252"};
+    char text[256];
+    snprintf(text, sizeof text, "%s%s e%lu g%lu n%lu r%lu w%lu m%lu L%zu@%lu ends%lu/%lu/%lu z%zu h%zu %s bom%d",
+             editions[i.look.edition], i.complete ? "" : " incomplete", i.entries, i.groups, i.namelessLines,
+             i.reservedLines, i.withoutAddress, i.mainGroups, i.longestLine, i.longestLineNumber, i.crlfEnds,
+             i.lfEnds, i.crEnds, i.zeroBytes, i.look.bytesAbove127, charsets[i.charset],
+             static_cast<int>(i.look.byteOrderMark));
+    return text;
+}
+
+TEST(Inspect, CountsWhatABookHolds)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "mac e0 g0 n0 r0 w0 m0 L0@1 ends0/0/0 z0 h0 ascii bom0"},
+        {"Bob <A1>\r\nplain\n\"Work\" <GROUP@GROUP>\rA&B <x>\r\nNo <>\r\n\"Main\" <GROUP@GROUP>",
+         "mac e4 g2 n1 r1 w1 m1 L20@3 ends3/1/1 z0 h0 ascii bom0"},
+        {Bytes("Bob <A1>\0\0Ann <A2>\r\n", 20), "mac e2 g0 n0 r0 w0 m0 L18@1 ends1/0/0 z2 h0 ascii bom0"},
+        {"Ren\x8E C\x99t\x8E <r@x>", "mac e1 g0 n0 r0 w0 m0 L15@1 ends0/0/0 z0 h3 macroman bom0"},
+        {"Ren\xE9 C\xF4t\xE9 <r@x>\r\n\x93q\x94 <q@x>", "mac e2 g0 n0 r0 w0 m0 L15@1 ends1/0/0 z0 h5 cp1252 bom0"},
+        {"\xEF\xBB\xBFRen\xC3\xA9 <r@x>", "mac e1 g0 n0 r0 w0 m0 L14@1 ends0/0/0 z0 h5 utf8 bom1"},
+        {"&Main #Bob ^A1 #^A2 &Work #Cy &Main #Di ^A4 +", "w95 e4 g2 n1 r0 w1 m1 L45@1 ends0/0/0 z0 h0 ascii bom0"},
+        {"&Main #Bob ^A1 ", "w95 incomplete e1 g0 n0 r0 w0 m0 L15@1 ends0/0/0 z0 h0 ascii bom0"},
+        {"\r\n&Main #Bob ^A1 +", "w95 incomplete e1 g0 n0 r0 w0 m0 L16@2 ends1/0/0 z0 h0 ascii bom0"},
+        {Bytes("\xFF\xFE" "B\0o\0b\0", 8), "utf16 e0 g0 n0 r0 w0 m0 L8@1 ends0/0/0 z3 h2 cp1252 bom2"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Summary(c.first), c.second) << c.first;
+    }
+    // Counted eight bytes at a time, in batches that must not overflow.
+    FerrylineInspection many;
+    const std::string high = "x" + std::string(4099, '\xE9') + "\x80";
+    ferryline_inspect(high.data(), high.size(), &many);
+    EXPECT_EQ(many.look.bytesAbove127, 4100u);
+}
+
+}  // namespace
