@@ -18,6 +18,10 @@ struct WebDirection {
 static const WebDirection kDirections[] = {
     {"mac2win", FERRYLINE_MAC_TO_WIN, "mac", "W95 book for Corvella on Windows", "cv"},
     {"win2mac", FERRYLINE_WIN_TO_MAC, "win", "Text book for Corvella on the Macintosh", "txt"},
+    {"mac2vcf", FERRYLINE_MAC_TO_VCARD, "mac", "vCard for Apple Contacts, Google Contacts, Outlook", "vcf"},
+    {"win2vcf", FERRYLINE_WIN_TO_VCARD, "win", "vCard for Apple Contacts, Google Contacts, Outlook", "vcf"},
+    {"mac2csv", FERRYLINE_MAC_TO_CSV, "mac", "CSV for spreadsheets, Google Contacts, Outlook", "csv"},
+    {"win2csv", FERRYLINE_WIN_TO_CSV, "win", "CSV for spreadsheets, Google Contacts, Outlook", "csv"},
 };
 static const int kDirectionCount = static_cast<int>(sizeof kDirections / sizeof kDirections[0]);
 
@@ -31,13 +35,12 @@ static const WebDirection* DirectionNamed(const char* name)
     return nullptr;
 }
 
-// The options the page can set. Accented letters are only offered once the library can recode them:
-// then this fills the option in and ferryline_web_offers_recode says 1.
+// The options the page can set.
 static FerrylineOptions WebOptions(int recode)
 {
-    (void)recode;
     FerrylineOptions options;
     memset(&options, 0, sizeof options);
+    options.recode = recode != 0 ? 1 : 0;
     return options;
 }
 
@@ -45,7 +48,7 @@ extern "C" {
 
 int ferryline_web_offers_recode(void)
 {
-    return 0;
+    return 1;
 }
 
 int ferryline_web_direction_count(void)
@@ -66,20 +69,13 @@ const char* ferryline_web_direction_field(int index, int field)
     return field >= 0 && field < fieldCount ? fields[field] : nullptr;
 }
 
-// Which edition `bytes` look like: "win" for a W95 stream (its first mark, '&', after nothing but
-// blanks and line ends), "mac" for anything else, a text file being the Mac edition's form.
+// Which edition `bytes` are, as the library tells it: "win" for a W95 book, "mac" for anything else
+// (a text in UTF-16 too: converting it says what it is, and recoding reads it).
 const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
 {
-    for (size_t i = 0; i < size; ++i) {
-        unsigned char c = bytes[i];
-        if (c == '&') {
-            return "win";
-        }
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
-            break;
-        }
-    }
-    return "mac";
+    FerrylineInspection inspection;
+    ferryline_inspect(bytes, size, &inspection);
+    return inspection.look.edition == FERRYLINE_W95_BOOK ? "win" : "mac";
 }
 
 // Converts `size` bytes at `bytes` the way `direction` names. Returns null for a name that is no
