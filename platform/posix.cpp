@@ -758,13 +758,6 @@ const FerrylineFiles* ferryline_system_files(void)
     return &kFiles;
 }
 
-FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer)
-{
-    FerrylineFiles files = *ferryline_system_files();
-    files.context = const_cast<PlatformObserver*>(observer);
-    return files;
-}
-
 void PlatformDescribeError(int error, char* text, size_t capacity)
 {
     char buffer[256];

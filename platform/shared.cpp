@@ -1,3 +1,4 @@
+// What every platform shares.
 #include "platform/platform.h"
 
 const char* PlatformFileTitle(const char* path)
@@ -9,4 +10,11 @@ const char* PlatformFileTitle(const char* path)
         }
     }
     return title;
+}
+
+FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer)
+{
+    FerrylineFiles files = *ferryline_system_files();
+    files.context = const_cast<PlatformObserver*>(observer);
+    return files;
 }
