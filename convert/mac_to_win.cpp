@@ -121,12 +121,61 @@ static bool PutField(Output* output, TextSpan field, bool lineHasMarkers)
     return replaced;
 }
 
-// The record is "#name ^address " or "&name ".
-static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, unsigned long lineNumber)
+// Copies a field into room already taken; returns whether a marker was replaced.
+static bool CopyField(char* out, TextSpan field, bool lineHasMarkers)
+{
+    if (lineHasMarkers) {
+        return CopyReplacingMarkers(out, field.text, field.length);
+    }
+    memcpy(out, field.text, field.length);
+    return false;
+}
+
+// "#name ^address " or "&name ". A record that fits the block is made in it in one go, with one test
+// for room; a longer one goes piece by piece.
+static bool PutRecord(Output* output, TextSpan name, TextSpan address, bool isGroup, bool hasMarkers)
+{
+    size_t size = isGroup ? name.length + 2 : name.length + address.length + 4;
+    if (size <= output->capacity) {
+        char* out = OutputRoom(output, size);
+        if (out == nullptr) {
+            return false;
+        }
+        out[0] = isGroup ? '&' : '#';
+        bool replaced = CopyField(out + 1, name, hasMarkers);
+        out += 1 + name.length;
+        if (isGroup) {
+            out[0] = ' ';
+        } else {
+            out[0] = ' ';
+            out[1] = '^';
+            replaced = CopyField(out + 2, address, hasMarkers) || replaced;
+            out[2 + address.length] = ' ';
+        }
+        output->used += size;
+        return replaced;
+    }
+    PutByte(output, isGroup ? '&' : '#');
+    bool replaced = PutField(output, name, hasMarkers);
+    if (isGroup) {
+        PutByte(output, ' ');
+    } else {
+        PutBytes(output, " ^", 2);
+        replaced = PutField(output, address, hasMarkers) || replaced;
+        PutByte(output, ' ');
+    }
+    return replaced;
+}
+
+// The record for one line; `bracket` is its first '<', or null.
+static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket, bool hasMarkers,
+                            unsigned long lineNumber)
 {
     TextSpan name;
     TextSpan address;
-    size_t nameEnd = FindNameEnd(line.text, line.length);
+    size_t nameEnd = line.text[0] == '"' ? FindNameEnd(line.text, line.length)
+                     : bracket != nullptr ? static_cast<size_t>(bracket - line.text)
+                                          : line.length;
     bool nameless = nameEnd == line.length;
     if (nameless) {
         name.text = run->placeholder;
@@ -140,16 +189,7 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, un
 
     // Markers can't be replaced in a way that makes or unmakes the group address, so it is checked first.
     bool isGroup = TextEquals(address.text, address.length, kGroupAddress);
-    Output* output = run->output;
-    PutByte(output, isGroup ? '&' : '#');
-    bool replaced = PutField(output, name, hasMarkers);
-    if (isGroup) {
-        PutByte(output, ' ');
-    } else {
-        PutBytes(output, " ^", 2);
-        replaced = PutField(output, address, hasMarkers) || replaced;
-        PutByte(output, ' ');
-    }
+    bool replaced = PutRecord(run->output, name, address, isGroup, hasMarkers);
     if (nameless) {
         CountPlaceholderUp(run);  // the name has been put
     }
@@ -174,6 +214,7 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     run.placeholderLength = sizeof kFirstPlaceholder - 1;
     run.output = output;
     run.env = env;
+    const StopFinders finders = ChooseStopFinders();
 
     PutBytes(output, kW95Header, sizeof kW95Header - 1);
     const char* end = bytes + size;
@@ -188,16 +229,22 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
             }
             continue;
         }
-        // The line runs to its end; on the way, note whether it holds a marker that must be replaced.
+        // The line runs to its end; on the way, note its first '<' and whether it holds a marker that
+        // must be replaced.
         const char* start = p;
+        const char* bracket = nullptr;
         bool hasMarkers = false;
-        p = FindSpecialByte(p, end);
+        p = finders.specialOrBracket(p, end);
         while (p < end && !IsMacLineEnd(*p)) {
-            hasMarkers = true;
-            p = FindSpecialByte(p + 1, end);
+            if (*p != '<') {
+                hasMarkers = true;
+            } else if (bracket == nullptr) {
+                bracket = p;
+            }
+            p = finders.specialOrBracket(p + 1, end);
         }
         TextSpan line = {start, static_cast<size_t>(p - start)};
-        PutLineAsRecord(&run, line, hasMarkers, lineNumber);
+        PutLineAsRecord(&run, line, bracket, hasMarkers, lineNumber);
     }
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
     *warnings = run.warnings;

@@ -10,7 +10,21 @@
 // loses its line ends.
 const char* FindSpecialByte(const char* from, const char* end);
 
-// Whether FindSpecialByte stops at `c`.
-bool IsSpecialByte(char c);
+// The same, stopping at '<' as well: a Mac line is split at its first '<', found on the same pass.
+const char* FindSpecialByteOrBracket(const char* from, const char* end);
+
+// The two finders one conversion uses: the portable ones above, or their twins from an instruction-set
+// path, which stop at exactly the same bytes.
+struct StopFinders {
+    const char* (*special)(const char* from, const char* end);
+    const char* (*specialOrBracket)(const char* from, const char* end);
+};
+
+// The fastest finders this processor runs.
+StopFinders ChooseStopFinders();
+
+// The instruction-set path: true with its finders where this build has one for its processor family
+// and the processor runs it (scan_sse2.cpp), false elsewhere (scan_no_wide.cpp).
+bool GetWideStopFinders(StopFinders* finders);
 
 #endif

@@ -28,13 +28,13 @@ static bool IsLineBreak(char c)
 }
 
 // Reads the field after the marker at `marker`, whatever its length.
-static Field ReadField(const char* marker, const char* end)
+static Field ReadField(const char* marker, const char* end, const StopFinders& finders)
 {
     Field field = {marker + 1, marker + 1, false, 0};
-    const char* p = FindSpecialByte(field.start, end);
+    const char* p = finders.special(field.start, end);
     while (p < end && IsLineBreak(*p)) {
         field.hasBreaks = true;
-        p = FindSpecialByte(p + 1, end);
+        p = finders.special(p + 1, end);
     }
     field.end = p;
     // The trailing space is the last byte that is not a line break, if it is a space.
@@ -101,10 +101,32 @@ static void PutGroupLine(Output* output, const Field& name)
 }
 
 // "name <address>\r\n", the name in quotes when it holds a special character. Line breaks are not
-// special, so the raw span tells.
+// special, so the raw span tells. A line of two fields without breaks that fits the block is made in
+// it in one go, with one test for room.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
     bool quoted = NeedsQuotes(name.start, name.textEnd);
+    size_t size = name.textEnd + address.textEnd + (quoted ? 7 : 5);
+    if (!name.hasBreaks && !address.hasBreaks && size <= output->capacity) {
+        char* out = OutputRoom(output, size);
+        if (out == nullptr) {
+            return;
+        }
+        if (quoted) {
+            *out++ = '"';
+        }
+        memcpy(out, name.start, name.textEnd);
+        out += name.textEnd;
+        if (quoted) {
+            *out++ = '"';
+        }
+        out[0] = ' ';
+        out[1] = '<';
+        memcpy(out + 2, address.start, address.textEnd);
+        memcpy(out + 2 + address.textEnd, kEntryLineEnd, sizeof kEntryLineEnd - 1);
+        output->used += size;
+        return;
+    }
     if (quoted) {
         PutByte(output, '"');
     }
@@ -124,6 +146,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     unsigned long entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
+    const StopFinders finders = ChooseStopFinders();
     while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
         char c = p < end ? *p : '\0';
         switch (state) {
@@ -132,14 +155,14 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
                 state = STATE_END;
                 break;
             }
-            name = ReadField(p, end);
+            name = ReadField(p, end, finders);
             p = name.end;
             PutGroupLine(output, name);
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                name = ReadField(p, end);
+                name = ReadField(p, end, finders);
                 p = name.end;
                 ++entries;
                 state = STATE_ADDRESS;
@@ -149,7 +172,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ADDRESS:
             if (c == '^') {
-                Field address = ReadField(p, end);
+                Field address = ReadField(p, end, finders);
                 p = address.end;
                 PutEntryLine(output, name, address);
                 state = STATE_ENTRY;
