@@ -199,6 +199,9 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
     }
 }
 
+// A Mac line ends at a line break or a zero byte.
+static const ByteClasses kMacLineEnds = {~uint64_t{0}, ~uint64_t{0}, 0, 0};
+
 static bool IsMacLineEnd(char c)
 {
     return c == '\r' || c == '\n' || c == '\0';
@@ -214,7 +217,7 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     run.placeholderLength = sizeof kFirstPlaceholder - 1;
     run.output = output;
     run.env = env;
-    const StopFinders finders = ChooseStopFinders();
+    Scan scan = StartScan(bytes, size, ChooseClassify());
 
     PutBytes(output, kW95Header, sizeof kW95Header - 1);
     const char* end = bytes + size;
@@ -232,19 +235,10 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         // The line runs to its end; on the way, note its first '<' and whether it holds a marker that
         // must be replaced.
         const char* start = p;
-        const char* bracket = nullptr;
-        bool hasMarkers = false;
-        p = finders.specialOrBracket(p, end);
-        while (p < end && !IsMacLineEnd(*p)) {
-            if (*p != '<') {
-                hasMarkers = true;
-            } else if (bracket == nullptr) {
-                bracket = p;
-            }
-            p = finders.specialOrBracket(p + 1, end);
-        }
+        ScannedRun found = ScanRun(&scan, p, kMacLineEnds);
+        p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start)};
-        PutLineAsRecord(&run, line, bracket, hasMarkers, lineNumber);
+        PutLineAsRecord(&run, line, found.bracket, found.hasMarkers, lineNumber);
     }
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
     *warnings = run.warnings;

@@ -1,51 +1,30 @@
 #include "convert/scan.h"
 
-#include <stdint.h>
 #include <string.h>
 
 namespace {
 
 const uint64_t kOnes = 0x0101010101010101ull;
-const uint64_t kHighBits = 0x8080808080808080ull;
+const uint64_t kLowBits = 0x7f7f7f7f7f7f7f7full;
 
-// A high bit in every byte of `word` that is below `limit` (at most 127). Borrows may also mark bytes
-// above a marked one, never one below and never leave a match unmarked, so every match is marked and
-// the lowest mark is a match.
-inline uint64_t BytesBelow(uint64_t word, uint8_t limit)
+// The high bit of every byte of `word` that is zero, and no other bit: no carry crosses a byte.
+inline uint64_t ZeroBytes(uint64_t word)
 {
-    return (word - kOnes * limit) & ~word & kHighBits;
+    return ~(((word & kLowBits) + kLowBits) | word | kLowBits);
 }
 
 inline uint64_t BytesEqual(uint64_t word, uint8_t value)
 {
-    return BytesBelow(word ^ (kOnes * value), 1);
+    return ZeroBytes(word ^ (kOnes * value));
 }
 
-struct ByteSet {
-    bool has[256];
-};
-
-constexpr ByteSet MakeStopSet(bool bracket)
+// The high bits of a word's bytes as the low eight bits, the first byte lowest.
+inline uint64_t GatherHighBits(uint64_t highBits)
 {
-    ByteSet set = {};
-    const char special[] = "&#^+\r\n";
-    for (size_t i = 0; special[i] != '\0'; ++i) {
-        set.has[static_cast<unsigned char>(special[i])] = true;
-    }
-    set.has[0] = true;
-    set.has[static_cast<unsigned char>('<')] = bracket;
-    return set;
+    return ((highBits >> 7) * 0x0102040810204080ull) >> 56;
 }
 
-constexpr ByteSet kSpecial = MakeStopSet(false);
-constexpr ByteSet kSpecialOrBracket = MakeStopSet(true);
-
-// Index of the lowest marked byte; the words are read little-end first, whatever the machine.
-inline size_t LowestMark(uint64_t marks)
-{
-    return static_cast<size_t>(__builtin_ctzll(marks)) / 8;
-}
-
+// The word's first byte in the lowest bits, whatever the machine's byte order.
 inline uint64_t LoadLittleEndian(const char* from)
 {
     unsigned char bytes[8];
@@ -57,51 +36,37 @@ inline uint64_t LoadLittleEndian(const char* from)
     return word;
 }
 
-template <bool kBracket>
-const char* FindStop(const char* from, const char* end)
+void ClassifyWord(uint64_t word, unsigned shift, ByteClasses* classes)
 {
-    const ByteSet& stops = kBracket ? kSpecialOrBracket : kSpecial;
-    while (end - from >= 8) {
-        uint64_t word = LoadLittleEndian(from);
-        // The zero byte, CR and LF are all below 14, so one test finds them, along with the odd tab or
-        // other control byte that the table then passes over.
-        uint64_t marks = BytesBelow(word, 14) | BytesEqual(word, '&') | BytesEqual(word, '#') |
-                         BytesEqual(word, '^') | BytesEqual(word, '+');
-        if (kBracket) {
-            marks |= BytesEqual(word, '<');
-        }
-        while (marks != 0) {
-            const char* at = from + LowestMark(marks);
-            if (stops.has[static_cast<unsigned char>(*at)]) {
-                return at;
-            }
-            marks &= marks - 1;
-        }
-        from += 8;
-    }
-    for (; from < end; ++from) {
-        if (stops.has[static_cast<unsigned char>(*from)]) {
-            return from;
-        }
-    }
-    return end;
+    classes->zeros |= GatherHighBits(ZeroBytes(word)) << shift;
+    classes->breaks |= GatherHighBits(BytesEqual(word, '\r') | BytesEqual(word, '\n')) << shift;
+    classes->markers |= GatherHighBits(BytesEqual(word, '&') | BytesEqual(word, '#') | BytesEqual(word, '^') |
+                                       BytesEqual(word, '+'))
+                        << shift;
+    classes->brackets |= GatherHighBits(BytesEqual(word, '<')) << shift;
 }
 
 }  // namespace
 
-const char* FindSpecialByte(const char* from, const char* end)
+ByteClasses ClassifyBytes(const char* block, size_t size)
 {
-    return FindStop<false>(from, end);
+    ByteClasses classes = {0, 0, 0, 0};
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        ClassifyWord(LoadLittleEndian(block + i), static_cast<unsigned>(i), &classes);
+    }
+    if (i < size) {
+        // The last few bytes, padded with a byte of no class.
+        char last[8];
+        memset(last, 'a', sizeof last);
+        memcpy(last, block + i, size - i);
+        ClassifyWord(LoadLittleEndian(last), static_cast<unsigned>(i), &classes);
+    }
+    return classes;
 }
 
-const char* FindSpecialByteOrBracket(const char* from, const char* end)
+ClassifyFunction ChooseClassify()
 {
-    return FindStop<true>(from, end);
-}
-
-StopFinders ChooseStopFinders()
-{
-    StopFinders finders = {FindSpecialByte, FindSpecialByteOrBracket};
-    GetWideStopFinders(&finders);
-    return finders;
+    ClassifyFunction wide = WideClassify();
+    return wide != nullptr ? wide : ClassifyBytes;
 }

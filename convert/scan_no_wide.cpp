@@ -1,7 +1,7 @@
-// Processors without an instruction-set path for the stop finders: the portable ones serve.
+// Processors without an instruction-set path for classifying bytes: the portable function serves.
 #include "convert/scan.h"
 
-bool GetWideStopFinders(StopFinders* /*finders*/)
+ClassifyFunction WideClassify()
 {
-    return false;
+    return nullptr;
 }

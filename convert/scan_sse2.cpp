@@ -1,49 +1,48 @@
-// The stop finders sixteen bytes at a time with SSE2, for x86 processors; CMake builds this file only
-// for them, and it is used only when the processor says it has SSE2.
+// Classifying bytes sixteen at a time with SSE2, for x86 processors; CMake builds this file only for
+// them, and its function is used only when the processor says it has SSE2.
 #include <emmintrin.h>
 
 #include "convert/scan.h"
 
 namespace {
 
-template <bool kBracket>
-const char* FindStopSse2(const char* from, const char* end)
+inline uint64_t Bits(__m128i hits, unsigned shift)
 {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i ampersand = _mm_set1_epi8('&');
-    const __m128i hash = _mm_set1_epi8('#');
-    const __m128i caret = _mm_set1_epi8('^');
-    const __m128i plus = _mm_set1_epi8('+');
-    const __m128i bracket = _mm_set1_epi8('<');
-    while (end - from >= 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, zero), _mm_cmpeq_epi8(bytes, cr)),
-                                    _mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, ampersand)));
-        hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, hash), _mm_cmpeq_epi8(bytes, caret)),
-                                               _mm_cmpeq_epi8(bytes, plus)));
-        if (kBracket) {
-            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, bracket));
-        }
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        if (mask != 0) {
-            return from + __builtin_ctz(mask);
-        }
-        from += 16;
+    return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(hits))) << shift;
+}
+
+inline void Classify16(const char* from, unsigned shift, ByteClasses* classes)
+{
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    classes->zeros |= Bits(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()), shift);
+    classes->breaks |= Bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
+                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+                            shift);
+    classes->markers |= Bits(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')),
+                                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('#'))),
+                                          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('^')),
+                                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('+')))),
+                             shift);
+    classes->brackets |= Bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')), shift);
+}
+
+ByteClasses ClassifySse2(const char* block, size_t size)
+{
+    if (size < 64) {
+        // Only at the end of a span; the portable twin reads no byte past it.
+        return ClassifyBytes(block, size);
     }
-    // The last few bytes, the portable way.
-    return kBracket ? FindSpecialByteOrBracket(from, end) : FindSpecialByte(from, end);
+    ByteClasses classes = {0, 0, 0, 0};
+    Classify16(block, 0, &classes);
+    Classify16(block + 16, 16, &classes);
+    Classify16(block + 32, 32, &classes);
+    Classify16(block + 48, 48, &classes);
+    return classes;
 }
 
 }  // namespace
 
-bool GetWideStopFinders(StopFinders* finders)
+ClassifyFunction WideClassify()
 {
-    if (!__builtin_cpu_supports("sse2")) {
-        return false;
-    }
-    finders->special = FindStopSse2<false>;
-    finders->specialOrBracket = FindStopSse2<true>;
-    return true;
+    return __builtin_cpu_supports("sse2") ? ClassifySse2 : nullptr;
 }

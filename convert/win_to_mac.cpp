@@ -22,20 +22,21 @@ struct Field {
     size_t textEnd;    // the text is [start, start + textEnd) less its line breaks
 };
 
+// A W95 field ends at a marker or a zero byte.
+static const ByteClasses kW95FieldEnds = {~uint64_t{0}, 0, ~uint64_t{0}, 0};
+
 static bool IsLineBreak(char c)
 {
     return c == '\r' || c == '\n';
 }
 
 // Reads the field after the marker at `marker`, whatever its length.
-static Field ReadField(const char* marker, const char* end, const StopFinders& finders)
+static Field ReadField(const char* marker, Scan* scan)
 {
     Field field = {marker + 1, marker + 1, false, 0};
-    const char* p = finders.special(field.start, end);
-    while (p < end && IsLineBreak(*p)) {
-        field.hasBreaks = true;
-        p = finders.special(p + 1, end);
-    }
+    ScannedRun found = ScanRun(scan, field.start, kW95FieldEnds);
+    const char* p = found.end;
+    field.hasBreaks = found.hasBreaks;
     field.end = p;
     // The trailing space is the last byte that is not a line break, if it is a space.
     const char* last = p;
@@ -146,7 +147,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     unsigned long entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
-    const StopFinders finders = ChooseStopFinders();
+    Scan scan = StartScan(bytes, size, ChooseClassify());
     while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
         char c = p < end ? *p : '\0';
         switch (state) {
@@ -155,14 +156,14 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
                 state = STATE_END;
                 break;
             }
-            name = ReadField(p, end, finders);
+            name = ReadField(p, &scan);
             p = name.end;
             PutGroupLine(output, name);
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                name = ReadField(p, end, finders);
+                name = ReadField(p, &scan);
                 p = name.end;
                 ++entries;
                 state = STATE_ADDRESS;
@@ -172,7 +173,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ADDRESS:
             if (c == '^') {
-                Field address = ReadField(p, end, finders);
+                Field address = ReadField(p, &scan);
                 p = address.end;
                 PutEntryLine(output, name, address);
                 state = STATE_ENTRY;
