@@ -30,6 +30,7 @@ struct MacToWinRun {
 struct TextSpan {
     const char* text;
     size_t length;
+    size_t readable;  // bytes from `text` on that may be read, at least `length`
 };
 
 // Where a line splits into name and address: at its first '<', except that a line starting with a
@@ -71,8 +72,10 @@ static void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* a
     while (name->length > 0 && (name->text[name->length - 1] == '"' || name->text[name->length - 1] == ' ')) {
         --name->length;
     }
+    name->readable = line.readable - nameStart;
     address->text = line.text + nameEnd + 1;
     address->length = line.length - nameEnd - 1;
+    address->readable = line.readable - nameEnd - 1;
     if (address->length > 0 && address->text[address->length - 1] == '>') {
         --address->length;
     }
@@ -121,13 +124,14 @@ static bool PutField(Output* output, TextSpan field, bool lineHasMarkers)
     return replaced;
 }
 
-// Copies a field into room already taken; returns whether a marker was replaced.
+// Copies a field into room already taken, with kCopySlack bytes to spare; returns whether a marker was
+// replaced.
 static bool CopyField(char* out, TextSpan field, bool lineHasMarkers)
 {
     if (lineHasMarkers) {
         return CopyReplacingMarkers(out, field.text, field.length);
     }
-    memcpy(out, field.text, field.length);
+    CopyShortly(out, field.text, field.length, field.readable);
     return false;
 }
 
@@ -136,8 +140,8 @@ static bool CopyField(char* out, TextSpan field, bool lineHasMarkers)
 static bool PutRecord(Output* output, TextSpan name, TextSpan address, bool isGroup, bool hasMarkers)
 {
     size_t size = isGroup ? name.length + 2 : name.length + address.length + 4;
-    if (size <= output->capacity) {
-        char* out = OutputRoom(output, size);
+    if (size + kCopySlack <= output->capacity) {
+        char* out = OutputRoom(output, size + kCopySlack);
         if (out == nullptr) {
             return false;
         }
@@ -180,6 +184,7 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
     if (nameless) {
         name.text = run->placeholder;
         name.length = run->placeholderLength;
+        name.readable = sizeof run->placeholder;
         address = line;
         run->warnings |= WARNING_PLACEHOLDER_NAMES;
         NoteChange(run->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, name.text, name.length);
@@ -199,9 +204,6 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
     }
 }
 
-// A Mac line ends at a line break or a zero byte.
-static const ByteClasses kMacLineEnds = {~uint64_t{0}, ~uint64_t{0}, 0, 0};
-
 static bool IsMacLineEnd(char c)
 {
     return c == '\r' || c == '\n' || c == '\0';
@@ -217,7 +219,7 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     run.placeholderLength = sizeof kFirstPlaceholder - 1;
     run.output = output;
     run.env = env;
-    Scan scan = StartScan(bytes, size, ChooseClassify());
+    Scan scan = StartScan(bytes, size, ChooseClassifiers().mac);
 
     PutBytes(output, kW95Header, sizeof kW95Header - 1);
     const char* end = bytes + size;
@@ -225,6 +227,11 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     unsigned long lineNumber = 1;
     while (p < end && output->status == FERRYLINE_WRITTEN) {
         char c = *p;
+        if (c == '\r' && end - p >= 2 && p[1] == '\n') {
+            p += 2;
+            ++lineNumber;
+            continue;
+        }
         if (IsMacLineEnd(c)) {
             ++p;
             if (c == '\n' || (c == '\r' && !(p < end && *p == '\n'))) {
@@ -235,9 +242,9 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         // The line runs to its end; on the way, note its first '<' and whether it holds a marker that
         // must be replaced.
         const char* start = p;
-        ScannedRun found = ScanRun(&scan, p, kMacLineEnds);
+        ScannedRun found = ScanRun(&scan, p);
         p = found.end;
-        TextSpan line = {start, static_cast<size_t>(p - start)};
+        TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
         PutLineAsRecord(&run, line, found.bracket, found.hasMarkers, lineNumber);
     }
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);

@@ -36,37 +36,87 @@ inline uint64_t LoadLittleEndian(const char* from)
     return word;
 }
 
+// The classes of one word, placed at bit `shift`.
+template <bool kMac>
 void ClassifyWord(uint64_t word, unsigned shift, ByteClasses* classes)
 {
-    classes->zeros |= GatherHighBits(ZeroBytes(word)) << shift;
-    classes->breaks |= GatherHighBits(BytesEqual(word, '\r') | BytesEqual(word, '\n')) << shift;
-    classes->markers |= GatherHighBits(BytesEqual(word, '&') | BytesEqual(word, '#') | BytesEqual(word, '^') |
-                                       BytesEqual(word, '+'))
-                        << shift;
-    classes->brackets |= GatherHighBits(BytesEqual(word, '<')) << shift;
+    uint64_t breaks = BytesEqual(word, '\r') | BytesEqual(word, '\n');
+    uint64_t markers = BytesEqual(word, '&') | BytesEqual(word, '#') | BytesEqual(word, '^') | BytesEqual(word, '+');
+    uint64_t zeros = ZeroBytes(word);
+    if (kMac) {
+        classes->ends |= GatherHighBits(zeros | breaks) << shift;
+        classes->markers |= GatherHighBits(markers) << shift;
+        classes->brackets |= GatherHighBits(BytesEqual(word, '<')) << shift;
+    } else {
+        classes->ends |= GatherHighBits(zeros | markers) << shift;
+        classes->breaks |= GatherHighBits(breaks) << shift;
+    }
 }
 
-}  // namespace
-
-ByteClasses ClassifyBytes(const char* block, size_t size)
+template <bool kMac>
+ByteClasses Classify(const char* block, size_t size)
 {
     ByteClasses classes = {0, 0, 0, 0};
     size_t i = 0;
     for (; i + 8 <= size; i += 8) {
-        ClassifyWord(LoadLittleEndian(block + i), static_cast<unsigned>(i), &classes);
+        ClassifyWord<kMac>(LoadLittleEndian(block + i), static_cast<unsigned>(i), &classes);
     }
     if (i < size) {
         // The last few bytes, padded with a byte of no class.
         char last[8];
         memset(last, 'a', sizeof last);
         memcpy(last, block + i, size - i);
-        ClassifyWord(LoadLittleEndian(last), static_cast<unsigned>(i), &classes);
+        ClassifyWord<kMac>(LoadLittleEndian(last), static_cast<unsigned>(i), &classes);
     }
     return classes;
 }
 
-ClassifyFunction ChooseClassify()
+}  // namespace
+
+ByteClasses ClassifyMacBytes(const char* block, size_t size)
 {
-    ClassifyFunction wide = WideClassify();
-    return wide != nullptr ? wide : ClassifyBytes;
+    return Classify<true>(block, size);
+}
+
+ByteClasses ClassifyW95Bytes(const char* block, size_t size)
+{
+    return Classify<false>(block, size);
+}
+
+Classifiers ChooseClassifiers()
+{
+    Classifiers classifiers = {ClassifyMacBytes, ClassifyW95Bytes};
+    GetWideClassifiers(&classifiers);
+    return classifiers;
+}
+
+ScannedRun ScanRunSlowly(Scan* scan, const char* from)
+{
+    ScannedRun run = {nullptr, nullptr, false, false};
+    size_t at = static_cast<size_t>(from - scan->bytes);
+    while (at < scan->size) {
+        size_t into = at - scan->window;  // wraps, and so fails the test, when `at` is before the window
+        if (into >= scan->windowSize) {
+            scan->window = at;
+            scan->windowSize = scan->size - at < 64 ? scan->size - at : 64;
+            scan->classes = scan->classify(scan->bytes + at, scan->windowSize);
+            into = 0;
+        }
+        const ByteClasses& c = scan->classes;
+        uint64_t ahead = ~uint64_t{0} << into;
+        uint64_t ends = c.ends & ahead;
+        uint64_t inRun = ahead & (ends != 0 ? (ends & (~ends + 1)) - 1 : ~uint64_t{0});
+        if (run.bracket == nullptr && (c.brackets & inRun) != 0) {
+            run.bracket = scan->bytes + scan->window + __builtin_ctzll(c.brackets & inRun);
+        }
+        run.hasMarkers = run.hasMarkers || (c.markers & inRun) != 0;
+        run.hasBreaks = run.hasBreaks || (c.breaks & inRun) != 0;
+        if (ends != 0) {
+            run.end = scan->bytes + scan->window + __builtin_ctzll(ends);
+            return run;
+        }
+        at = scan->window + scan->windowSize;
+    }
+    run.end = scan->bytes + scan->size;
+    return run;
 }

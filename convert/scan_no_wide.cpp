@@ -1,7 +1,7 @@
-// Processors without an instruction-set path for classifying bytes: the portable function serves.
+// Processors without an instruction-set path for classifying bytes: the portable functions serve.
 #include "convert/scan.h"
 
-ClassifyFunction WideClassify()
+bool GetWideClassifiers(Classifiers* /*classifiers*/)
 {
-    return nullptr;
+    return false;
 }

@@ -20,10 +20,8 @@ struct Field {
     const char* end;   // the delimiter, or the end of the input
     bool hasBreaks;    // CR or LF inside, to be left out
     size_t textEnd;    // the text is [start, start + textEnd) less its line breaks
+    size_t readable;   // bytes from `start` on that may be read
 };
-
-// A W95 field ends at a marker or a zero byte.
-static const ByteClasses kW95FieldEnds = {~uint64_t{0}, 0, ~uint64_t{0}, 0};
 
 static bool IsLineBreak(char c)
 {
@@ -33,14 +31,14 @@ static bool IsLineBreak(char c)
 // Reads the field after the marker at `marker`, whatever its length.
 static Field ReadField(const char* marker, Scan* scan)
 {
-    Field field = {marker + 1, marker + 1, false, 0};
-    ScannedRun found = ScanRun(scan, field.start, kW95FieldEnds);
+    Field field = {marker + 1, marker + 1, false, 0, static_cast<size_t>(scan->bytes + scan->size - marker - 1)};
+    ScannedRun found = ScanRun(scan, field.start);
     const char* p = found.end;
     field.hasBreaks = found.hasBreaks;
     field.end = p;
     // The trailing space is the last byte that is not a line break, if it is a space.
     const char* last = p;
-    while (last > field.start && IsLineBreak(last[-1])) {
+    while (field.hasBreaks && last > field.start && IsLineBreak(last[-1])) {
         --last;
     }
     if (last > field.start && last[-1] == ' ') {
@@ -108,22 +106,22 @@ static void PutEntryLine(Output* output, const Field& name, const Field& address
 {
     bool quoted = NeedsQuotes(name.start, name.textEnd);
     size_t size = name.textEnd + address.textEnd + (quoted ? 7 : 5);
-    if (!name.hasBreaks && !address.hasBreaks && size <= output->capacity) {
-        char* out = OutputRoom(output, size);
+    if (!name.hasBreaks && !address.hasBreaks && size + kCopySlack <= output->capacity) {
+        char* out = OutputRoom(output, size + kCopySlack);
         if (out == nullptr) {
             return;
         }
         if (quoted) {
             *out++ = '"';
         }
-        memcpy(out, name.start, name.textEnd);
+        CopyShortly(out, name.start, name.textEnd, name.readable);
         out += name.textEnd;
         if (quoted) {
             *out++ = '"';
         }
         out[0] = ' ';
         out[1] = '<';
-        memcpy(out + 2, address.start, address.textEnd);
+        CopyShortly(out + 2, address.start, address.textEnd, address.readable);
         memcpy(out + 2 + address.textEnd, kEntryLineEnd, sizeof kEntryLineEnd - 1);
         output->used += size;
         return;
@@ -143,11 +141,11 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
 {
     const char* end = bytes + size;
     const char* p = bytes;
-    Field name = {p, p, false, 0};
+    Field name = {p, p, false, 0, 0};
     unsigned long entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
-    Scan scan = StartScan(bytes, size, ChooseClassify());
+    Scan scan = StartScan(bytes, size, ChooseClassifiers().w95);
     while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
         char c = p < end ? *p : '\0';
         switch (state) {
