@@ -20,7 +20,10 @@ inline bool IsW95Delimiter(char c)
 // Returns whether anything was replaced.
 bool CopyReplacingMarkers(char* out, const char* text, size_t length);
 
-// Whether a personal name must be quoted in a Mac line: it holds one of ()<>@,;:\.[]
+// The characters that make a personal name quoted in a Mac line.
+inline constexpr char kNameSpecials[] = "()<>@,;:\\.[]";
+
+// Whether a personal name must be quoted in a Mac line: it holds one of kNameSpecials.
 bool NeedsQuotes(const char* name, size_t length);
 
 // Inline, so that the length of a literal is known where it is compared with every line.

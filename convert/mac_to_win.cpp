@@ -219,7 +219,8 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     run.placeholderLength = sizeof kFirstPlaceholder - 1;
     run.output = output;
     run.env = env;
-    Scan scan = StartScan(bytes, size, ChooseClassifiers().mac);
+    Scan scan;
+    StartScan(&scan, bytes, size, ChooseClassifiers().mac);
 
     PutBytes(output, kW95Header, sizeof kW95Header - 1);
     const char* end = bytes + size;
@@ -242,7 +243,7 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         // The line runs to its end; on the way, note its first '<' and whether it holds a marker that
         // must be replaced.
         const char* start = p;
-        ScannedRun found = ScanRun(&scan, p);
+        MacLine found = ScanMacLine(&scan, p);
         p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
         PutLineAsRecord(&run, line, found.bracket, found.hasMarkers, lineNumber);

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "convert/format.h"
+
 namespace {
 
 const uint64_t kOnes = 0x0101010101010101ull;
@@ -17,6 +19,21 @@ inline uint64_t BytesEqual(uint64_t word, uint8_t value)
 {
     return ZeroBytes(word ^ (kOnes * value));
 }
+
+struct ByteSet {
+    bool has[256];
+};
+
+constexpr ByteSet MakeNameSpecials()
+{
+    ByteSet set = {};
+    for (size_t i = 0; kNameSpecials[i] != '\0'; ++i) {
+        set.has[static_cast<unsigned char>(kNameSpecials[i])] = true;
+    }
+    return set;
+}
+
+constexpr ByteSet kNameSpecialSet = MakeNameSpecials();
 
 // The high bits of a word's bytes as the low eight bits, the first byte lowest.
 inline uint64_t GatherHighBits(uint64_t highBits)
@@ -36,87 +53,86 @@ inline uint64_t LoadLittleEndian(const char* from)
     return word;
 }
 
-// The classes of one word, placed at bit `shift`.
+// The classes of one word: its bytes' bits, the first byte lowest.
 template <bool kMac>
-void ClassifyWord(uint64_t word, unsigned shift, ByteClasses* classes)
+void ClassifyWord(uint64_t word, uint64_t* ends, uint64_t* second, uint64_t* third)
 {
     uint64_t breaks = BytesEqual(word, '\r') | BytesEqual(word, '\n');
     uint64_t markers = BytesEqual(word, '&') | BytesEqual(word, '#') | BytesEqual(word, '^') | BytesEqual(word, '+');
     uint64_t zeros = ZeroBytes(word);
     if (kMac) {
-        classes->ends |= GatherHighBits(zeros | breaks) << shift;
-        classes->markers |= GatherHighBits(markers) << shift;
-        classes->brackets |= GatherHighBits(BytesEqual(word, '<')) << shift;
+        *ends = GatherHighBits(zeros | breaks);
+        *second = GatherHighBits(markers);
+        *third = GatherHighBits(BytesEqual(word, '<'));
     } else {
-        classes->ends |= GatherHighBits(zeros | markers) << shift;
-        classes->breaks |= GatherHighBits(breaks) << shift;
+        *ends = GatherHighBits(zeros | markers);
+        *second = GatherHighBits(breaks);
+        *third = 0;
     }
 }
 
 template <bool kMac>
-ByteClasses Classify(const char* block, size_t size)
+void Classify(const char* chunk, size_t size, ChunkClasses* classes)
 {
-    ByteClasses classes = {0, 0, 0, 0};
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        ClassifyWord<kMac>(LoadLittleEndian(block + i), static_cast<unsigned>(i), &classes);
+    // Everything past the bytes, the extra word included, stays zero.
+    memset(classes, 0, sizeof *classes);
+    uint64_t* second = kMac ? classes->markers : classes->breaks;
+    uint64_t* third = kMac ? classes->brackets : classes->specials;
+    for (size_t i = 0; i < size; i += 8) {
+        uint64_t word;
+        if (size - i >= 8) {
+            word = LoadLittleEndian(chunk + i);
+        } else {
+            // The last few bytes, padded with a byte of no class.
+            char last[8];
+            memset(last, 'a', sizeof last);
+            memcpy(last, chunk + i, size - i);
+            word = LoadLittleEndian(last);
+        }
+        uint64_t ends;
+        uint64_t secondBits;
+        uint64_t thirdBits;
+        ClassifyWord<kMac>(word, &ends, &secondBits, &thirdBits);
+        unsigned shift = static_cast<unsigned>(i % 64);
+        classes->ends[i / 64] |= ends << shift;
+        second[i / 64] |= secondBits << shift;
+        third[i / 64] |= thirdBits << shift;
     }
-    if (i < size) {
-        // The last few bytes, padded with a byte of no class.
-        char last[8];
-        memset(last, 'a', sizeof last);
-        memcpy(last, block + i, size - i);
-        ClassifyWord<kMac>(LoadLittleEndian(last), static_cast<unsigned>(i), &classes);
+    if (!kMac) {
+        // Twelve characters: a table costs less here than as many comparisons of whole words.
+        for (size_t i = 0; i < size; ++i) {
+            classes->specials[i / 64] |= static_cast<uint64_t>(kNameSpecialSet.has[static_cast<unsigned char>(chunk[i])])
+                                         << (i % 64);
+        }
     }
-    return classes;
 }
 
 }  // namespace
 
-ByteClasses ClassifyMacBytes(const char* block, size_t size)
+void ClassifyMacBytes(const char* chunk, size_t size, ChunkClasses* classes)
 {
-    return Classify<true>(block, size);
+    Classify<true>(chunk, size, classes);
 }
 
-ByteClasses ClassifyW95Bytes(const char* block, size_t size)
+void ClassifyW95Bytes(const char* chunk, size_t size, ChunkClasses* classes)
 {
-    return Classify<false>(block, size);
+    Classify<false>(chunk, size, classes);
 }
 
 Classifiers ChooseClassifiers()
 {
     Classifiers classifiers = {ClassifyMacBytes, ClassifyW95Bytes};
-    GetWideClassifiers(&classifiers);
+    if (!GetAvx2Classifiers(&classifiers)) {
+        GetSse2Classifiers(&classifiers);
+    }
     return classifiers;
 }
 
-ScannedRun ScanRunSlowly(Scan* scan, const char* from)
+void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction classify)
 {
-    ScannedRun run = {nullptr, nullptr, false, false};
-    size_t at = static_cast<size_t>(from - scan->bytes);
-    while (at < scan->size) {
-        size_t into = at - scan->window;  // wraps, and so fails the test, when `at` is before the window
-        if (into >= scan->windowSize) {
-            scan->window = at;
-            scan->windowSize = scan->size - at < 64 ? scan->size - at : 64;
-            scan->classes = scan->classify(scan->bytes + at, scan->windowSize);
-            into = 0;
-        }
-        const ByteClasses& c = scan->classes;
-        uint64_t ahead = ~uint64_t{0} << into;
-        uint64_t ends = c.ends & ahead;
-        uint64_t inRun = ahead & (ends != 0 ? (ends & (~ends + 1)) - 1 : ~uint64_t{0});
-        if (run.bracket == nullptr && (c.brackets & inRun) != 0) {
-            run.bracket = scan->bytes + scan->window + __builtin_ctzll(c.brackets & inRun);
-        }
-        run.hasMarkers = run.hasMarkers || (c.markers & inRun) != 0;
-        run.hasBreaks = run.hasBreaks || (c.breaks & inRun) != 0;
-        if (ends != 0) {
-            run.end = scan->bytes + scan->window + __builtin_ctzll(ends);
-            return run;
-        }
-        at = scan->window + scan->windowSize;
-    }
-    run.end = scan->bytes + scan->size;
-    return run;
+    scan->bytes = bytes;
+    scan->size = size;
+    scan->chunk = 0;
+    scan->chunkSize = 0;
+    scan->classify = classify;
 }

@@ -1,57 +1,87 @@
 // Classifying bytes sixteen at a time with SSE2, for x86 processors; CMake builds this file only for
-// them, and its functions are used only when the processor says it has SSE2.
+// them, its functions are built for that instruction set alone (so no inline function of a header
+// is built for it), and they are used only when the processor says it has SSE2.
 #include <emmintrin.h>
 
 #include "convert/scan.h"
 
 namespace {
 
-inline uint64_t Bits(__m128i hits, unsigned shift)
+__attribute__((target("sse2"))) inline uint64_t Bits(__m128i hits, unsigned shift)
 {
     return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(hits))) << shift;
 }
 
-inline __m128i Equal(__m128i bytes, char value)
+__attribute__((target("sse2"))) inline __m128i Equal(__m128i bytes, char value)
 {
     return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(value));
 }
 
-template <bool kMac>
-inline void Classify16(const char* from, unsigned shift, ByteClasses* classes)
+// Bytes from `low` to `low + count - 1`: below `count` once `low` is taken off, unsigned.
+__attribute__((target("sse2"))) inline __m128i InRange(__m128i bytes, char low, char count)
 {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    __m128i breaks = _mm_or_si128(Equal(bytes, '\r'), Equal(bytes, '\n'));
-    __m128i markers = _mm_or_si128(_mm_or_si128(Equal(bytes, '&'), Equal(bytes, '#')),
-                                   _mm_or_si128(Equal(bytes, '^'), Equal(bytes, '+')));
-    __m128i zeros = Equal(bytes, '\0');
-    if (kMac) {
-        classes->ends |= Bits(_mm_or_si128(zeros, breaks), shift);
-        classes->markers |= Bits(markers, shift);
-        classes->brackets |= Bits(Equal(bytes, '<'), shift);
-    } else {
-        classes->ends |= Bits(_mm_or_si128(zeros, markers), shift);
-        classes->breaks |= Bits(breaks, shift);
-    }
+    __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(low));
+    return _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(static_cast<char>(count - 1))), offset);
 }
 
-template <bool kMac>
-ByteClasses ClassifySse2(const char* block, size_t size)
+// The characters that make a name quoted, ()<>@,;:\.[], as three runs and four single ones.
+__attribute__((target("sse2"))) inline __m128i NameSpecials(__m128i bytes)
 {
-    if (size < 64) {
-        // Only at the end of a span; the portable twin reads no byte past it.
-        return kMac ? ClassifyMacBytes(block, size) : ClassifyW95Bytes(block, size);
+    __m128i runs = _mm_or_si128(_mm_or_si128(InRange(bytes, '(', 2), InRange(bytes, ':', 3)), InRange(bytes, '[', 3));
+    __m128i singles = _mm_or_si128(_mm_or_si128(Equal(bytes, ','), Equal(bytes, '.')),
+                                   _mm_or_si128(Equal(bytes, '>'), Equal(bytes, '@')));
+    return _mm_or_si128(runs, singles);
+}
+
+// Every 64-byte block of the chunk with the instructions, the last few bytes the portable way.
+template <bool kMac>
+__attribute__((target("sse2"))) void ClassifySse2(const char* chunk, size_t size, ChunkClasses* classes)
+{
+    size_t whole = size / 64 * 64;
+    if (whole < size) {
+        // Zeroes everything and classifies the whole chunk; the blocks are then done again, faster.
+        if (kMac) {
+            ClassifyMacBytes(chunk, size, classes);
+        } else {
+            ClassifyW95Bytes(chunk, size, classes);
+        }
+    } else {
+        // The words past the chunk; a converter reads only its own classes.
+        for (size_t word = size / 64; word <= kChunkWords; ++word) {
+            classes->ends[word] = 0;
+            (kMac ? classes->markers : classes->breaks)[word] = 0;
+            (kMac ? classes->brackets : classes->specials)[word] = 0;
+        }
     }
-    ByteClasses classes = {0, 0, 0, 0};
-    Classify16<kMac>(block, 0, &classes);
-    Classify16<kMac>(block + 16, 16, &classes);
-    Classify16<kMac>(block + 32, 32, &classes);
-    Classify16<kMac>(block + 48, 48, &classes);
-    return classes;
+    for (size_t at = 0; at < whole; at += 64) {
+        uint64_t ends = 0;
+        uint64_t second = 0;
+        uint64_t third = 0;
+        for (unsigned part = 0; part < 64; part += 16) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + at + part));
+            __m128i breaks = _mm_or_si128(Equal(bytes, '\r'), Equal(bytes, '\n'));
+            __m128i markers = _mm_or_si128(_mm_or_si128(Equal(bytes, '&'), Equal(bytes, '#')),
+                                   _mm_or_si128(Equal(bytes, '^'), Equal(bytes, '+')));
+            __m128i zeros = Equal(bytes, '\0');
+            if (kMac) {
+                ends |= Bits(_mm_or_si128(zeros, breaks), part);
+                second |= Bits(markers, part);
+                third |= Bits(Equal(bytes, '<'), part);
+            } else {
+                ends |= Bits(_mm_or_si128(zeros, markers), part);
+                second |= Bits(breaks, part);
+                third |= Bits(NameSpecials(bytes), part);
+            }
+        }
+        classes->ends[at / 64] = ends;
+        (kMac ? classes->markers : classes->breaks)[at / 64] = second;
+        (kMac ? classes->brackets : classes->specials)[at / 64] = third;
+    }
 }
 
 }  // namespace
 
-bool GetWideClassifiers(Classifiers* classifiers)
+bool GetSse2Classifiers(Classifiers* classifiers)
 {
     if (!__builtin_cpu_supports("sse2")) {
         return false;

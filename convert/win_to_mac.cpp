@@ -19,6 +19,7 @@ struct Field {
     const char* start;
     const char* end;   // the delimiter, or the end of the input
     bool hasBreaks;    // CR or LF inside, to be left out
+    bool hasSpecials;  // a character that makes a name quoted
     size_t textEnd;    // the text is [start, start + textEnd) less its line breaks
     size_t readable;   // bytes from `start` on that may be read
 };
@@ -29,12 +30,13 @@ static bool IsLineBreak(char c)
 }
 
 // Reads the field after the marker at `marker`, whatever its length.
-static Field ReadField(const char* marker, Scan* scan)
+static inline Field ReadField(const char* marker, Scan* scan)
 {
-    Field field = {marker + 1, marker + 1, false, 0, static_cast<size_t>(scan->bytes + scan->size - marker - 1)};
-    ScannedRun found = ScanRun(scan, field.start);
+    Field field = {marker + 1, marker + 1, false, false, 0, static_cast<size_t>(scan->bytes + scan->size - marker - 1)};
+    W95Field found = ScanW95Field(scan, field.start);
     const char* p = found.end;
     field.hasBreaks = found.hasBreaks;
+    field.hasSpecials = found.hasSpecials;
     field.end = p;
     // The trailing space is the last byte that is not a line break, if it is a space.
     const char* last = p;
@@ -99,12 +101,12 @@ static void PutGroupLine(Output* output, const Field& name)
     PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
 }
 
-// "name <address>\r\n", the name in quotes when it holds a special character. Line breaks are not
-// special, so the raw span tells. A line of two fields without breaks that fits the block is made in
+// "name <address>\r\n", the name in quotes when it holds a special character. Line breaks and the
+// trailing space are not special, so the raw span tells. A line of two fields without breaks that fits the block is made in
 // it in one go, with one test for room.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
-    bool quoted = NeedsQuotes(name.start, name.textEnd);
+    bool quoted = name.hasSpecials;
     size_t size = name.textEnd + address.textEnd + (quoted ? 7 : 5);
     if (!name.hasBreaks && !address.hasBreaks && size + kCopySlack <= output->capacity) {
         char* out = OutputRoom(output, size + kCopySlack);
@@ -141,11 +143,12 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
 {
     const char* end = bytes + size;
     const char* p = bytes;
-    Field name = {p, p, false, 0, 0};
+    Field name = {p, p, false, false, 0, 0};
     unsigned long entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
-    Scan scan = StartScan(bytes, size, ChooseClassifiers().w95);
+    Scan scan;
+    StartScan(&scan, bytes, size, ChooseClassifiers().w95);
     while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
         char c = p < end ? *p : '\0';
         switch (state) {
