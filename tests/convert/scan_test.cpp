@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/format.h"
+#include "convert/scan.h"
+
+namespace {
+
+// Every classifier this build and processor have: the portable one always, the others where they run.
+struct NamedClassifiers {
+    const char* name;
+    Classifiers classifiers;
+};
+
+std::vector<NamedClassifiers> AllClassifiers()
+{
+    std::vector<NamedClassifiers> all = {{"portable", {ClassifyMacBytes, ClassifyW95Bytes}}};
+    Classifiers wide = {nullptr, nullptr};
+    if (GetSse2Classifiers(&wide)) {
+        all.push_back({"sse2", wide});
+    }
+    if (GetAvx2Classifiers(&wide)) {
+        all.push_back({"avx2", wide});
+    }
+    return all;
+}
+
+bool IsMarker(char c)
+{
+    return c == '&' || c == '#' || c == '^' || c == '+';
+}
+
+bool IsBreak(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+bool IsNameSpecial(char c)
+{
+    return c != '\0' && strchr(kNameSpecials, c) != nullptr;
+}
+
+// The three masks each converter reads, bit by bit from the definitions.
+struct Expected {
+    std::vector<uint64_t> ends, second, third;
+};
+
+Expected Reference(const char* bytes, size_t size, bool mac)
+{
+    Expected expected;
+    for (std::vector<uint64_t>* mask : {&expected.ends, &expected.second, &expected.third}) {
+        mask->assign(kChunkWords + 1, 0);
+    }
+    for (size_t i = 0; i < size; ++i) {
+        char c = bytes[i];
+        uint64_t bit = uint64_t{1} << (i % 64);
+        bool end = c == '\0' || (mac ? IsBreak(c) : IsMarker(c));
+        bool second = mac ? IsMarker(c) : IsBreak(c);
+        bool third = mac ? c == '<' : IsNameSpecial(c);
+        expected.ends[i / 64] |= end ? bit : 0;
+        expected.second[i / 64] |= second ? bit : 0;
+        expected.third[i / 64] |= third ? bit : 0;
+    }
+    return expected;
+}
+
+void ExpectClassified(const NamedClassifiers& named, const char* bytes, size_t size, const std::string& where)
+{
+    for (bool mac : {true, false}) {
+        ChunkClasses classes;
+        memset(&classes, 0xA5, sizeof classes);  // nothing may be left as it was
+        (mac ? named.classifiers.mac : named.classifiers.w95)(bytes, size, &classes);
+        Expected expected = Reference(bytes, size, mac);
+        const uint64_t* second = mac ? classes.markers : classes.breaks;
+        const uint64_t* third = mac ? classes.brackets : classes.specials;
+        for (size_t w = 0; w <= kChunkWords; ++w) {
+            ASSERT_EQ(expected.ends[w], classes.ends[w]) << named.name << (mac ? " mac " : " w95 ") << where << " word " << w;
+            ASSERT_EQ(expected.second[w], second[w]) << named.name << (mac ? " mac " : " w95 ") << where << " word " << w;
+            ASSERT_EQ(expected.third[w], third[w]) << named.name << (mac ? " mac " : " w95 ") << where << " word " << w;
+        }
+    }
+}
+
+// Bytes that are all in some class, their neighbours, and bytes with the high bit set.
+const char kAlphabet[] = "\r\n&#^+<()>@,;:\\.[]a \t\x0c\x0e\x22\x24\x2a\x7f\x80\xaa\xff";
+
+std::string RandomText(uint32_t* seed, size_t size)
+{
+    std::string text(size, 'a');
+    for (char& c : text) {
+        *seed = *seed * 1664525u + 1013904223u;
+        uint32_t roll = (*seed >> 16) % (sizeof kAlphabet);  // the alphabet's terminating zero too
+        c = kAlphabet[roll];
+    }
+    return text;
+}
+
+TEST(Scan, EveryByteValueIsClassifiedAtEveryPlaceOfAWord)
+{
+    // A byte alone in a run of filler, at each place of the first two words and around the 64-byte
+    // blocks the instruction sets take at once.
+    const size_t places[] = {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 62, 63, 64, 65, 127};
+    char buffer[130];
+    for (const NamedClassifiers& named : AllClassifiers()) {
+        for (int value = 0; value < 256; ++value) {
+            for (size_t place : places) {
+                memset(buffer, 'a', sizeof buffer);
+                buffer[place] = static_cast<char>(value);
+                ExpectClassified(named, buffer, sizeof buffer, "byte " + std::to_string(value) + " at " + std::to_string(place));
+            }
+        }
+    }
+}
+
+TEST(Scan, EveryLengthAndAlignmentAroundTheWordAndBlockSizes)
+{
+    std::vector<size_t> lengths;
+    for (size_t n = 1; n <= 24; ++n) {
+        lengths.push_back(n);
+    }
+    for (size_t base : {size_t{64}, size_t{128}, kChunkSize}) {
+        for (size_t n = base - 9; n <= base + 9 && n <= kChunkSize; ++n) {
+            lengths.push_back(n);
+        }
+    }
+    uint32_t seed = 7;
+    std::vector<char> storage(kChunkSize + 16);
+    for (const NamedClassifiers& named : AllClassifiers()) {
+        for (size_t length : lengths) {
+            for (size_t offset = 0; offset < 8; ++offset) {
+                std::string text = RandomText(&seed, length);
+                memcpy(storage.data() + offset, text.data(), length);
+                ExpectClassified(named, storage.data() + offset, length,
+                                 "length " + std::to_string(length) + " offset " + std::to_string(offset));
+            }
+        }
+    }
+}
+
+// Runs found one after another as the converters find them, against a byte-by-byte search.
+TEST(Scan, LinesAndFieldsAcrossWordsAndChunks)
+{
+    uint32_t seed = 11;
+    // Short runs, runs of about a word, and runs past a chunk, so every way of crossing is taken.
+    std::string text;
+    const size_t runs[] = {3, 63, 64, 65, 1, 0, 200, 4096, 5000, 7, 70, 0, 0, 130};
+    for (size_t run : runs) {
+        std::string body = RandomText(&seed, run);
+        for (char& c : body) {
+            if (c == '\0' || IsBreak(c) || IsMarker(c)) {
+                c = 'b';
+            }
+        }
+        text += body + (run % 2 == 0 ? "\r" : "+");
+    }
+    text += RandomText(&seed, 9000);
+    for (const NamedClassifiers& named : AllClassifiers()) {
+        Scan macScan;
+        Scan w95Scan;
+        StartScan(&macScan, text.data(), text.size(), named.classifiers.mac);
+        StartScan(&w95Scan, text.data(), text.size(), named.classifiers.w95);
+        // From every byte, so runs start at every place of a word; then from the first again, since any
+        // order is right.
+        for (size_t step = 0; step <= text.size(); ++step) {
+            size_t from = step < text.size() ? step : 0;
+            size_t macEnd = from;
+            bool markers = false;
+            for (; macEnd < text.size() && text[macEnd] != '\0' && !IsBreak(text[macEnd]); ++macEnd) {
+                markers = markers || IsMarker(text[macEnd]);
+            }
+            size_t bracket = text.find('<', from);
+            MacLine line = ScanMacLine(&macScan, text.data() + from);
+            ASSERT_EQ(macEnd, static_cast<size_t>(line.end - text.data())) << named.name << " from " << from;
+            ASSERT_EQ(bracket < macEnd ? text.data() + bracket : nullptr, line.bracket) << named.name << " from " << from;
+            ASSERT_EQ(markers, line.hasMarkers) << named.name << " from " << from;
+
+            size_t w95End = from;
+            bool breaks = false;
+            bool specials = false;
+            for (; w95End < text.size() && text[w95End] != '\0' && !IsMarker(text[w95End]); ++w95End) {
+                breaks = breaks || IsBreak(text[w95End]);
+                specials = specials || IsNameSpecial(text[w95End]);
+            }
+            W95Field field = ScanW95Field(&w95Scan, text.data() + from);
+            ASSERT_EQ(w95End, static_cast<size_t>(field.end - text.data())) << named.name << " from " << from;
+            ASSERT_EQ(breaks, field.hasBreaks) << named.name << " from " << from;
+            ASSERT_EQ(specials, field.hasSpecials) << named.name << " from " << from;
+        }
+    }
+}
+
+}  // namespace
