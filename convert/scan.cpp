@@ -136,3 +136,55 @@ void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction clas
     scan->chunkSize = 0;
     scan->classify = classify;
 }
+
+// How far the masks at `into` speak for the run: 64 bytes, or the rest of the chunk, whose bits past
+// it are zero.
+static size_t StepFrom(const Scan* scan, size_t into)
+{
+    return scan->chunkSize - into < 64 ? scan->chunkSize - into : 64;
+}
+
+MacLine ScanMacLineSlowly(Scan* scan, const char* from)
+{
+    MacLine line = {nullptr, nullptr, false};
+    size_t at = static_cast<size_t>(from - scan->bytes);
+    while (at < scan->size) {
+        size_t into = IntoChunk(scan, at);
+        const ChunkClasses& c = scan->classes;
+        uint64_t ends = MaskFar(c.ends, into);
+        uint64_t inLine = BitsBefore(ends);
+        uint64_t brackets = MaskFar(c.brackets, into) & inLine;
+        if (line.bracket == nullptr && brackets != 0) {
+            line.bracket = scan->bytes + at + __builtin_ctzll(brackets);
+        }
+        line.hasMarkers = line.hasMarkers || (MaskFar(c.markers, into) & inLine) != 0;
+        if (ends != 0) {
+            line.end = scan->bytes + at + __builtin_ctzll(ends);
+            return line;
+        }
+        at += StepFrom(scan, into);
+    }
+    line.end = scan->bytes + scan->size;
+    return line;
+}
+
+W95Field ScanW95FieldSlowly(Scan* scan, const char* from)
+{
+    W95Field field = {nullptr, false, false};
+    size_t at = static_cast<size_t>(from - scan->bytes);
+    while (at < scan->size) {
+        size_t into = IntoChunk(scan, at);
+        const ChunkClasses& c = scan->classes;
+        uint64_t ends = MaskFar(c.ends, into);
+        uint64_t inField = BitsBefore(ends);
+        field.hasBreaks = field.hasBreaks || (MaskFar(c.breaks, into) & inField) != 0;
+        field.hasSpecials = field.hasSpecials || (MaskFar(c.specials, into) & inField) != 0;
+        if (ends != 0) {
+            field.end = scan->bytes + at + __builtin_ctzll(ends);
+            return field;
+        }
+        at += StepFrom(scan, into);
+    }
+    field.end = scan->bytes + scan->size;
+    return field;
+}

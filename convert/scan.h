@@ -101,38 +101,33 @@ struct MacLine {
     bool hasMarkers;
 };
 
+// ScanMacLine for a line of 64 bytes or more, or one that runs past the chunk.
+MacLine ScanMacLineSlowly(Scan* scan, const char* from);
+
+// From `from` (inside the span) to the line's end. Inline for a line shorter than 64 bytes, as most
+// are.
 inline MacLine ScanMacLine(Scan* scan, const char* from)
 {
-    MacLine line = {nullptr, nullptr, false};
-    size_t at = static_cast<size_t>(from - scan->bytes);
-    while (at < scan->size) {
-        size_t into = IntoChunk(scan, at);
-        const ChunkClasses& c = scan->classes;
-        uint64_t ends = MaskNear(c.ends, into);
-        uint64_t brackets;
-        uint64_t markers;
-        if (ends != 0) {
-            brackets = MaskNear(c.brackets, into);
-            markers = MaskNear(c.markers, into);
-        } else {
-            ends = MaskFar(c.ends, into);
-            brackets = MaskFar(c.brackets, into);
-            markers = MaskFar(c.markers, into);
+    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
+    const ChunkClasses& c = scan->classes;
+    uint64_t ends = MaskNear(c.ends, into);
+    uint64_t brackets;
+    uint64_t markers;
+    if (ends != 0) {
+        brackets = MaskNear(c.brackets, into);
+        markers = MaskNear(c.markers, into);
+    } else {
+        ends = MaskFar(c.ends, into);
+        if (ends == 0) {
+            return ScanMacLineSlowly(scan, from);
         }
-        uint64_t inLine = BitsBefore(ends);
-        brackets &= inLine;
-        if (line.bracket == nullptr && brackets != 0) {
-            line.bracket = scan->bytes + at + __builtin_ctzll(brackets);
-        }
-        line.hasMarkers = line.hasMarkers || (markers & inLine) != 0;
-        if (ends != 0) {
-            line.end = scan->bytes + at + __builtin_ctzll(ends);
-            return line;
-        }
-        // Bits past the chunk are zero, so the next 64 bytes, or the rest of the chunk, hold no end.
-        at += scan->chunkSize - into < 64 ? scan->chunkSize - into : 64;
+        brackets = MaskFar(c.brackets, into);
+        markers = MaskFar(c.markers, into);
     }
-    line.end = scan->bytes + scan->size;
+    uint64_t inLine = BitsBefore(ends);
+    brackets &= inLine;
+    MacLine line = {from + __builtin_ctzll(ends), brackets != 0 ? from + __builtin_ctzll(brackets) : nullptr,
+                    (markers & inLine) != 0};
     return line;
 }
 
@@ -143,34 +138,31 @@ struct W95Field {
     bool hasSpecials;
 };
 
+// ScanW95Field for a field of 64 bytes or more, or one that runs past the chunk.
+W95Field ScanW95FieldSlowly(Scan* scan, const char* from);
+
+// From `from` (inside the span) to the field's end. Inline for a field shorter than 64 bytes, as most
+// are.
 inline W95Field ScanW95Field(Scan* scan, const char* from)
 {
-    W95Field field = {nullptr, false, false};
-    size_t at = static_cast<size_t>(from - scan->bytes);
-    while (at < scan->size) {
-        size_t into = IntoChunk(scan, at);
-        const ChunkClasses& c = scan->classes;
-        uint64_t ends = MaskNear(c.ends, into);
-        uint64_t breaks;
-        uint64_t specials;
-        if (ends != 0) {
-            breaks = MaskNear(c.breaks, into);
-            specials = MaskNear(c.specials, into);
-        } else {
-            ends = MaskFar(c.ends, into);
-            breaks = MaskFar(c.breaks, into);
-            specials = MaskFar(c.specials, into);
+    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
+    const ChunkClasses& c = scan->classes;
+    uint64_t ends = MaskNear(c.ends, into);
+    uint64_t breaks;
+    uint64_t specials;
+    if (ends != 0) {
+        breaks = MaskNear(c.breaks, into);
+        specials = MaskNear(c.specials, into);
+    } else {
+        ends = MaskFar(c.ends, into);
+        if (ends == 0) {
+            return ScanW95FieldSlowly(scan, from);
         }
-        uint64_t inField = BitsBefore(ends);
-        field.hasBreaks = field.hasBreaks || (breaks & inField) != 0;
-        field.hasSpecials = field.hasSpecials || (specials & inField) != 0;
-        if (ends != 0) {
-            field.end = scan->bytes + at + __builtin_ctzll(ends);
-            return field;
-        }
-        at += scan->chunkSize - into < 64 ? scan->chunkSize - into : 64;
+        breaks = MaskFar(c.breaks, into);
+        specials = MaskFar(c.specials, into);
     }
-    field.end = scan->bytes + scan->size;
+    uint64_t inField = BitsBefore(ends);
+    W95Field field = {from + __builtin_ctzll(ends), (breaks & inField) != 0, (specials & inField) != 0};
     return field;
 }
 
