@@ -59,6 +59,18 @@ static size_t FindNameEnd(const char* line, size_t length)
     return bracket != nullptr ? static_cast<size_t>(static_cast<const char*>(bracket) - line) : length;
 }
 
+// Whether the '<' at `bracket` follows a quote other than the line's first byte, and any spaces: then
+// it is where a quoted line splits, since no '<' comes before it. Spares the search of the common
+// quoted line.
+static bool FollowsClosingQuote(TextSpan line, size_t bracket)
+{
+    size_t before = bracket;
+    while (before > 1 && line.text[before - 1] == ' ') {
+        --before;
+    }
+    return bracket < line.length && before > 1 && line.text[before - 1] == '"';
+}
+
 // Splits a line that holds a '<' at `nameEnd`: the name loses a leading quote and any trailing quotes
 // and spaces, the address loses one closing '>'.
 static void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address)
@@ -177,9 +189,10 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
 {
     TextSpan name;
     TextSpan address;
-    size_t nameEnd = line.text[0] == '"' ? FindNameEnd(line.text, line.length)
-                     : bracket != nullptr ? static_cast<size_t>(bracket - line.text)
-                                          : line.length;
+    size_t nameEnd = bracket != nullptr ? static_cast<size_t>(bracket - line.text) : line.length;
+    if (line.text[0] == '"' && !FollowsClosingQuote(line, nameEnd)) {
+        nameEnd = FindNameEnd(line.text, line.length);
+    }
     bool nameless = nameEnd == line.length;
     if (nameless) {
         name.text = run->placeholder;
