@@ -29,25 +29,26 @@ static bool IsLineBreak(char c)
     return c == '\r' || c == '\n';
 }
 
-// Reads the field after the marker at `marker`, whatever its length.
-static inline Field ReadField(const char* marker, Scan* scan)
+// Reads the field after the marker at `marker`, whatever its length, into `field` member by member:
+// a whole structure copied into a field that the caller keeps cost a stalled load for every field.
+static inline void ReadField(const char* marker, Scan* scan, Field* field)
 {
-    Field field = {marker + 1, marker + 1, false, false, 0, static_cast<size_t>(scan->bytes + scan->size - marker - 1)};
-    W95Field found = ScanW95Field(scan, field.start);
-    const char* p = found.end;
-    field.hasBreaks = found.hasBreaks;
-    field.hasSpecials = found.hasSpecials;
-    field.end = p;
+    const char* start = marker + 1;
+    W95Field found = ScanW95Field(scan, start);
     // The trailing space is the last byte that is not a line break, if it is a space.
-    const char* last = p;
-    while (field.hasBreaks && last > field.start && IsLineBreak(last[-1])) {
+    const char* last = found.end;
+    while (found.hasBreaks && last > start && IsLineBreak(last[-1])) {
         --last;
     }
-    if (last > field.start && last[-1] == ' ') {
+    if (last > start && last[-1] == ' ') {
         --last;
     }
-    field.textEnd = static_cast<size_t>(last - field.start);
-    return field;
+    field->start = start;
+    field->end = found.end;
+    field->hasBreaks = found.hasBreaks;
+    field->hasSpecials = found.hasSpecials;
+    field->textEnd = static_cast<size_t>(last - start);
+    field->readable = static_cast<size_t>(scan->bytes + scan->size - start);
 }
 
 // Whether the field's text, line breaks left out, is `literal`.
@@ -157,14 +158,14 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
                 state = STATE_END;
                 break;
             }
-            name = ReadField(p, &scan);
+            ReadField(p, &scan, &name);
             p = name.end;
             PutGroupLine(output, name);
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                name = ReadField(p, &scan);
+                ReadField(p, &scan, &name);
                 p = name.end;
                 ++entries;
                 state = STATE_ADDRESS;
@@ -174,7 +175,8 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ADDRESS:
             if (c == '^') {
-                Field address = ReadField(p, &scan);
+                Field address;
+                ReadField(p, &scan, &address);
                 p = address.end;
                 PutEntryLine(output, name, address);
                 state = STATE_ENTRY;
