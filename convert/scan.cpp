@@ -119,6 +119,22 @@ void ClassifyW95Bytes(const char* chunk, size_t size, ChunkClasses* classes)
     Classify<false>(chunk, size, classes);
 }
 
+size_t StartBlockClassify(const char* chunk, size_t size, bool mac, ChunkClasses* classes)
+{
+    size_t whole = size / 64 * 64;
+    if (whole < size) {
+        (mac ? ClassifyMacBytes : ClassifyW95Bytes)(chunk, size, classes);
+        return whole;
+    }
+    // A converter reads only its own classes.
+    for (size_t word = size / 64; word <= kChunkWords; ++word) {
+        classes->ends[word] = 0;
+        (mac ? classes->markers : classes->breaks)[word] = 0;
+        (mac ? classes->brackets : classes->specials)[word] = 0;
+    }
+    return whole;
+}
+
 Classifiers ChooseClassifiers()
 {
     Classifiers classifiers = {ClassifyMacBytes, ClassifyW95Bytes};

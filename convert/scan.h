@@ -41,6 +41,11 @@ void ClassifyW95Bytes(const char* chunk, size_t size, ChunkClasses* classes);
 // which give exactly the same classes.
 Classifiers ChooseClassifiers();
 
+// For a classifier of whole 64-byte blocks: a chunk that ends in part of a block is classified the
+// portable way first (its whole blocks are then done again, faster), any other has the words past it
+// zeroed. Returns how many bytes the whole blocks hold.
+size_t StartBlockClassify(const char* chunk, size_t size, bool mac, ChunkClasses* classes);
+
 // The instruction-set paths, each in a file of its own that CMake builds only for x86 processors
 // (scan_avx2.cpp, scan_sse2.cpp; scan_no_wide.cpp stands in for both elsewhere): true with its
 // functions when the processor runs them, false otherwise.

@@ -47,22 +47,7 @@ __attribute__((target("avx2"))) inline uint64_t Has(__m256i classes, __m256i bit
 template <bool kMac>
 __attribute__((target("avx2"))) void ClassifyAvx2(const char* chunk, size_t size, ChunkClasses* classes)
 {
-    size_t whole = size / 64 * 64;
-    if (whole < size) {
-        // Zeroes everything and classifies the whole chunk; the blocks are then done again, faster.
-        if (kMac) {
-            ClassifyMacBytes(chunk, size, classes);
-        } else {
-            ClassifyW95Bytes(chunk, size, classes);
-        }
-    } else {
-        // The words past the chunk; a converter reads only its own classes.
-        for (size_t word = size / 64; word <= kChunkWords; ++word) {
-            classes->ends[word] = 0;
-            (kMac ? classes->markers : classes->breaks)[word] = 0;
-            (kMac ? classes->brackets : classes->specials)[word] = 0;
-        }
-    }
+    size_t whole = StartBlockClassify(chunk, size, kMac, classes);
     const __m256i low = Table(kW95Low);
     const __m256i high = Table(kW95High);
     const __m256i halves = _mm256_set1_epi8(0x0F);

@@ -37,22 +37,7 @@ __attribute__((target("sse2"))) inline __m128i NameSpecials(__m128i bytes)
 template <bool kMac>
 __attribute__((target("sse2"))) void ClassifySse2(const char* chunk, size_t size, ChunkClasses* classes)
 {
-    size_t whole = size / 64 * 64;
-    if (whole < size) {
-        // Zeroes everything and classifies the whole chunk; the blocks are then done again, faster.
-        if (kMac) {
-            ClassifyMacBytes(chunk, size, classes);
-        } else {
-            ClassifyW95Bytes(chunk, size, classes);
-        }
-    } else {
-        // The words past the chunk; a converter reads only its own classes.
-        for (size_t word = size / 64; word <= kChunkWords; ++word) {
-            classes->ends[word] = 0;
-            (kMac ? classes->markers : classes->breaks)[word] = 0;
-            (kMac ? classes->brackets : classes->specials)[word] = 0;
-        }
-    }
+    size_t whole = StartBlockClassify(chunk, size, kMac, classes);
     for (size_t at = 0; at < whole; at += 64) {
         uint64_t ends = 0;
         uint64_t second = 0;

@@ -103,8 +103,8 @@ static void PutGroupLine(Output* output, const Field& name)
 }
 
 // "name <address>\r\n", the name in quotes when it holds a special character. Line breaks and the
-// trailing space are not special, so the raw span tells. A line of two fields without breaks that fits the block is made in
-// it in one go, with one test for room.
+// trailing space are not special, so the raw span tells. A line of two fields without breaks that
+// fits the block is made in it in one go, with one test for room.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
     bool quoted = name.hasSpecials;
