@@ -256,10 +256,10 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         // The line runs to its end; on the way, note its first '<' and whether it holds a marker that
         // must be replaced.
         const char* start = p;
-        MacLine found = ScanMacLine(&scan, p);
+        ScannedRun found = ScanRun(&scan, p);  // its first marker and first '<'
         p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
-        PutLineAsRecord(&run, line, found.bracket, found.hasMarkers, lineNumber);
+        PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
     }
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
     *warnings = run.warnings;

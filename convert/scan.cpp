@@ -76,8 +76,6 @@ void Classify(const char* chunk, size_t size, ChunkClasses* classes)
 {
     // Everything past the bytes, the extra word included, stays zero.
     memset(classes, 0, sizeof *classes);
-    uint64_t* second = kMac ? classes->markers : classes->breaks;
-    uint64_t* third = kMac ? classes->brackets : classes->specials;
     for (size_t i = 0; i < size; i += 8) {
         uint64_t word;
         if (size - i >= 8) {
@@ -95,13 +93,13 @@ void Classify(const char* chunk, size_t size, ChunkClasses* classes)
         ClassifyWord<kMac>(word, &ends, &secondBits, &thirdBits);
         unsigned shift = static_cast<unsigned>(i % 64);
         classes->ends[i / 64] |= ends << shift;
-        second[i / 64] |= secondBits << shift;
-        third[i / 64] |= thirdBits << shift;
+        classes->second[i / 64] |= secondBits << shift;
+        classes->third[i / 64] |= thirdBits << shift;
     }
     if (!kMac) {
         // Twelve characters: a table costs less here than as many comparisons of whole words.
         for (size_t i = 0; i < size; ++i) {
-            classes->specials[i / 64] |= static_cast<uint64_t>(kNameSpecialSet.has[static_cast<unsigned char>(chunk[i])])
+            classes->third[i / 64] |= static_cast<uint64_t>(kNameSpecialSet.has[static_cast<unsigned char>(chunk[i])])
                                          << (i % 64);
         }
     }
@@ -126,11 +124,10 @@ size_t StartBlockClassify(const char* chunk, size_t size, bool mac, ChunkClasses
         (mac ? ClassifyMacBytes : ClassifyW95Bytes)(chunk, size, classes);
         return whole;
     }
-    // A converter reads only its own classes.
     for (size_t word = size / 64; word <= kChunkWords; ++word) {
         classes->ends[word] = 0;
-        (mac ? classes->markers : classes->breaks)[word] = 0;
-        (mac ? classes->brackets : classes->specials)[word] = 0;
+        classes->second[word] = 0;
+        classes->third[word] = 0;
     }
     return whole;
 }
@@ -153,54 +150,30 @@ void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction clas
     scan->classify = classify;
 }
 
-// How far the masks at `into` speak for the run: 64 bytes, or the rest of the chunk, whose bits past
-// it are zero.
-static size_t StepFrom(const Scan* scan, size_t into)
+ScannedRun ScanRunSlowly(Scan* scan, const char* from)
 {
-    return scan->chunkSize - into < 64 ? scan->chunkSize - into : 64;
-}
-
-MacLine ScanMacLineSlowly(Scan* scan, const char* from)
-{
-    MacLine line = {nullptr, nullptr, false};
+    ScannedRun run = {nullptr, nullptr, nullptr};
     size_t at = static_cast<size_t>(from - scan->bytes);
     while (at < scan->size) {
         size_t into = IntoChunk(scan, at);
         const ChunkClasses& c = scan->classes;
         uint64_t ends = MaskFar(c.ends, into);
-        uint64_t inLine = BitsBefore(ends);
-        uint64_t brackets = MaskFar(c.brackets, into) & inLine;
-        if (line.bracket == nullptr && brackets != 0) {
-            line.bracket = scan->bytes + at + __builtin_ctzll(brackets);
+        uint64_t inRun = BitsBefore(ends);
+        uint64_t second = MaskFar(c.second, into) & inRun;
+        uint64_t third = MaskFar(c.third, into) & inRun;
+        if (run.second == nullptr && second != 0) {
+            run.second = scan->bytes + at + __builtin_ctzll(second);
         }
-        line.hasMarkers = line.hasMarkers || (MaskFar(c.markers, into) & inLine) != 0;
+        if (run.third == nullptr && third != 0) {
+            run.third = scan->bytes + at + __builtin_ctzll(third);
+        }
         if (ends != 0) {
-            line.end = scan->bytes + at + __builtin_ctzll(ends);
-            return line;
+            run.end = scan->bytes + at + __builtin_ctzll(ends);
+            return run;
         }
-        at += StepFrom(scan, into);
+        // Bits past the chunk are zero, so the next 64 bytes, or the rest of the chunk, hold no end.
+        at += scan->chunkSize - into < 64 ? scan->chunkSize - into : 64;
     }
-    line.end = scan->bytes + scan->size;
-    return line;
-}
-
-W95Field ScanW95FieldSlowly(Scan* scan, const char* from)
-{
-    W95Field field = {nullptr, false, false};
-    size_t at = static_cast<size_t>(from - scan->bytes);
-    while (at < scan->size) {
-        size_t into = IntoChunk(scan, at);
-        const ChunkClasses& c = scan->classes;
-        uint64_t ends = MaskFar(c.ends, into);
-        uint64_t inField = BitsBefore(ends);
-        field.hasBreaks = field.hasBreaks || (MaskFar(c.breaks, into) & inField) != 0;
-        field.hasSpecials = field.hasSpecials || (MaskFar(c.specials, into) & inField) != 0;
-        if (ends != 0) {
-            field.end = scan->bytes + at + __builtin_ctzll(ends);
-            return field;
-        }
-        at += StepFrom(scan, into);
-    }
-    field.end = scan->bytes + scan->size;
-    return field;
+    run.end = scan->bytes + scan->size;
+    return run;
 }

@@ -10,22 +10,19 @@
 const size_t kChunkSize = 4096;
 const size_t kChunkWords = kChunkSize / 64;
 
-// The classes of the bytes that matter to one converter, bit i of word w for byte 64 w + i of the
+// The three classes of bytes that matter to one converter, bit i of word w for byte 64 w + i of the
 // chunk. A Mac line ends at a line break or a zero byte, needs its markers (& # ^ +) replaced and splits
 // at its first '<'; a W95 field ends at a marker or a zero byte, loses its line breaks, and its name is
 // quoted when it holds a character of kNameSpecials. Each mask has one word more than the chunk, always
 // zero, so 64 bits can be read from any byte of the chunk.
 struct ChunkClasses {
-    uint64_t ends[kChunkWords + 1];      // Mac: CR, LF, the zero byte. W95: the markers, the zero byte.
-    uint64_t markers[kChunkWords + 1];   // Mac only: the markers
-    uint64_t brackets[kChunkWords + 1];  // Mac only: <
-    uint64_t breaks[kChunkWords + 1];    // W95 only: CR, LF
-    uint64_t specials[kChunkWords + 1];  // W95 only: the characters that make a name quoted
+    uint64_t ends[kChunkWords + 1];    // Mac: CR, LF, the zero byte. W95: the markers, the zero byte.
+    uint64_t second[kChunkWords + 1];  // Mac: the markers. W95: CR, LF.
+    uint64_t third[kChunkWords + 1];   // Mac: <. W95: the characters that make a name quoted.
 };
 
-// Classifies the `size` bytes (1 to kChunkSize) at `chunk`, reading no byte past them: the classes of
-// one converter (ends, markers and brackets for Mac; ends, breaks and specials for W95), with every bit
-// past the bytes zero.
+// Classifies the `size` bytes (1 to kChunkSize) at `chunk` for one converter, reading no byte past
+// them, with every bit past them zero.
 typedef void (*ClassifyFunction)(const char* chunk, size_t size, ChunkClasses* classes);
 
 struct Classifiers {
@@ -99,76 +96,44 @@ inline uint64_t BitsBefore(uint64_t ends)
     return ends != 0 ? (ends & (~ends + 1)) - 1 : ~uint64_t{0};
 }
 
-// A Mac line: from its first byte to its end, with its first '<' and whether it holds a marker.
-struct MacLine {
-    const char* end;  // the line break or zero byte, or the span's end
-    const char* bracket;
-    bool hasMarkers;
+// A run from its first byte to the first end, with the first byte of the other two classes in it.
+// Mac: a line, its first marker and its first '<'. W95: a field, its first line break and its first
+// character that makes a name quoted.
+struct ScannedRun {
+    const char* end;     // the end, or the span's end
+    const char* second;  // or null
+    const char* third;   // or null
 };
 
-// ScanMacLine for a line of 64 bytes or more, or one that runs past the chunk.
-MacLine ScanMacLineSlowly(Scan* scan, const char* from);
+// ScanRun for a run of 64 bytes or more, or one that runs past the chunk.
+ScannedRun ScanRunSlowly(Scan* scan, const char* from);
 
-// From `from` (inside the span) to the line's end. Inline for a line shorter than 64 bytes, as most
-// are.
-inline MacLine ScanMacLine(Scan* scan, const char* from)
+// From `from` (inside the span) to the first end at or after it. Inline for a run shorter than 64
+// bytes, as most lines and fields are.
+inline ScannedRun ScanRun(Scan* scan, const char* from)
 {
     size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
     const ChunkClasses& c = scan->classes;
     uint64_t ends = MaskNear(c.ends, into);
-    uint64_t brackets;
-    uint64_t markers;
+    uint64_t second;
+    uint64_t third;
     if (ends != 0) {
-        brackets = MaskNear(c.brackets, into);
-        markers = MaskNear(c.markers, into);
+        second = MaskNear(c.second, into);
+        third = MaskNear(c.third, into);
     } else {
         ends = MaskFar(c.ends, into);
         if (ends == 0) {
-            return ScanMacLineSlowly(scan, from);
+            return ScanRunSlowly(scan, from);
         }
-        brackets = MaskFar(c.brackets, into);
-        markers = MaskFar(c.markers, into);
+        second = MaskFar(c.second, into);
+        third = MaskFar(c.third, into);
     }
-    uint64_t inLine = BitsBefore(ends);
-    brackets &= inLine;
-    MacLine line = {from + __builtin_ctzll(ends), brackets != 0 ? from + __builtin_ctzll(brackets) : nullptr,
-                    (markers & inLine) != 0};
-    return line;
-}
-
-// A W95 field: from the byte after its marker to the next marker or zero byte.
-struct W95Field {
-    const char* end;  // the marker or zero byte, or the span's end
-    bool hasBreaks;
-    bool hasSpecials;
-};
-
-// ScanW95Field for a field of 64 bytes or more, or one that runs past the chunk.
-W95Field ScanW95FieldSlowly(Scan* scan, const char* from);
-
-// From `from` (inside the span) to the field's end. Inline for a field shorter than 64 bytes, as most
-// are.
-inline W95Field ScanW95Field(Scan* scan, const char* from)
-{
-    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
-    const ChunkClasses& c = scan->classes;
-    uint64_t ends = MaskNear(c.ends, into);
-    uint64_t breaks;
-    uint64_t specials;
-    if (ends != 0) {
-        breaks = MaskNear(c.breaks, into);
-        specials = MaskNear(c.specials, into);
-    } else {
-        ends = MaskFar(c.ends, into);
-        if (ends == 0) {
-            return ScanW95FieldSlowly(scan, from);
-        }
-        breaks = MaskFar(c.breaks, into);
-        specials = MaskFar(c.specials, into);
-    }
-    uint64_t inField = BitsBefore(ends);
-    W95Field field = {from + __builtin_ctzll(ends), (breaks & inField) != 0, (specials & inField) != 0};
-    return field;
+    uint64_t inRun = BitsBefore(ends);
+    second &= inRun;
+    third &= inRun;
+    ScannedRun run = {from + __builtin_ctzll(ends), second != 0 ? from + __builtin_ctzll(second) : nullptr,
+                      third != 0 ? from + __builtin_ctzll(third) : nullptr};
+    return run;
 }
 
 #endif

@@ -80,8 +80,8 @@ __attribute__((target("avx2"))) void ClassifyAvx2(const char* chunk, size_t size
             }
         }
         classes->ends[at / 64] = endBits;
-        (kMac ? classes->markers : classes->breaks)[at / 64] = secondBits;
-        (kMac ? classes->brackets : classes->specials)[at / 64] = thirdBits;
+        classes->second[at / 64] = secondBits;
+        classes->third[at / 64] = thirdBits;
     }
 }
 

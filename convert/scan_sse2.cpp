@@ -59,8 +59,8 @@ __attribute__((target("sse2"))) void ClassifySse2(const char* chunk, size_t size
             }
         }
         classes->ends[at / 64] = ends;
-        (kMac ? classes->markers : classes->breaks)[at / 64] = second;
-        (kMac ? classes->brackets : classes->specials)[at / 64] = third;
+        classes->second[at / 64] = second;
+        classes->third[at / 64] = third;
     }
 }
 

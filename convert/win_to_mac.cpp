@@ -34,10 +34,11 @@ static bool IsLineBreak(char c)
 static inline void ReadField(const char* marker, Scan* scan, Field* field)
 {
     const char* start = marker + 1;
-    W95Field found = ScanW95Field(scan, start);
+    ScannedRun found = ScanRun(scan, start);  // its first line break and first character that needs quotes
+    bool hasBreaks = found.second != nullptr;
     // The trailing space is the last byte that is not a line break, if it is a space.
     const char* last = found.end;
-    while (found.hasBreaks && last > start && IsLineBreak(last[-1])) {
+    while (hasBreaks && last > start && IsLineBreak(last[-1])) {
         --last;
     }
     if (last > start && last[-1] == ' ') {
@@ -45,8 +46,8 @@ static inline void ReadField(const char* marker, Scan* scan, Field* field)
     }
     field->start = start;
     field->end = found.end;
-    field->hasBreaks = found.hasBreaks;
-    field->hasSpecials = found.hasSpecials;
+    field->hasBreaks = hasBreaks;
+    field->hasSpecials = found.third != nullptr;
     field->textEnd = static_cast<size_t>(last - start);
     field->readable = static_cast<size_t>(scan->bytes + scan->size - start);
 }

@@ -75,8 +75,8 @@ void ExpectClassified(const NamedClassifiers& named, const char* bytes, size_t s
         memset(&classes, 0xA5, sizeof classes);  // nothing may be left as it was
         (mac ? named.classifiers.mac : named.classifiers.w95)(bytes, size, &classes);
         Expected expected = Reference(bytes, size, mac);
-        const uint64_t* second = mac ? classes.markers : classes.breaks;
-        const uint64_t* third = mac ? classes.brackets : classes.specials;
+        const uint64_t* second = classes.second;
+        const uint64_t* third = classes.third;
         for (size_t w = 0; w <= kChunkWords; ++w) {
             ASSERT_EQ(expected.ends[w], classes.ends[w]) << named.name << (mac ? " mac " : " w95 ") << where << " word " << w;
             ASSERT_EQ(expected.second[w], second[w]) << named.name << (mac ? " mac " : " w95 ") << where << " word " << w;
@@ -141,21 +141,48 @@ TEST(Scan, EveryLengthAndAlignmentAroundTheWordAndBlockSizes)
     }
 }
 
+// The run from `from` as a byte-by-byte search finds it.
+void ExpectRun(Scan* scan, const std::string& text, size_t from, bool mac, const char* name)
+{
+    size_t end = from;
+    size_t second = std::string::npos;
+    size_t third = std::string::npos;
+    for (; end < text.size(); ++end) {
+        char c = text[end];
+        if (c == '\0' || (mac ? IsBreak(c) : IsMarker(c))) {
+            break;
+        }
+        if (second == std::string::npos && (mac ? IsMarker(c) : IsBreak(c))) {
+            second = end;
+        }
+        if (third == std::string::npos && (mac ? c == '<' : IsNameSpecial(c))) {
+            third = end;
+        }
+    }
+    ScannedRun run = ScanRun(scan, text.data() + from);
+    const char* base = text.data();
+    ASSERT_EQ(base + end, run.end) << name << (mac ? " mac" : " w95") << " from " << from;
+    ASSERT_EQ(second != std::string::npos ? base + second : nullptr, run.second) << name << " from " << from;
+    ASSERT_EQ(third != std::string::npos ? base + third : nullptr, run.third) << name << " from " << from;
+}
+
 // Runs found one after another as the converters find them, against a byte-by-byte search.
 TEST(Scan, LinesAndFieldsAcrossWordsAndChunks)
 {
     uint32_t seed = 11;
-    // Short runs, runs of about a word, and runs past a chunk, so every way of crossing is taken.
+    // Short runs, runs of about a word, and runs past a chunk, each with one byte of the second and of
+    // the third class well inside, so every way of crossing is taken; Mac lines and W95 fields in turn.
     std::string text;
-    const size_t runs[] = {3, 63, 64, 65, 1, 0, 200, 4096, 5000, 7, 70, 0, 0, 130};
+    const size_t runs[] = {3, 63, 64, 65, 1, 0, 200, 4096, 5000, 7, 70, 0, 0, 130, 4100, 66};
+    bool mac = true;
     for (size_t run : runs) {
-        std::string body = RandomText(&seed, run);
-        for (char& c : body) {
-            if (c == '\0' || IsBreak(c) || IsMarker(c)) {
-                c = 'b';
-            }
+        std::string body(run, 'b');
+        if (run >= 3) {
+            body[run / 3] = mac ? '<' : ';';
+            body[run * 2 / 3] = mac ? '^' : '\n';
         }
-        text += body + (run % 2 == 0 ? "\r" : "+");
+        text += body + (mac ? "\r" : "+");
+        mac = !mac;
     }
     text += RandomText(&seed, 9000);
     for (const NamedClassifiers& named : AllClassifiers()) {
@@ -167,28 +194,8 @@ TEST(Scan, LinesAndFieldsAcrossWordsAndChunks)
         // order is right.
         for (size_t step = 0; step <= text.size(); ++step) {
             size_t from = step < text.size() ? step : 0;
-            size_t macEnd = from;
-            bool markers = false;
-            for (; macEnd < text.size() && text[macEnd] != '\0' && !IsBreak(text[macEnd]); ++macEnd) {
-                markers = markers || IsMarker(text[macEnd]);
-            }
-            size_t bracket = text.find('<', from);
-            MacLine line = ScanMacLine(&macScan, text.data() + from);
-            ASSERT_EQ(macEnd, static_cast<size_t>(line.end - text.data())) << named.name << " from " << from;
-            ASSERT_EQ(bracket < macEnd ? text.data() + bracket : nullptr, line.bracket) << named.name << " from " << from;
-            ASSERT_EQ(markers, line.hasMarkers) << named.name << " from " << from;
-
-            size_t w95End = from;
-            bool breaks = false;
-            bool specials = false;
-            for (; w95End < text.size() && text[w95End] != '\0' && !IsMarker(text[w95End]); ++w95End) {
-                breaks = breaks || IsBreak(text[w95End]);
-                specials = specials || IsNameSpecial(text[w95End]);
-            }
-            W95Field field = ScanW95Field(&w95Scan, text.data() + from);
-            ASSERT_EQ(w95End, static_cast<size_t>(field.end - text.data())) << named.name << " from " << from;
-            ASSERT_EQ(breaks, field.hasBreaks) << named.name << " from " << from;
-            ASSERT_EQ(specials, field.hasSpecials) << named.name << " from " << from;
+            ExpectRun(&macScan, text, from, true, named.name);
+            ExpectRun(&w95Scan, text, from, false, named.name);
         }
     }
 }
