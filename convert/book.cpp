@@ -72,20 +72,22 @@ static void ReadMacLines(BookReader* reader, char* text, size_t size)
             lineNumber += c == '\n' || (c == '\r' && !(p < end && *p == '\n')) ? 1 : 0;
             continue;
         }
-        TextSpan line = {p, 0};
+        TextSpan line = {p, 0, 0};
         while (p < end && *p != '\r' && *p != '\n' && *p != '\0') {
             ++p;
         }
         line.length = static_cast<size_t>(p - line.text);
+        line.readable = line.length;
         size_t nameEnd = FindNameEnd(line.text, line.length);
-        TextSpan name = {line.text, 0};
+        TextSpan name = {line.text, 0, line.length};
         TextSpan address = line;
         if (nameEnd == line.length) {
             // Named as the converter names it, so the change reads the same; the export shows the address.
             char placeholder[40];
             int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", ++placeholders);
-            NoteChange(reader->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, placeholder,
-                       length > 0 ? static_cast<size_t>(length) : 0);
+            NoteLineChange(reader->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber,
+                           {placeholder, length > 0 ? static_cast<size_t>(length) : 0}, {nullptr, 0},
+                           {line.text, line.length});
         } else {
             SplitLine(line, nameEnd, &name, &address);
         }

@@ -47,9 +47,8 @@ struct ByteSet {
 static constexpr ByteSet MakeSpecialNameSet()
 {
     ByteSet set = {};
-    const char special[] = "()<>@,;:\\.[]";
-    for (size_t i = 0; special[i] != '\0'; ++i) {
-        set.has[static_cast<unsigned char>(special[i])] = true;
+    for (size_t i = 0; kNameSpecials[i] != '\0'; ++i) {
+        set.has[static_cast<unsigned char>(kNameSpecials[i])] = true;
     }
     return set;
 }

@@ -23,7 +23,10 @@ bool CopyReplacingMarkers(char* out, const char* text, size_t length);
 // The byte CopyReplacingMarkers writes for `c`.
 char ReplacingMarker(char c);
 
-// Whether a personal name must be quoted in a Mac line: it holds one of ()<>@,;:\.[]
+// The characters that make a personal name quoted in a Mac line.
+inline constexpr char kNameSpecials[] = "()<>@,;:\\.[]";
+
+// Whether a personal name must be quoted in a Mac line: it holds one of kNameSpecials.
 bool NeedsQuotes(const char* name, size_t length);
 
 // Inline, so that the length of a literal is known where it is compared with every line.
@@ -36,6 +39,7 @@ inline bool TextEquals(const char* text, size_t length, const char* literal)
 struct TextSpan {
     const char* text;
     size_t length;
+    size_t readable;  // bytes from `text` on that may be read, at least `length`
 };
 
 // Where a Mac line splits into name and address; the line's length when it holds no '<'.
@@ -50,7 +54,9 @@ struct Field {
     const char* start;
     const char* end;   // the delimiter, or the end of the input
     bool hasBreaks;    // CR or LF inside, to be left out
+    bool hasSpecials;  // a character that makes a name quoted
     size_t textEnd;    // the text is [start, start + textEnd) less its line breaks
+    size_t readable;   // bytes from `start` on that may be read
 };
 
 // Reads the W95 field after the marker at `marker`, whatever its length.

@@ -54,6 +54,18 @@ size_t FindNameEnd(const char* line, size_t length)
     return bracket != nullptr ? static_cast<size_t>(static_cast<const char*>(bracket) - line) : length;
 }
 
+// Whether the '<' at `bracket` follows a quote other than the line's first byte, and any spaces: then
+// it is where a quoted line splits, since no '<' comes before it. Spares the search of the common
+// quoted line.
+static bool FollowsClosingQuote(TextSpan line, size_t bracket)
+{
+    size_t before = bracket;
+    while (before > 1 && line.text[before - 1] == ' ') {
+        --before;
+    }
+    return bracket < line.length && before > 1 && line.text[before - 1] == '"';
+}
+
 // Splits a line that holds a '<' at `nameEnd`: the name loses a leading quote and any trailing quotes
 // and spaces, the address loses one closing '>'.
 void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address)
@@ -67,8 +79,10 @@ void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address)
     while (name->length > 0 && (name->text[name->length - 1] == '"' || name->text[name->length - 1] == ' ')) {
         --name->length;
     }
+    name->readable = line.readable - nameStart;
     address->text = line.text + nameEnd + 1;
     address->length = line.length - nameEnd - 1;
+    address->readable = line.readable - nameEnd - 1;
     if (address->length > 0 && address->text[address->length - 1] == '>') {
         --address->length;
     }
@@ -117,6 +131,53 @@ static bool PutField(Output* output, TextSpan field, bool lineHasMarkers)
     return replaced;
 }
 
+// Copies a field into room already taken, with kCopySlack bytes to spare; returns whether a marker was
+// replaced.
+static bool CopyField(char* out, TextSpan field, bool lineHasMarkers)
+{
+    if (lineHasMarkers) {
+        return CopyReplacingMarkers(out, field.text, field.length);
+    }
+    CopyShortly(out, field.text, field.length, field.readable);
+    return false;
+}
+
+// "#name ^address " or "&name ". A record that fits the block is made in it in one go, with one test
+// for room; a longer one goes piece by piece.
+static bool PutRecord(Output* output, TextSpan name, TextSpan address, bool isGroup, bool hasMarkers)
+{
+    size_t size = isGroup ? name.length + 2 : name.length + address.length + 4;
+    if (size + kCopySlack <= output->capacity) {
+        char* out = OutputRoom(output, size + kCopySlack);
+        if (out == nullptr) {
+            return false;
+        }
+        out[0] = isGroup ? '&' : '#';
+        bool replaced = CopyField(out + 1, name, hasMarkers);
+        out += 1 + name.length;
+        if (isGroup) {
+            out[0] = ' ';
+        } else {
+            out[0] = ' ';
+            out[1] = '^';
+            replaced = CopyField(out + 2, address, hasMarkers) || replaced;
+            out[2 + address.length] = ' ';
+        }
+        output->used += size;
+        return replaced;
+    }
+    PutByte(output, isGroup ? '&' : '#');
+    bool replaced = PutField(output, name, hasMarkers);
+    if (isGroup) {
+        PutByte(output, ' ');
+    } else {
+        PutBytes(output, " ^", 2);
+        replaced = PutField(output, address, hasMarkers) || replaced;
+        PutByte(output, ' ');
+    }
+    return replaced;
+}
+
 // A group named "Main" reads as the W95 default group: on the way back it gets no line of its own.
 static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
 {
@@ -129,16 +190,21 @@ static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
     run->lastGroupLength = name.length;
 }
 
-// The record is "#name ^address " or "&name ".
-static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, unsigned long lineNumber)
+// The record for one line; `bracket` is its first '<', or null.
+static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket, bool hasMarkers,
+                            unsigned long lineNumber)
 {
     TextSpan name;
     TextSpan address;
-    size_t nameEnd = FindNameEnd(line.text, line.length);
+    size_t nameEnd = bracket != nullptr ? static_cast<size_t>(bracket - line.text) : line.length;
+    if (line.text[0] == '"' && !FollowsClosingQuote(line, nameEnd)) {
+        nameEnd = FindNameEnd(line.text, line.length);
+    }
     bool nameless = nameEnd == line.length;
     if (nameless) {
         name.text = run->placeholder;
         name.length = run->placeholderLength;
+        name.readable = sizeof run->placeholder;
         address = line;
         run->warnings |= WARNING_PLACEHOLDER_NAMES;
         NoteLineChange(run->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, {name.text, name.length}, {nullptr, 0},
@@ -152,16 +218,7 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, bool hasMarkers, un
     if (isGroup) {
         NoteGroup(run, name, lineNumber);
     }
-    Output* output = run->output;
-    PutByte(output, isGroup ? '&' : '#');
-    bool replaced = PutField(output, name, hasMarkers);
-    if (isGroup) {
-        PutByte(output, ' ');
-    } else {
-        PutBytes(output, " ^", 2);
-        replaced = PutField(output, address, hasMarkers) || replaced;
-        PutByte(output, ' ');
-    }
+    bool replaced = PutRecord(run->output, name, address, isGroup, hasMarkers);
     if (replaced) {
         run->warnings |= WARNING_RESERVED_REPLACED;
         NoteLineChange(run->env, FERRYLINE_RESERVED_REPLACED, lineNumber, {"", 0}, {name.text, name.length},
@@ -189,6 +246,8 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     run.env = env;
     run.lastGroup = nullptr;
     run.lastGroupLength = 0;
+    Scan scan;
+    StartScan(&scan, bytes, size, ChooseClassifiers().mac);
 
     PutBytes(output, kW95Header, sizeof kW95Header - 1);
     const char* end = bytes + size;
@@ -196,6 +255,11 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     unsigned long lineNumber = 1;
     while (p < end && output->status == FERRYLINE_WRITTEN) {
         char c = *p;
+        if (c == '\r' && end - p >= 2 && p[1] == '\n') {
+            p += 2;
+            ++lineNumber;
+            continue;
+        }
         if (IsMacLineEnd(c)) {
             ++p;
             if (c == '\n' || (c == '\r' && !(p < end && *p == '\n'))) {
@@ -203,16 +267,13 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
             }
             continue;
         }
-        // The line runs to its end; on the way, note whether it holds a marker that must be replaced.
+        // The line runs to its end; on the way, note its first '<' and whether it holds a marker that
+        // must be replaced.
         const char* start = p;
-        bool hasMarkers = false;
-        p = FindSpecialByte(p, end);
-        while (p < end && !IsMacLineEnd(*p)) {
-            hasMarkers = true;
-            p = FindSpecialByte(p + 1, end);
-        }
-        TextSpan line = {start, static_cast<size_t>(p - start)};
-        PutLineAsRecord(&run, line, hasMarkers, lineNumber);
+        ScannedRun found = ScanRun(&scan, p);  // its first marker and first '<'
+        p = found.end;
+        TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
+        PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
     }
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
     *warnings = run.warnings;
@@ -221,8 +282,8 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
 
 MacLineParts CutMacLine(const char* line, size_t length)
 {
-    TextSpan whole = {line, length};
-    TextSpan name = {line, 0};
+    TextSpan whole = {line, length, length};
+    TextSpan name = {line, 0, length};
     TextSpan address = whole;
     size_t nameEnd = FindNameEnd(line, length);
     if (nameEnd != length) {

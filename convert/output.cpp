@@ -48,7 +48,7 @@ void PutBytesSlowly(Output* output, const char* data, size_t size)
     output->used = size;
 }
 
-char* OutputRoom(Output* output, size_t size)
+char* OutputRoomSlowly(Output* output, size_t size)
 {
     if (size > output->capacity - output->used && FlushOutput(output) != FERRYLINE_WRITTEN) {
         return nullptr;

@@ -1,72 +1,179 @@
 #include "convert/scan.h"
 
-#include <stdint.h>
 #include <string.h>
+
+#include "convert/format.h"
 
 namespace {
 
 const uint64_t kOnes = 0x0101010101010101ull;
-const uint64_t kHighBits = 0x8080808080808080ull;
+const uint64_t kLowBits = 0x7f7f7f7f7f7f7f7full;
 
-// A high bit in every byte of `word` that is below `limit` (at most 128). Borrows may also mark bytes
-// above a marked one, never one below, so the lowest mark is exact and a word with no mark has no match.
-inline uint64_t BytesBelow(uint64_t word, uint8_t limit)
+// The high bit of every byte of `word` that is zero, and no other bit: no carry crosses a byte.
+inline uint64_t ZeroBytes(uint64_t word)
 {
-    return (word - kOnes * limit) & ~word & kHighBits;
+    return ~(((word & kLowBits) + kLowBits) | word | kLowBits);
 }
 
 inline uint64_t BytesEqual(uint64_t word, uint8_t value)
 {
-    return BytesBelow(word ^ (kOnes * value), 1);
+    return ZeroBytes(word ^ (kOnes * value));
 }
 
 struct ByteSet {
     bool has[256];
 };
 
-constexpr ByteSet MakeSpecialSet()
+constexpr ByteSet MakeNameSpecials()
 {
     ByteSet set = {};
-    const char special[] = "&#^+\r\n";
-    for (size_t i = 0; special[i] != '\0'; ++i) {
-        set.has[static_cast<unsigned char>(special[i])] = true;
+    for (size_t i = 0; kNameSpecials[i] != '\0'; ++i) {
+        set.has[static_cast<unsigned char>(kNameSpecials[i])] = true;
     }
-    set.has[0] = true;
     return set;
 }
 
-constexpr ByteSet kSpecial = MakeSpecialSet();
+constexpr ByteSet kNameSpecialSet = MakeNameSpecials();
+
+// The high bits of a word's bytes as the low eight bits, the first byte lowest.
+inline uint64_t GatherHighBits(uint64_t highBits)
+{
+    return ((highBits >> 7) * 0x0102040810204080ull) >> 56;
+}
+
+// The word's first byte in the lowest bits, whatever the machine's byte order.
+inline uint64_t LoadLittleEndian(const char* from)
+{
+    unsigned char bytes[8];
+    memcpy(bytes, from, sizeof bytes);
+    uint64_t word = 0;
+    for (int i = 7; i >= 0; --i) {
+        word = (word << 8) | bytes[i];
+    }
+    return word;
+}
+
+// The classes of one word: its bytes' bits, the first byte lowest.
+template <bool kMac>
+void ClassifyWord(uint64_t word, uint64_t* ends, uint64_t* second, uint64_t* third)
+{
+    uint64_t breaks = BytesEqual(word, '\r') | BytesEqual(word, '\n');
+    uint64_t markers = BytesEqual(word, '&') | BytesEqual(word, '#') | BytesEqual(word, '^') | BytesEqual(word, '+');
+    uint64_t zeros = ZeroBytes(word);
+    if (kMac) {
+        *ends = GatherHighBits(zeros | breaks);
+        *second = GatherHighBits(markers);
+        *third = GatherHighBits(BytesEqual(word, '<'));
+    } else {
+        *ends = GatherHighBits(zeros | markers);
+        *second = GatherHighBits(breaks);
+        *third = 0;
+    }
+}
+
+template <bool kMac>
+void Classify(const char* chunk, size_t size, ChunkClasses* classes)
+{
+    // Everything past the bytes, the extra word included, stays zero.
+    memset(classes, 0, sizeof *classes);
+    for (size_t i = 0; i < size; i += 8) {
+        uint64_t word;
+        if (size - i >= 8) {
+            word = LoadLittleEndian(chunk + i);
+        } else {
+            // The last few bytes, padded with a byte of no class.
+            char last[8];
+            memset(last, 'a', sizeof last);
+            memcpy(last, chunk + i, size - i);
+            word = LoadLittleEndian(last);
+        }
+        uint64_t ends;
+        uint64_t secondBits;
+        uint64_t thirdBits;
+        ClassifyWord<kMac>(word, &ends, &secondBits, &thirdBits);
+        unsigned shift = static_cast<unsigned>(i % 64);
+        classes->ends[i / 64] |= ends << shift;
+        classes->second[i / 64] |= secondBits << shift;
+        classes->third[i / 64] |= thirdBits << shift;
+    }
+    if (!kMac) {
+        // Twelve characters: a table costs less here than as many comparisons of whole words.
+        for (size_t i = 0; i < size; ++i) {
+            classes->third[i / 64] |= static_cast<uint64_t>(kNameSpecialSet.has[static_cast<unsigned char>(chunk[i])])
+                                         << (i % 64);
+        }
+    }
+}
 
 }  // namespace
 
-bool IsSpecialByte(char c)
+void ClassifyMacBytes(const char* chunk, size_t size, ChunkClasses* classes)
 {
-    return kSpecial.has[static_cast<unsigned char>(c)];
+    Classify<true>(chunk, size, classes);
 }
 
-const char* FindSpecialByte(const char* from, const char* end)
+void ClassifyW95Bytes(const char* chunk, size_t size, ChunkClasses* classes)
 {
-    for (;;) {
-        // Eight bytes at a time while none can match: the zero byte, CR and LF are all below 14, so one
-        // test finds them (and the odd tab or other control byte, which the byte loop then passes over).
-        while (end - from >= 8) {
-            uint64_t word;
-            memcpy(&word, from, sizeof word);
-            uint64_t hits = BytesBelow(word, 14) | BytesEqual(word, '&') | BytesEqual(word, '#') |
-                            BytesEqual(word, '^') | BytesEqual(word, '+');
-            if (hits != 0) {
-                break;
-            }
-            from += 8;
-        }
-        const char* stop = end - from >= 8 ? from + 8 : end;
-        for (; from < stop; ++from) {
-            if (kSpecial.has[static_cast<unsigned char>(*from)]) {
-                return from;
-            }
-        }
-        if (from == end) {
-            return end;
-        }
+    Classify<false>(chunk, size, classes);
+}
+
+size_t StartBlockClassify(const char* chunk, size_t size, bool mac, ChunkClasses* classes)
+{
+    size_t whole = size / 64 * 64;
+    if (whole < size) {
+        (mac ? ClassifyMacBytes : ClassifyW95Bytes)(chunk, size, classes);
+        return whole;
     }
+    for (size_t word = size / 64; word <= kChunkWords; ++word) {
+        classes->ends[word] = 0;
+        classes->second[word] = 0;
+        classes->third[word] = 0;
+    }
+    return whole;
+}
+
+Classifiers ChooseClassifiers()
+{
+    Classifiers classifiers = {ClassifyMacBytes, ClassifyW95Bytes};
+    if (!GetAvx2Classifiers(&classifiers)) {
+        GetSse2Classifiers(&classifiers);
+    }
+    return classifiers;
+}
+
+void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction classify)
+{
+    scan->bytes = bytes;
+    scan->size = size;
+    scan->chunk = 0;
+    scan->chunkSize = 0;
+    scan->classify = classify;
+}
+
+ScannedRun ScanRunSlowly(Scan* scan, const char* from)
+{
+    ScannedRun run = {nullptr, nullptr, nullptr};
+    size_t at = static_cast<size_t>(from - scan->bytes);
+    while (at < scan->size) {
+        size_t into = IntoChunk(scan, at);
+        const ChunkClasses& c = scan->classes;
+        uint64_t ends = MaskFar(c.ends, into);
+        uint64_t inRun = BitsBefore(ends);
+        uint64_t second = MaskFar(c.second, into) & inRun;
+        uint64_t third = MaskFar(c.third, into) & inRun;
+        if (run.second == nullptr && second != 0) {
+            run.second = scan->bytes + at + __builtin_ctzll(second);
+        }
+        if (run.third == nullptr && third != 0) {
+            run.third = scan->bytes + at + __builtin_ctzll(third);
+        }
+        if (ends != 0) {
+            run.end = scan->bytes + at + __builtin_ctzll(ends);
+            return run;
+        }
+        // Bits past the chunk are zero, so the next 64 bytes, or the rest of the chunk, hold no end.
+        at += scan->chunkSize - into < 64 ? scan->chunkSize - into : 64;
+    }
+    run.end = scan->bytes + scan->size;
+    return run;
 }

@@ -1,16 +1,139 @@
-// Finding the bytes both formats give a meaning to, several bytes at a time.
+// Finding the bytes both formats give a meaning to: a chunk of the input is classified at a time into
+// bit masks, one bit a byte, and lines and fields are found in the masks.
 #ifndef FERRYLINE_SCAN_H
 #define FERRYLINE_SCAN_H
 
 #include <stddef.h>
+#include <stdint.h>
 
-// The first byte in [from, end) that is a W95 marker (& # ^ +), a line end (CR, LF) or a zero byte,
-// or `end` when there is none. Both converters stop at exactly these: a Mac line ends at a line end or
-// a zero byte and needs its markers replaced, and a W95 field ends at a marker or a zero byte and
-// loses its line ends.
-const char* FindSpecialByte(const char* from, const char* end);
+// Bytes classified at a time, and the 64-bit words of each class's mask.
+const size_t kChunkSize = 4096;
+const size_t kChunkWords = kChunkSize / 64;
 
-// Whether FindSpecialByte stops at `c`.
-bool IsSpecialByte(char c);
+// The three classes of bytes that matter to one converter, bit i of word w for byte 64 w + i of the
+// chunk. A Mac line ends at a line break or a zero byte, needs its markers (& # ^ +) replaced and splits
+// at its first '<'; a W95 field ends at a marker or a zero byte, loses its line breaks, and its name is
+// quoted when it holds a character of kNameSpecials. Each mask has one word more than the chunk, always
+// zero, so 64 bits can be read from any byte of the chunk.
+struct ChunkClasses {
+    uint64_t ends[kChunkWords + 1];    // Mac: CR, LF, the zero byte. W95: the markers, the zero byte.
+    uint64_t second[kChunkWords + 1];  // Mac: the markers. W95: CR, LF.
+    uint64_t third[kChunkWords + 1];   // Mac: <. W95: the characters that make a name quoted.
+};
+
+// Classifies the `size` bytes (1 to kChunkSize) at `chunk` for one converter, reading no byte past
+// them, with every bit past them zero.
+typedef void (*ClassifyFunction)(const char* chunk, size_t size, ChunkClasses* classes);
+
+struct Classifiers {
+    ClassifyFunction mac;
+    ClassifyFunction w95;
+};
+
+// The portable ones, a word of eight bytes at a time.
+void ClassifyMacBytes(const char* chunk, size_t size, ChunkClasses* classes);
+void ClassifyW95Bytes(const char* chunk, size_t size, ChunkClasses* classes);
+
+// The fastest this processor runs: the portable ones, or their twins from an instruction-set path,
+// which give exactly the same classes.
+Classifiers ChooseClassifiers();
+
+// For a classifier of whole 64-byte blocks: a chunk that ends in part of a block is classified the
+// portable way first (its whole blocks are then done again, faster), any other has the words past it
+// zeroed. Returns how many bytes the whole blocks hold.
+size_t StartBlockClassify(const char* chunk, size_t size, bool mac, ChunkClasses* classes);
+
+// The instruction-set paths, each in a file of its own that CMake builds only for x86 processors
+// (scan_avx2.cpp, scan_sse2.cpp; scan_no_wide.cpp stands in for both elsewhere): true with its
+// functions when the processor runs them, false otherwise.
+bool GetAvx2Classifiers(Classifiers* classifiers);
+bool GetSse2Classifiers(Classifiers* classifiers);
+
+// A walk through a span, chunk by chunk. Cheapest when each run starts after the one before, as a
+// parser moving forward starts them; any order is right.
+struct Scan {
+    const char* bytes;
+    size_t size;
+    size_t chunk;      // where the classified chunk starts
+    size_t chunkSize;  // 0 before the first
+    ClassifyFunction classify;
+    ChunkClasses classes;
+};
+
+void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction classify);
+
+// The bits of a mask from bit `at` of the chunk on: those of its own word, in `Near`, which is enough
+// when an end is among them, as it is for most lines and fields; 64 of them, in `Far`.
+inline uint64_t MaskNear(const uint64_t* mask, size_t at)
+{
+    return mask[at / 64] >> (at % 64);
+}
+
+inline uint64_t MaskFar(const uint64_t* mask, size_t at)
+{
+    size_t word = at / 64;
+    unsigned shift = static_cast<unsigned>(at % 64);
+    // Two shifts, so that a shift of 0 takes nothing from the next word.
+    return (mask[word] >> shift) | ((mask[word + 1] << 1) << (63 - shift));
+}
+
+// Makes the chunk that holds `at` (inside the span) the classified one; returns `at` in that chunk.
+inline size_t IntoChunk(Scan* scan, size_t at)
+{
+    size_t into = at - scan->chunk;  // wraps, and so fails the test, when `at` is before the chunk
+    if (into >= scan->chunkSize) {
+        scan->chunk = at / kChunkSize * kChunkSize;
+        scan->chunkSize = scan->size - scan->chunk < kChunkSize ? scan->size - scan->chunk : kChunkSize;
+        scan->classify(scan->bytes + scan->chunk, scan->chunkSize, &scan->classes);
+        into = at - scan->chunk;
+    }
+    return into;
+}
+
+// The bits below the lowest set bit of `ends`, or all bits when none is set.
+inline uint64_t BitsBefore(uint64_t ends)
+{
+    return ends != 0 ? (ends & (~ends + 1)) - 1 : ~uint64_t{0};
+}
+
+// A run from its first byte to the first end, with the first byte of the other two classes in it.
+// Mac: a line, its first marker and its first '<'. W95: a field, its first line break and its first
+// character that makes a name quoted.
+struct ScannedRun {
+    const char* end;     // the end, or the span's end
+    const char* second;  // or null
+    const char* third;   // or null
+};
+
+// ScanRun for a run of 64 bytes or more, or one that runs past the chunk.
+ScannedRun ScanRunSlowly(Scan* scan, const char* from);
+
+// From `from` (inside the span) to the first end at or after it. Inline for a run shorter than 64
+// bytes, as most lines and fields are.
+inline ScannedRun ScanRun(Scan* scan, const char* from)
+{
+    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
+    const ChunkClasses& c = scan->classes;
+    uint64_t ends = MaskNear(c.ends, into);
+    uint64_t second;
+    uint64_t third;
+    if (ends != 0) {
+        second = MaskNear(c.second, into);
+        third = MaskNear(c.third, into);
+    } else {
+        ends = MaskFar(c.ends, into);
+        if (ends == 0) {
+            return ScanRunSlowly(scan, from);
+        }
+        second = MaskFar(c.second, into);
+        third = MaskFar(c.third, into);
+    }
+    uint64_t inRun = BitsBefore(ends);
+    second &= inRun;
+    third &= inRun;
+    ScannedRun run = {from + __builtin_ctzll(ends), second != 0 ? from + __builtin_ctzll(second) : nullptr,
+                      third != 0 ? from + __builtin_ctzll(third) : nullptr};
+    return run;
+}
 
 #endif

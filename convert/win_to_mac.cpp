@@ -17,26 +17,49 @@ static bool IsLineBreak(char c)
     return c == '\r' || c == '\n';
 }
 
-// Reads the field after the marker at `marker`, whatever its length.
+// Reads the field after the marker at `marker`, whatever its length, into `field` member by member:
+// a whole structure copied into a field that the caller keeps cost a stalled load for every field.
+static inline void ReadScannedField(const char* marker, Scan* scan, Field* field)
+{
+    const char* start = marker + 1;
+    ScannedRun found = ScanRun(scan, start);  // its first line break and first character that needs quotes
+    bool hasBreaks = found.second != nullptr;
+    // The trailing space is the last byte that is not a line break, if it is a space.
+    const char* last = found.end;
+    while (hasBreaks && last > start && IsLineBreak(last[-1])) {
+        --last;
+    }
+    if (last > start && last[-1] == ' ') {
+        --last;
+    }
+    field->start = start;
+    field->end = found.end;
+    field->hasBreaks = hasBreaks;
+    field->hasSpecials = found.third != nullptr;
+    field->textEnd = static_cast<size_t>(last - start);
+    field->readable = static_cast<size_t>(scan->bytes + scan->size - start);
+}
+
+// Reads the field after the marker at `marker` without the converter's scan, for the readers that only
+// look at a book.
 Field ReadField(const char* marker, const char* end)
 {
-    Field field = {marker + 1, marker + 1, false, 0};
-    const char* p = FindSpecialByte(field.start, end);
-    while (p < end && IsLineBreak(*p)) {
-        field.hasBreaks = true;
-        p = FindSpecialByte(p + 1, end);
+    const char* start = marker + 1;
+    const char* p = start;
+    bool hasBreaks = false;
+    while (p < end && !IsW95Delimiter(*p)) {
+        hasBreaks = hasBreaks || IsLineBreak(*p);
+        ++p;
     }
-    field.end = p;
-    // The trailing space is the last byte that is not a line break, if it is a space.
     const char* last = p;
-    while (last > field.start && IsLineBreak(last[-1])) {
+    while (last > start && IsLineBreak(last[-1])) {
         --last;
     }
-    if (last > field.start && last[-1] == ' ') {
+    if (last > start && last[-1] == ' ') {
         --last;
     }
-    field.textEnd = static_cast<size_t>(last - field.start);
-    return field;
+    size_t textEnd = static_cast<size_t>(last - start);
+    return Field{start, p, hasBreaks, NeedsQuotes(start, textEnd), textEnd, static_cast<size_t>(end - start)};
 }
 
 // Whether the field's text, line breaks left out, is `literal`.
@@ -101,11 +124,33 @@ static void NoteGroup(const FerrylineEnv* env, const char* bytes, const Field& n
     *lastGroup = name;
 }
 
-// "name <address>\r\n", the name in quotes when it holds a special character. Line breaks are not
-// special, so the raw span tells.
+// "name <address>\r\n", the name in quotes when it holds a special character. Line breaks and the
+// trailing space are not special, so the raw span tells. A line of two fields without breaks that
+// fits the block is made in it in one go, with one test for room.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
-    bool quoted = NeedsQuotes(name.start, name.textEnd);
+    bool quoted = name.hasSpecials;
+    size_t size = name.textEnd + address.textEnd + (quoted ? 7 : 5);
+    if (!name.hasBreaks && !address.hasBreaks && size + kCopySlack <= output->capacity) {
+        char* out = OutputRoom(output, size + kCopySlack);
+        if (out == nullptr) {
+            return;
+        }
+        if (quoted) {
+            *out++ = '"';
+        }
+        CopyShortly(out, name.start, name.textEnd, name.readable);
+        out += name.textEnd;
+        if (quoted) {
+            *out++ = '"';
+        }
+        out[0] = ' ';
+        out[1] = '<';
+        CopyShortly(out + 2, address.start, address.textEnd, address.readable);
+        memcpy(out + 2 + address.textEnd, kEntryLineEnd, sizeof kEntryLineEnd - 1);
+        output->used += size;
+        return;
+    }
     if (quoted) {
         PutByte(output, '"');
     }
@@ -121,11 +166,13 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
 {
     const char* end = bytes + size;
     const char* p = bytes;
-    Field name = {p, p, false, 0};
+    Field name = {p, p, false, false, 0, 0};
     Field lastGroup = name;
     unsigned long entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
+    Scan scan;
+    StartScan(&scan, bytes, size, ChooseClassifiers().w95);
     while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
         char c = p < end ? *p : '\0';
         switch (state) {
@@ -134,7 +181,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
                 state = STATE_END;
                 break;
             }
-            name = ReadField(p, end);
+            ReadScannedField(p, &scan, &name);
             p = name.end;
             PutGroupLine(output, name);
             NoteGroup(env, bytes, name, &lastGroup, entries);
@@ -142,7 +189,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                name = ReadField(p, end);
+                ReadScannedField(p, &scan, &name);
                 p = name.end;
                 ++entries;
                 state = STATE_ADDRESS;
@@ -152,7 +199,8 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ADDRESS:
             if (c == '^') {
-                Field address = ReadField(p, end);
+                Field address;
+                ReadScannedField(p, &scan, &address);
                 p = address.end;
                 PutEntryLine(output, name, address);
                 state = STATE_ENTRY;

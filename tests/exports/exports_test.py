@@ -187,13 +187,14 @@ book = os.path.join(WORK, "odd.txt")
 with open(book, "wb") as f:
     f.write(b"a@x\r\nB <b@x>\r\n\r\nc@x\r\n")
 status, out, err = run("-v", "mac2vcf", book, "-")
-check("nameless Mac lines listed by -v", status == 0 and err == 'line 1: no personal name, named "No Name 01"\n'
-      'line 4: no personal name, named "No Name 02"\n', err)
+check("nameless Mac lines listed by -v", status == 0 and err ==
+      'ferryline-convert: line 1: no personal name, named "No Name 01": "a@x" became "No Name 01" <a@x>\n'
+      'ferryline-convert: line 4: no personal name, named "No Name 02": "c@x" became "No Name 02" <c@x>\n', err)
 check("nameless Mac lines: FN is the address", [c.fn.value for c in vobject.readComponents(out.decode())] == ["a@x", "B", "c@x"])
 with open(book, "wb") as f:
     f.write(b"&Main #Ann ^a@x #Gone &G #Bo ^b@x +")
 status, out, err = run("-v", "win2csv", book, "-")
-check("W95 entry without an address left out and listed", status == 0 and err == 'entry 2: "Gone" left out, it has no address\n'
+check("W95 entry without an address left out and listed", status == 0 and err == 'ferryline-convert: entry 2: "Gone" left out, it has no address\n'
       and out.decode("utf-8-sig").splitlines()[1:] == ["Ann,,Ann,a@x,", "Bo,,Bo,b@x,G"], (err, out))
 
 # Failures: the wrong edition, bad options; nothing is written and an existing file stays.

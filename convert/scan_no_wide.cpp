@@ -1,0 +1,12 @@
+// Processors without an instruction-set path for classifying bytes: the portable functions serve.
+#include "convert/scan.h"
+
+bool GetAvx2Classifiers(Classifiers* /*classifiers*/)
+{
+    return false;
+}
+
+bool GetSse2Classifiers(Classifiers* /*classifiers*/)
+{
+    return false;
+}

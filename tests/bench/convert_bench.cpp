@@ -1,0 +1,90 @@
+// Both converters in memory, on books given by path (as tools/bench generates them), in MB/s of input.
+// The direction follows the name: *.mac.txt converts to W95, anything else to Mac.
+//   convert_bench [--benchmark_... options] BOOK...
+#include <benchmark/benchmark.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/ferryline.h"
+
+namespace {
+
+struct Book {
+    std::string name;
+    FerrylineDirection direction;
+    std::vector<char> bytes;
+};
+
+bool EndsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool ReadBook(const std::string& path, Book* book)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char piece[1 << 16];
+    size_t got;
+    while ((got = fread(piece, 1, sizeof piece, file)) > 0) {
+        book->bytes.insert(book->bytes.end(), piece, piece + got);
+    }
+    bool read = ferror(file) == 0;
+    fclose(file);
+    book->direction = EndsWith(path, ".mac.txt") ? FERRYLINE_MAC_TO_WIN : FERRYLINE_WIN_TO_MAC;
+    size_t slash = path.find_last_of('/');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    book->name = (book->direction == FERRYLINE_MAC_TO_WIN ? "mac2win/" : "win2mac/") + base.substr(0, base.find('.'));
+    return read;
+}
+
+// Takes every piece and keeps only its size, so the figure is the converter's alone.
+int CountBytes(void* context, const void* /*data*/, size_t size)
+{
+    *static_cast<size_t*>(context) += size;
+    return FERRYLINE_WRITTEN;
+}
+
+void ConvertBook(benchmark::State& state, const Book* book)
+{
+    size_t written = 0;
+    for (auto _ : state) {
+        written = 0;
+        if (!ferryline_convert(book->direction, nullptr, book->bytes.data(), book->bytes.size(), "book", CountBytes,
+                               &written, nullptr)) {
+            state.SkipWithError("the conversion failed");
+            break;
+        }
+        benchmark::DoNotOptimize(written);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(book->bytes.size()));
+    state.counters["output_bytes"] = static_cast<double>(written);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    std::vector<Book> books(static_cast<size_t>(argc > 1 ? argc - 1 : 0));
+    for (int i = 1; i < argc; ++i) {
+        Book* book = &books[static_cast<size_t>(i - 1)];
+        if (!ReadBook(argv[i], book)) {
+            fprintf(stderr, "convert_bench: cannot read %s\n", argv[i]);
+            return 2;
+        }
+        benchmark::RegisterBenchmark(book->name.c_str(), ConvertBook, book)->Unit(benchmark::kMillisecond);
+    }
+    if (books.empty()) {
+        fprintf(stderr, "usage: convert_bench [--benchmark_... options] BOOK...\n");
+        return 2;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
