@@ -12,7 +12,7 @@ const char kClassName[] = "Ferryline";
 const char kWindowTitle[] = "Convert Corvella Address Book";
 const char kAboutText[] =
     "Convert Corvella Address Books 1.0 - by the Ferryline project\n"
-    "Copyright (C) 2026 The Ferryline project. All rights reserved.";
+    "Copyright (C) 2026 The Ferryline authors. MIT licence.";
 
 // A fixed-size window: title bar, system menu and minimize box, no maximize box or sizing border.
 const DWORD kMainStyle = WS_SYSMENU | WS_MINIMIZEBOX;

@@ -1089,7 +1089,7 @@ void CaseHelpAndAbout()
     ExpectBox(kHelpText);
     ChooseMenuItem('H', 'A');
     ExpectBox("Convert Corvella Address Books 1.0 - by the Ferryline project\n"
-              "Copyright (C) 2026 The Ferryline project. All rights reserved.");
+              "Copyright (C) 2026 The Ferryline authors. MIT licence.");
 }
 
 void CaseExitMenu()
