@@ -24,14 +24,16 @@ static inline void ReadScannedField(const char* marker, Scan* scan, Field* field
     const char* start = marker + 1;
     ScannedRun found = ScanRun(scan, start);  // its first line break and first character that needs quotes
     bool hasBreaks = found.second != nullptr;
-    // The trailing space is the last byte that is not a line break, if it is a space.
+    // The trailing space is the last byte that is not a line break, if it is a space. The byte before
+    // the text is the marker, never a space, so an empty text needs no test of its own, and the space
+    // is taken off without a branch: short fields end in one at random.
     const char* last = found.end;
-    while (hasBreaks && last > start && IsLineBreak(last[-1])) {
-        --last;
+    if (hasBreaks) {
+        while (last > start && IsLineBreak(last[-1])) {
+            --last;
+        }
     }
-    if (last > start && last[-1] == ' ') {
-        --last;
-    }
+    last -= last[-1] == ' ';
     field->start = start;
     field->end = found.end;
     field->hasBreaks = hasBreaks;
@@ -126,24 +128,23 @@ static void NoteGroup(const FerrylineEnv* env, const char* bytes, const Field& n
 
 // "name <address>\r\n", the name in quotes when it holds a special character. Line breaks and the
 // trailing space are not special, so the raw span tells. A line of two fields without breaks that
-// fits the block is made in it in one go, with one test for room.
+// fits the block is made in it in one go, with one test for room; its quotes are written whether or
+// not they count, so that a name with specials and one without take the same path.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
-    bool quoted = name.hasSpecials;
-    size_t size = name.textEnd + address.textEnd + (quoted ? 7 : 5);
+    size_t quotes = name.hasSpecials ? 1 : 0;
+    size_t size = name.textEnd + address.textEnd + 5 + 2 * quotes;
     if (!name.hasBreaks && !address.hasBreaks && size + kCopySlack <= output->capacity) {
         char* out = OutputRoom(output, size + kCopySlack);
         if (out == nullptr) {
             return;
         }
-        if (quoted) {
-            *out++ = '"';
-        }
+        out[0] = '"';
+        out += quotes;
         CopyShortly(out, name.start, name.textEnd, name.readable);
         out += name.textEnd;
-        if (quoted) {
-            *out++ = '"';
-        }
+        out[0] = '"';
+        out += quotes;
         out[0] = ' ';
         out[1] = '<';
         CopyShortly(out + 2, address.start, address.textEnd, address.readable);
@@ -151,11 +152,11 @@ static void PutEntryLine(Output* output, const Field& name, const Field& address
         output->used += size;
         return;
     }
-    if (quoted) {
+    if (quotes != 0) {
         PutByte(output, '"');
     }
     PutFieldText(output, name);
-    PutBytes(output, quoted ? "\" <" : " <", quoted ? 3 : 2);
+    PutBytes(output, quotes != 0 ? "\" <" : " <", quotes != 0 ? 3 : 2);
     PutFieldText(output, address);
     PutBytes(output, kEntryLineEnd, sizeof kEntryLineEnd - 1);
 }
