@@ -19,11 +19,12 @@ static bool IsLineBreak(char c)
 
 // Reads the field after the marker at `marker`, whatever its length, into `field` member by member:
 // a whole structure copied into a field that the caller keeps cost a stalled load for every field.
-static inline void ReadScannedField(const char* marker, Scan* scan, Field* field)
+static inline void ReadScannedField(const char* marker, Scan* scan, ScanWindow* window, Field* field)
 {
     const char* start = marker + 1;
-    ScannedRun found = ScanRun(scan, start);  // its first line break and first character that needs quotes
-    bool hasBreaks = found.second != nullptr;
+    // Its end, and whether it holds line breaks and characters that need quotes.
+    ScannedFlags found = ScanRunInWindow(scan, window, start);
+    bool hasBreaks = found.hasSecond;
     // The trailing space is the last byte that is not a line break, if it is a space. The byte before
     // the text is the marker, never a space, so an empty text needs no test of its own, and the space
     // is taken off without a branch: short fields end in one at random.
@@ -37,7 +38,7 @@ static inline void ReadScannedField(const char* marker, Scan* scan, Field* field
     field->start = start;
     field->end = found.end;
     field->hasBreaks = hasBreaks;
-    field->hasSpecials = found.third != nullptr;
+    field->hasSpecials = found.hasThird;
     field->textEnd = static_cast<size_t>(last - start);
     field->readable = static_cast<size_t>(scan->bytes + scan->size - start);
 }
@@ -174,6 +175,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     ParseState state = STATE_GROUP;
     Scan scan;
     StartScan(&scan, bytes, size, ChooseClassifiers().w95);
+    ScanWindow window = {bytes, 0, 0, 0};
     while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
         char c = p < end ? *p : '\0';
         switch (state) {
@@ -182,7 +184,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
                 state = STATE_END;
                 break;
             }
-            ReadScannedField(p, &scan, &name);
+            ReadScannedField(p, &scan, &window, &name);
             p = name.end;
             PutGroupLine(output, name);
             NoteGroup(env, bytes, name, &lastGroup, entries);
@@ -190,7 +192,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                ReadScannedField(p, &scan, &name);
+                ReadScannedField(p, &scan, &window, &name);
                 p = name.end;
                 ++entries;
                 state = STATE_ADDRESS;
@@ -201,7 +203,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
         case STATE_ADDRESS:
             if (c == '^') {
                 Field address;
-                ReadScannedField(p, &scan, &address);
+                ReadScannedField(p, &scan, &window, &address);
                 p = address.end;
                 PutEntryLine(output, name, address);
                 state = STATE_ENTRY;
