@@ -65,12 +65,8 @@ Field ReadField(const char* marker, const char* end)
     return Field{start, p, hasBreaks, NeedsQuotes(start, textEnd), textEnd, static_cast<size_t>(end - start)};
 }
 
-// Whether the field's text, line breaks left out, is `literal`.
-bool FieldEquals(const Field& field, const char* literal)
+bool FieldWithBreaksEquals(const Field& field, const char* literal)
 {
-    if (!field.hasBreaks) {
-        return TextEquals(field.start, field.textEnd, literal);
-    }
     const char* p = field.start;
     const char* textEnd = field.start + field.textEnd;
     for (; p < textEnd; ++p) {
@@ -105,21 +101,16 @@ static void PutFieldText(Output* output, const Field& field)
     }
 }
 
-// "\"name\" <GROUP@GROUP>\r\n", except for the default group, which a Mac book has no line for.
-static void PutGroupLine(Output* output, const Field& name)
+// "\"name\" <GROUP@GROUP>\r\n", except for the default group, which a Mac book has no line for. A group
+// named "Main" after the first gets no Mac line, so its entries join the group before it.
+static void PutGroup(Output* output, const FerrylineEnv* env, const char* bytes, const Field& name, Field* lastGroup,
+                     unsigned long entries)
 {
-    if (FieldEquals(name, kMainGroup)) {
-        return;
-    }
-    PutByte(output, '"');
-    PutFieldText(output, name);
-    PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
-}
-
-// A group named "Main" after the first gets no Mac line, so its entries join the group before it.
-static void NoteGroup(const FerrylineEnv* env, const char* bytes, const Field& name, Field* lastGroup, unsigned long entries)
-{
-    if (name.start != bytes + 1 && FieldEquals(name, kMainGroup)) {
+    if (!FieldEquals(name, kMainGroup)) {
+        PutByte(output, '"');
+        PutFieldText(output, name);
+        PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
+    } else if (name.start != bytes + 1) {
         NoteLineChange(env, FERRYLINE_MAIN_GROUP_FOLDED, entries, {lastGroup->start, lastGroup->textEnd},
                        {name.start, name.textEnd}, {nullptr, 0});
         return;
@@ -186,8 +177,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             }
             ReadScannedField(p, &scan, &window, &name);
             p = name.end;
-            PutGroupLine(output, name);
-            NoteGroup(env, bytes, name, &lastGroup, entries);
+            PutGroup(output, env, bytes, name, &lastGroup, entries);
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
