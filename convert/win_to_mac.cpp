@@ -106,14 +106,27 @@ static void PutFieldText(Output* output, const Field& field)
 static void PutGroup(Output* output, const FerrylineEnv* env, const char* bytes, const Field& name, Field* lastGroup,
                      unsigned long entries)
 {
-    if (!FieldEquals(name, kMainGroup)) {
+    size_t size = 1 + name.textEnd + sizeof kGroupLineEnd - 1;
+    if (FieldEquals(name, kMainGroup)) {
+        if (name.start != bytes + 1) {
+            NoteLineChange(env, FERRYLINE_MAIN_GROUP_FOLDED, entries, {lastGroup->start, lastGroup->textEnd},
+                           {name.start, name.textEnd}, {nullptr, 0});
+            return;
+        }
+    } else if (!name.hasBreaks && size + kCopySlack <= output->capacity) {
+        // Made in the block in one go, as an entry's line is.
+        char* out = OutputRoom(output, size + kCopySlack);
+        if (out == nullptr) {
+            return;
+        }
+        out[0] = '"';
+        CopyShortly(out + 1, name.start, name.textEnd, name.readable);
+        memcpy(out + 1 + name.textEnd, kGroupLineEnd, sizeof kGroupLineEnd - 1);
+        output->used += size;
+    } else {
         PutByte(output, '"');
         PutFieldText(output, name);
         PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
-    } else if (name.start != bytes + 1) {
-        NoteLineChange(env, FERRYLINE_MAIN_GROUP_FOLDED, entries, {lastGroup->start, lastGroup->textEnd},
-                       {name.start, name.textEnd}, {nullptr, 0});
-        return;
     }
     *lastGroup = name;
 }
