@@ -61,7 +61,12 @@ struct Field {
 
 // Reads the W95 field after the marker at `marker`, whatever its length.
 Field ReadField(const char* marker, const char* end);
-// Whether the field's text, line breaks left out, is `literal`.
-bool FieldEquals(const Field& field, const char* literal);
+// Whether the field's text, line breaks left out, is `literal`. Inline for a field without breaks,
+// so that the literal's length is known where it is compared.
+bool FieldWithBreaksEquals(const Field& field, const char* literal);
+inline bool FieldEquals(const Field& field, const char* literal)
+{
+    return field.hasBreaks ? FieldWithBreaksEquals(field, literal) : TextEquals(field.start, field.textEnd, literal);
+}
 
 #endif

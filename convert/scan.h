@@ -136,4 +136,57 @@ inline ScannedRun ScanRun(Scan* scan, const char* from)
     return run;
 }
 
+// The classes of the 64 bytes from `base` (fewer at the end of a chunk, the bits past it zero), for a
+// reader of many short runs in a row: each run inside it is found with a shift of bits already loaded,
+// so that the end of one run is not waited for through a load to find the next.
+struct ScanWindow {
+    const char* base;
+    uint64_t ends;
+    uint64_t second;
+    uint64_t third;
+};
+
+// A run's end and whether it holds a byte of the second and of the third class.
+struct ScannedFlags {
+    const char* end;
+    bool hasSecond;
+    bool hasThird;
+};
+
+// The run from `from` when its end lies inside the window.
+inline bool RunInWindow(const ScanWindow& window, const char* from, ScannedFlags* run)
+{
+    size_t at = static_cast<size_t>(from - window.base);  // wraps, and so fails the test, before the window
+    if (at >= 64) {
+        return false;
+    }
+    uint64_t ends = window.ends >> at;
+    if (ends == 0) {
+        return false;
+    }
+    uint64_t inRun = BitsBefore(ends);
+    run->end = from + __builtin_ctzll(ends);
+    run->hasSecond = ((window.second >> at) & inRun) != 0;
+    run->hasThird = ((window.third >> at) & inRun) != 0;
+    return true;
+}
+
+// Like ScanRun, for a caller that needs to know only whether the run holds the other two classes,
+// moving the window to `from` when the run's end is not in it. Starts with a window of nothing.
+inline ScannedFlags ScanRunInWindow(Scan* scan, ScanWindow* window, const char* from)
+{
+    ScannedFlags run;
+    if (RunInWindow(*window, from, &run)) {
+        return run;
+    }
+    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
+    const ChunkClasses& c = scan->classes;
+    *window = ScanWindow{from, MaskFar(c.ends, into), MaskFar(c.second, into), MaskFar(c.third, into)};
+    if (RunInWindow(*window, from, &run)) {
+        return run;
+    }
+    ScannedRun slow = ScanRunSlowly(scan, from);
+    return ScannedFlags{slow.end, slow.second != nullptr, slow.third != nullptr};
+}
+
 #endif

@@ -19,23 +19,26 @@ static bool IsLineBreak(char c)
 
 // Reads the field after the marker at `marker`, whatever its length, into `field` member by member:
 // a whole structure copied into a field that the caller keeps cost a stalled load for every field.
-static inline void ReadScannedField(const char* marker, Scan* scan, Field* field)
+static inline void ReadScannedField(const char* marker, Scan* scan, ScanWindow* window, Field* field)
 {
     const char* start = marker + 1;
-    ScannedRun found = ScanRun(scan, start);  // its first line break and first character that needs quotes
-    bool hasBreaks = found.second != nullptr;
-    // The trailing space is the last byte that is not a line break, if it is a space.
+    // Its end, and whether it holds line breaks and characters that need quotes.
+    ScannedFlags found = ScanRunInWindow(scan, window, start);
+    bool hasBreaks = found.hasSecond;
+    // The trailing space is the last byte that is not a line break, if it is a space. The byte before
+    // the text is the marker, never a space, so an empty text needs no test of its own, and the space
+    // is taken off without a branch: short fields end in one at random.
     const char* last = found.end;
-    while (hasBreaks && last > start && IsLineBreak(last[-1])) {
-        --last;
+    if (hasBreaks) {
+        while (last > start && IsLineBreak(last[-1])) {
+            --last;
+        }
     }
-    if (last > start && last[-1] == ' ') {
-        --last;
-    }
+    last -= last[-1] == ' ';
     field->start = start;
     field->end = found.end;
     field->hasBreaks = hasBreaks;
-    field->hasSpecials = found.third != nullptr;
+    field->hasSpecials = found.hasThird;
     field->textEnd = static_cast<size_t>(last - start);
     field->readable = static_cast<size_t>(scan->bytes + scan->size - start);
 }
@@ -62,12 +65,8 @@ Field ReadField(const char* marker, const char* end)
     return Field{start, p, hasBreaks, NeedsQuotes(start, textEnd), textEnd, static_cast<size_t>(end - start)};
 }
 
-// Whether the field's text, line breaks left out, is `literal`.
-bool FieldEquals(const Field& field, const char* literal)
+bool FieldWithBreaksEquals(const Field& field, const char* literal)
 {
-    if (!field.hasBreaks) {
-        return TextEquals(field.start, field.textEnd, literal);
-    }
     const char* p = field.start;
     const char* textEnd = field.start + field.textEnd;
     for (; p < textEnd; ++p) {
@@ -102,48 +101,55 @@ static void PutFieldText(Output* output, const Field& field)
     }
 }
 
-// "\"name\" <GROUP@GROUP>\r\n", except for the default group, which a Mac book has no line for.
-static void PutGroupLine(Output* output, const Field& name)
+// "\"name\" <GROUP@GROUP>\r\n", except for the default group, which a Mac book has no line for. A group
+// named "Main" after the first gets no Mac line, so its entries join the group before it.
+static void PutGroup(Output* output, const FerrylineEnv* env, const char* bytes, const Field& name, Field* lastGroup,
+                     unsigned long entries)
 {
+    size_t size = 1 + name.textEnd + sizeof kGroupLineEnd - 1;
     if (FieldEquals(name, kMainGroup)) {
-        return;
-    }
-    PutByte(output, '"');
-    PutFieldText(output, name);
-    PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
-}
-
-// A group named "Main" after the first gets no Mac line, so its entries join the group before it.
-static void NoteGroup(const FerrylineEnv* env, const char* bytes, const Field& name, Field* lastGroup, unsigned long entries)
-{
-    if (name.start != bytes + 1 && FieldEquals(name, kMainGroup)) {
-        NoteLineChange(env, FERRYLINE_MAIN_GROUP_FOLDED, entries, {lastGroup->start, lastGroup->textEnd},
-                       {name.start, name.textEnd}, {nullptr, 0});
-        return;
+        if (name.start != bytes + 1) {
+            NoteLineChange(env, FERRYLINE_MAIN_GROUP_FOLDED, entries, {lastGroup->start, lastGroup->textEnd},
+                           {name.start, name.textEnd}, {nullptr, 0});
+            return;
+        }
+    } else if (!name.hasBreaks && size + kCopySlack <= output->capacity) {
+        // Made in the block in one go, as an entry's line is.
+        char* out = OutputRoom(output, size + kCopySlack);
+        if (out == nullptr) {
+            return;
+        }
+        out[0] = '"';
+        CopyShortly(out + 1, name.start, name.textEnd, name.readable);
+        memcpy(out + 1 + name.textEnd, kGroupLineEnd, sizeof kGroupLineEnd - 1);
+        output->used += size;
+    } else {
+        PutByte(output, '"');
+        PutFieldText(output, name);
+        PutBytes(output, kGroupLineEnd, sizeof kGroupLineEnd - 1);
     }
     *lastGroup = name;
 }
 
 // "name <address>\r\n", the name in quotes when it holds a special character. Line breaks and the
 // trailing space are not special, so the raw span tells. A line of two fields without breaks that
-// fits the block is made in it in one go, with one test for room.
+// fits the block is made in it in one go, with one test for room; its quotes are written whether or
+// not they count, so that a name with specials and one without take the same path.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
-    bool quoted = name.hasSpecials;
-    size_t size = name.textEnd + address.textEnd + (quoted ? 7 : 5);
+    size_t quotes = name.hasSpecials ? 1 : 0;
+    size_t size = name.textEnd + address.textEnd + 5 + 2 * quotes;
     if (!name.hasBreaks && !address.hasBreaks && size + kCopySlack <= output->capacity) {
         char* out = OutputRoom(output, size + kCopySlack);
         if (out == nullptr) {
             return;
         }
-        if (quoted) {
-            *out++ = '"';
-        }
+        out[0] = '"';
+        out += quotes;
         CopyShortly(out, name.start, name.textEnd, name.readable);
         out += name.textEnd;
-        if (quoted) {
-            *out++ = '"';
-        }
+        out[0] = '"';
+        out += quotes;
         out[0] = ' ';
         out[1] = '<';
         CopyShortly(out + 2, address.start, address.textEnd, address.readable);
@@ -151,11 +157,11 @@ static void PutEntryLine(Output* output, const Field& name, const Field& address
         output->used += size;
         return;
     }
-    if (quoted) {
+    if (quotes != 0) {
         PutByte(output, '"');
     }
     PutFieldText(output, name);
-    PutBytes(output, quoted ? "\" <" : " <", quoted ? 3 : 2);
+    PutBytes(output, quotes != 0 ? "\" <" : " <", quotes != 0 ? 3 : 2);
     PutFieldText(output, address);
     PutBytes(output, kEntryLineEnd, sizeof kEntryLineEnd - 1);
 }
@@ -173,6 +179,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     ParseState state = STATE_GROUP;
     Scan scan;
     StartScan(&scan, bytes, size, ChooseClassifiers().w95);
+    ScanWindow window = {bytes, 0, 0, 0};
     while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
         char c = p < end ? *p : '\0';
         switch (state) {
@@ -181,15 +188,14 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
                 state = STATE_END;
                 break;
             }
-            ReadScannedField(p, &scan, &name);
+            ReadScannedField(p, &scan, &window, &name);
             p = name.end;
-            PutGroupLine(output, name);
-            NoteGroup(env, bytes, name, &lastGroup, entries);
+            PutGroup(output, env, bytes, name, &lastGroup, entries);
             state = STATE_ENTRY;
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                ReadScannedField(p, &scan, &name);
+                ReadScannedField(p, &scan, &window, &name);
                 p = name.end;
                 ++entries;
                 state = STATE_ADDRESS;
@@ -200,7 +206,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
         case STATE_ADDRESS:
             if (c == '^') {
                 Field address;
-                ReadScannedField(p, &scan, &address);
+                ReadScannedField(p, &scan, &window, &address);
                 p = address.end;
                 PutEntryLine(output, name, address);
                 state = STATE_ENTRY;

@@ -141,8 +141,9 @@ TEST(Scan, EveryLengthAndAlignmentAroundTheWordAndBlockSizes)
     }
 }
 
-// The run from `from` as a byte-by-byte search finds it.
-void ExpectRun(Scan* scan, const std::string& text, size_t from, bool mac, const char* name)
+// The run from `from` as a byte-by-byte search finds it; for W95 also through `window`, which is kept
+// from one call to the next as the converter keeps it.
+void ExpectRun(Scan* scan, ScanWindow* window, const std::string& text, size_t from, bool mac, const char* name)
 {
     size_t end = from;
     size_t second = std::string::npos;
@@ -164,6 +165,12 @@ void ExpectRun(Scan* scan, const std::string& text, size_t from, bool mac, const
     ASSERT_EQ(base + end, run.end) << name << (mac ? " mac" : " w95") << " from " << from;
     ASSERT_EQ(second != std::string::npos ? base + second : nullptr, run.second) << name << " from " << from;
     ASSERT_EQ(third != std::string::npos ? base + third : nullptr, run.third) << name << " from " << from;
+    if (!mac) {
+        ScannedFlags flags = ScanRunInWindow(scan, window, text.data() + from);
+        ASSERT_EQ(base + end, flags.end) << name << " window from " << from;
+        ASSERT_EQ(second != std::string::npos, flags.hasSecond) << name << " window from " << from;
+        ASSERT_EQ(third != std::string::npos, flags.hasThird) << name << " window from " << from;
+    }
 }
 
 // Runs found one after another as the converters find them, against a byte-by-byte search.
@@ -190,12 +197,13 @@ TEST(Scan, LinesAndFieldsAcrossWordsAndChunks)
         Scan w95Scan;
         StartScan(&macScan, text.data(), text.size(), named.classifiers.mac);
         StartScan(&w95Scan, text.data(), text.size(), named.classifiers.w95);
+        ScanWindow window = {text.data(), 0, 0, 0};
         // From every byte, so runs start at every place of a word; then from the first again, since any
         // order is right.
         for (size_t step = 0; step <= text.size(); ++step) {
             size_t from = step < text.size() ? step : 0;
-            ExpectRun(&macScan, text, from, true, named.name);
-            ExpectRun(&w95Scan, text, from, false, named.name);
+            ExpectRun(&macScan, nullptr, text, from, true, named.name);
+            ExpectRun(&w95Scan, &window, text, from, false, named.name);
         }
     }
 }
