@@ -199,13 +199,12 @@ static bool IsPlainlyUtf8(const char* bytes, size_t size)
     return beyondAscii;
 }
 
-// A zero byte at every other position of the first 16, the odd ones for little-endian.
-static bool HasUtf16Zeros(const char* bytes, size_t size, size_t first)
+bool HasUtf16Zeros(const char* bytes, size_t size, size_t first)
 {
-    if (size < 16) {
+    if (size < kUtf16Probe) {
         return false;
     }
-    for (size_t i = first; i < 16; i += 2) {
+    for (size_t i = first; i < kUtf16Probe; i += 2) {
         if (bytes[i] != '\0') {
             return false;
         }

@@ -18,6 +18,12 @@ int EncodeCharacter(Charset eightBit, uint32_t character);
 
 const char* CharsetName(Charset charset);
 
+// A UTF-16 text of Latin letters has a zero byte at every other position; this many bytes tell.
+const size_t kUtf16Probe = 16;
+// Whether `bytes` has a zero at every other position of its first kUtf16Probe, starting at `first`
+// (1 for little-endian, 0 for big-endian); a shorter text never has.
+bool HasUtf16Zeros(const char* bytes, size_t size, size_t first);
+
 // The set to read `bytes` in: `chosen` when the user named one, else UTF-16 or UTF-8 where the input
 // plainly is one, else `eightBit`.
 Charset ChooseCharset(const char* bytes, size_t size, FerrylineCharset chosen, Charset eightBit);

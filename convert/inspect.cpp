@@ -3,13 +3,12 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "convert/charset.h"
 #include "convert/converters.h"
 #include "convert/format.h"
 
 static const char kUtf8Bom[] = "\xEF\xBB\xBF";
 static const char kW95Start[] = "&Main ";
-// A UTF-16 text of Latin letters has a zero byte at every other position; this many tell.
-static const size_t kUtf16Probe = 16;
 
 static bool StartsWith(const char* bytes, size_t size, const char* literal)
 {
@@ -26,19 +25,6 @@ static FerrylineByteOrderMark ByteOrderMarkOf(const char* bytes, size_t size)
         return FERRYLINE_UTF16LE_BOM;
     }
     return StartsWith(bytes, size, "\xFE\xFF") ? FERRYLINE_UTF16BE_BOM : FERRYLINE_NO_BOM;
-}
-
-static bool HasZeroAtEveryOther(const char* bytes, size_t size, size_t first)
-{
-    if (size < kUtf16Probe) {
-        return false;
-    }
-    for (size_t i = first; i < kUtf16Probe; i += 2) {
-        if (bytes[i] != '\0') {
-            return false;
-        }
-    }
-    return true;
 }
 
 static size_t CountHighBytes(const char* bytes, size_t size)
@@ -71,7 +57,7 @@ void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* 
     look->byteOrderMark = ByteOrderMarkOf(bytes, size);
     look->bytesAbove127 = countHighBytes ? CountHighBytes(bytes, size) : 0;
     if (look->byteOrderMark == FERRYLINE_UTF16LE_BOM || look->byteOrderMark == FERRYLINE_UTF16BE_BOM ||
-        HasZeroAtEveryOther(bytes, size, 0) || HasZeroAtEveryOther(bytes, size, 1)) {
+        HasUtf16Zeros(bytes, size, 0) || HasUtf16Zeros(bytes, size, 1)) {
         look->edition = FERRYLINE_UTF16_TEXT;
         return;
     }
