@@ -66,28 +66,6 @@ static bool FollowsClosingQuote(TextSpan line, size_t bracket)
     return bracket < line.length && before > 1 && line.text[before - 1] == '"';
 }
 
-// Splits a line that holds a '<' at `nameEnd`: the name loses a leading quote and any trailing quotes
-// and spaces, the address loses one closing '>'.
-void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* address)
-{
-    size_t nameStart = (line.length > 0 && line.text[0] == '"') ? 1 : 0;
-    if (nameStart > nameEnd) {
-        nameStart = nameEnd;
-    }
-    name->text = line.text + nameStart;
-    name->length = nameEnd - nameStart;
-    while (name->length > 0 && (name->text[name->length - 1] == '"' || name->text[name->length - 1] == ' ')) {
-        --name->length;
-    }
-    name->readable = line.readable - nameStart;
-    address->text = line.text + nameEnd + 1;
-    address->length = line.length - nameEnd - 1;
-    address->readable = line.readable - nameEnd - 1;
-    if (address->length > 0 && address->text[address->length - 1] == '>') {
-        --address->length;
-    }
-}
-
 // Counts the placeholder's number up by one: 09 becomes 10, 99 becomes 100.
 static void CountPlaceholderUp(MacToWinRun* run)
 {
