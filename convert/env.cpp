@@ -75,12 +75,9 @@ void NoteChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long
     NoteLineChange(env, kind, line, {text, size}, {nullptr, 0}, {nullptr, 0});
 }
 
-void NoteLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+void TellLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
                     FerrylineText name, FerrylineText address)
 {
-    const FerrylineListener* listener = env->listener;
-    if (listener != nullptr && listener->change != nullptr) {
-        FerrylineChange change = {kind, line, text, name, address};
-        listener->change(listener->context, &change);
-    }
+    FerrylineChange change = {kind, line, text, name, address};
+    env->listener->change(env->listener->context, &change);
 }

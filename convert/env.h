@@ -21,8 +21,18 @@ void Tell(const FerrylineEnv* env, FerrylineMessageKind kind, const char* format
 
 void NoteChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, const char* text,
                 size_t size);
-// The same with the name and the address the change concerns.
-void NoteLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+// Hands a change to the listener; for NoteLineChange only.
+void TellLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
                     FerrylineText name, FerrylineText address);
+
+// The same with the name and the address the change concerns. Inline, so that a conversion nobody
+// listens to spends one test on each change of a line, as it may on every line.
+inline void NoteLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+                           FerrylineText name, FerrylineText address)
+{
+    if (env->listener != nullptr && env->listener->change != nullptr) {
+        TellLineChange(env, kind, line, text, name, address);
+    }
+}
 
 #endif

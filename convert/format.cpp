@@ -1,5 +1,7 @@
 #include "convert/format.h"
 
+#include "convert/words.h"
+
 static const char kMarkerReplacement = '-';
 
 // Every byte to itself, except the four markers to the dash.
@@ -32,6 +34,26 @@ bool CopyReplacingMarkers(char* out, const char* text, size_t length)
         out[i] = c;
     }
     return replaced;
+}
+
+bool CopyReplacingMarkersByWords(char* out, const char* text, size_t length)
+{
+    const uint64_t kDashes = kByteOnes * static_cast<uint8_t>(kMarkerReplacement);
+    uint64_t found = 0;
+    size_t i = 0;
+    for (; length - i >= 8; i += 8) {
+        uint64_t word = LoadLittleEndian(text + i);
+        uint64_t markers = MarkerBytes(word);
+        uint64_t whole = (markers >> 7) * 0xFF;  // every byte of a marker set
+        StoreLittleEndian(out + i, (word & ~whole) | (kDashes & whole));
+        found |= markers;
+    }
+    // The last word is read and written whole; only its first bytes count.
+    uint64_t word = LoadLittleEndian(text + i);
+    uint64_t markers = MarkerBytes(word) & ((uint64_t{1} << (8 * (length - i))) - 1);
+    uint64_t whole = (markers >> 7) * 0xFF;
+    StoreLittleEndian(out + i, (word & ~whole) | (kDashes & whole));
+    return (found | markers) != 0;
 }
 
 char ReplacingMarker(char c)

@@ -20,6 +20,10 @@ inline bool IsW95Delimiter(char c)
 // Returns whether anything was replaced.
 bool CopyReplacingMarkers(char* out, const char* text, size_t length);
 
+// The same, eight bytes at a time, for a short field in room with slack: reads and writes up to the
+// next multiple of eight bytes past `text` and `out`, which must both hold that many.
+bool CopyReplacingMarkersByWords(char* out, const char* text, size_t length);
+
 // The byte CopyReplacingMarkers writes for `c`.
 char ReplacingMarker(char c);
 

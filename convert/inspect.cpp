@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "convert/words.h"
 #include "convert/charset.h"
 #include "convert/converters.h"
 #include "convert/format.h"
@@ -31,7 +32,6 @@ static size_t CountHighBytes(const char* bytes, size_t size)
 {
     // Eight bytes a word: every byte's top bit moved to the bottom of the byte and summed in place, for
     // at most 255 words, then the eight sums added up. Several times faster than a byte at a time.
-    const uint64_t kByteLows = 0x0101010101010101u;
     const uint64_t kEvenBytes = 0x00FF00FF00FF00FFu;
     size_t count = 0;
     size_t i = 0;
@@ -41,7 +41,7 @@ static size_t CountHighBytes(const char* bytes, size_t size)
         for (size_t k = 0; k < words; ++k, i += 8) {
             uint64_t word;
             memcpy(&word, bytes + i, sizeof word);
-            sums += (word >> 7) & kByteLows;
+            sums += (word >> 7) & kByteOnes;
         }
         uint64_t pairs = (sums & kEvenBytes) + ((sums >> 8) & kEvenBytes);
         count += static_cast<size_t>((pairs * 0x0001000100010001u) >> 48);

@@ -114,6 +114,10 @@ static bool PutField(Output* output, TextSpan field, bool lineHasMarkers)
 static bool CopyField(char* out, TextSpan field, bool lineHasMarkers)
 {
     if (lineHasMarkers) {
+        // Rounded up to whole words, the copy stays inside the slack; the input must hold as much.
+        if (field.length + 8 <= field.readable) {
+            return CopyReplacingMarkersByWords(out, field.text, field.length);
+        }
         return CopyReplacingMarkers(out, field.text, field.length);
     }
     CopyShortly(out, field.text, field.length, field.readable);
@@ -175,7 +179,16 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
     TextSpan name;
     TextSpan address;
     size_t nameEnd = bracket != nullptr ? static_cast<size_t>(bracket - line.text) : line.length;
-    if (line.text[0] == '"' && !FollowsClosingQuote(line, nameEnd)) {
+    // A quoted line whose '<' follows `"` or `" ` splits there for sure. Tested with no branch, since
+    // quoted and plain lines come in no order; only the rest take the branch to look closer.
+    bool quoted = line.text[0] == '"';
+    bool closedNear = false;
+    if (nameEnd >= 3 && nameEnd < line.length) {
+        bool quoteBefore = line.text[nameEnd - 1] == '"';
+        bool quoteAndSpaceBefore = (line.text[nameEnd - 1] == ' ') & (line.text[nameEnd - 2] == '"');
+        closedNear = quoteBefore | quoteAndSpaceBefore;
+    }
+    if ((quoted & !closedNear) && !FollowsClosingQuote(line, nameEnd)) {
         nameEnd = FindNameEnd(line.text, line.length);
     }
     bool nameless = nameEnd == line.length;
@@ -252,6 +265,11 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
         PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
+        // The CR LF after a line, taken here: most lines have one, and the loop then needs no turn for it.
+        if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
+            p += 2;
+            ++lineNumber;
+        }
     }
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
     *warnings = run.warnings;

@@ -3,22 +3,9 @@
 #include <string.h>
 
 #include "convert/format.h"
+#include "convert/words.h"
 
 namespace {
-
-const uint64_t kOnes = 0x0101010101010101ull;
-const uint64_t kLowBits = 0x7f7f7f7f7f7f7f7full;
-
-// The high bit of every byte of `word` that is zero, and no other bit: no carry crosses a byte.
-inline uint64_t ZeroBytes(uint64_t word)
-{
-    return ~(((word & kLowBits) + kLowBits) | word | kLowBits);
-}
-
-inline uint64_t BytesEqual(uint64_t word, uint8_t value)
-{
-    return ZeroBytes(word ^ (kOnes * value));
-}
 
 struct ByteSet {
     bool has[256];
@@ -41,24 +28,12 @@ inline uint64_t GatherHighBits(uint64_t highBits)
     return ((highBits >> 7) * 0x0102040810204080ull) >> 56;
 }
 
-// The word's first byte in the lowest bits, whatever the machine's byte order.
-inline uint64_t LoadLittleEndian(const char* from)
-{
-    unsigned char bytes[8];
-    memcpy(bytes, from, sizeof bytes);
-    uint64_t word = 0;
-    for (int i = 7; i >= 0; --i) {
-        word = (word << 8) | bytes[i];
-    }
-    return word;
-}
-
 // The classes of one word: its bytes' bits, the first byte lowest.
 template <bool kMac>
 void ClassifyWord(uint64_t word, uint64_t* ends, uint64_t* second, uint64_t* third)
 {
     uint64_t breaks = BytesEqual(word, '\r') | BytesEqual(word, '\n');
-    uint64_t markers = BytesEqual(word, '&') | BytesEqual(word, '#') | BytesEqual(word, '^') | BytesEqual(word, '+');
+    uint64_t markers = MarkerBytes(word);
     uint64_t zeros = ZeroBytes(word);
     if (kMac) {
         *ends = GatherHighBits(zeros | breaks);
@@ -157,10 +132,10 @@ ScannedRun ScanRunSlowly(Scan* scan, const char* from)
     while (at < scan->size) {
         size_t into = IntoChunk(scan, at);
         const ChunkClasses& c = scan->classes;
-        uint64_t ends = MaskFar(c.ends, into);
+        uint64_t ends = MaskFrom(c.ends, into);
         uint64_t inRun = BitsBefore(ends);
-        uint64_t second = MaskFar(c.second, into) & inRun;
-        uint64_t third = MaskFar(c.third, into) & inRun;
+        uint64_t second = MaskFrom(c.second, into) & inRun;
+        uint64_t third = MaskFrom(c.third, into) & inRun;
         if (run.second == nullptr && second != 0) {
             run.second = scan->bytes + at + __builtin_ctzll(second);
         }

@@ -62,14 +62,9 @@ struct Scan {
 
 void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction classify);
 
-// The bits of a mask from bit `at` of the chunk on: those of its own word, in `Near`, which is enough
-// when an end is among them, as it is for most lines and fields; 64 of them, in `Far`.
-inline uint64_t MaskNear(const uint64_t* mask, size_t at)
-{
-    return mask[at / 64] >> (at % 64);
-}
-
-inline uint64_t MaskFar(const uint64_t* mask, size_t at)
+// The 64 bits of a mask from bit `at` of the chunk on, from two words with no branch: whether a line
+// ends inside the word it starts in is as good as random, and a wrong guess costs more than the shifts.
+inline uint64_t MaskFrom(const uint64_t* mask, size_t at)
 {
     size_t word = at / 64;
     unsigned shift = static_cast<unsigned>(at % 64);
@@ -114,20 +109,12 @@ inline ScannedRun ScanRun(Scan* scan, const char* from)
 {
     size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
     const ChunkClasses& c = scan->classes;
-    uint64_t ends = MaskNear(c.ends, into);
-    uint64_t second;
-    uint64_t third;
-    if (ends != 0) {
-        second = MaskNear(c.second, into);
-        third = MaskNear(c.third, into);
-    } else {
-        ends = MaskFar(c.ends, into);
-        if (ends == 0) {
-            return ScanRunSlowly(scan, from);
-        }
-        second = MaskFar(c.second, into);
-        third = MaskFar(c.third, into);
+    uint64_t ends = MaskFrom(c.ends, into);
+    if (ends == 0) {
+        return ScanRunSlowly(scan, from);
     }
+    uint64_t second = MaskFrom(c.second, into);
+    uint64_t third = MaskFrom(c.third, into);
     uint64_t inRun = BitsBefore(ends);
     second &= inRun;
     third &= inRun;
@@ -181,7 +168,7 @@ inline ScannedFlags ScanRunInWindow(Scan* scan, ScanWindow* window, const char* 
     }
     size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
     const ChunkClasses& c = scan->classes;
-    *window = ScanWindow{from, MaskFar(c.ends, into), MaskFar(c.second, into), MaskFar(c.third, into)};
+    *window = ScanWindow{from, MaskFrom(c.ends, into), MaskFrom(c.second, into), MaskFrom(c.third, into)};
     if (RunInWindow(*window, from, &run)) {
         return run;
     }

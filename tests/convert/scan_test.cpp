@@ -208,4 +208,27 @@ TEST(Scan, LinesAndFieldsAcrossWordsAndChunks)
     }
 }
 
+TEST(Scan, MarkersAreReplacedAWordAtATimeAsAByteAtATime)
+{
+    // Every length around one and two words, at every alignment; the word copy writes past the field,
+    // so what lies there must be left to whoever writes next, and no marker past the field may count.
+    uint32_t seed = 11;
+    for (size_t length = 0; length <= 24; ++length) {
+        for (size_t offset = 0; offset < 8; ++offset) {
+            std::string text = RandomText(&seed, offset + length + 8);
+            text.replace(offset + length, 8, "&#^+&#^+");
+            char byBytes[40];
+            char byWords[40];
+            memset(byBytes, '.', sizeof byBytes);
+            memset(byWords, '.', sizeof byWords);
+            bool replacedByBytes = CopyReplacingMarkers(byBytes + offset, text.data() + offset, length);
+            bool replacedByWords = CopyReplacingMarkersByWords(byWords + offset, text.data() + offset, length);
+            std::string where = "length " + std::to_string(length) + " offset " + std::to_string(offset);
+            ASSERT_EQ(replacedByBytes, replacedByWords) << where;
+            ASSERT_EQ(std::string(byBytes + offset, length), std::string(byWords + offset, length)) << where;
+            ASSERT_EQ(std::string(byBytes, offset), std::string(byWords, offset)) << where << ": wrote before the field";
+        }
+    }
+}
+
 }  // namespace
