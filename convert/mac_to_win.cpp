@@ -220,6 +220,69 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
     }
 }
 
+// Lines no longer than this, with as much again readable after them, are candidates for PutPlainEntry.
+static const size_t kPlainLineLimit = 2 * kCopySlack;
+
+// The one copy of a plain entry's field: kCopySlack bytes at once for a short one.
+static inline void CopyPlainField(char* out, const char* from, size_t length)
+{
+    if (length <= kCopySlack) {
+        memcpy(out, from, kCopySlack);
+    } else {
+        memcpy(out, from, length);
+    }
+}
+
+// Most lines are a plain entry: short, a '<' that ends the name (after a closing quote, for a quoted
+// one), no marker, and not a group line. Such a line becomes its record here, with few branches and
+// one test for room; any other line, or a block without that room, is left to PutLineAsRecord and
+// this returns false having put nothing.
+static inline bool PutPlainEntry(Output* output, TextSpan line, const char* bracket, bool hasMarkers)
+{
+    if (bracket == nullptr || hasMarkers || line.length > kPlainLineLimit ||
+        line.readable - line.length < kPlainLineLimit) {
+        return false;
+    }
+    size_t nameEnd = static_cast<size_t>(bracket - line.text);
+    const char* text = line.text;
+    size_t nameStart = text[0] == '"';
+    if (nameStart != 0) {
+        // Splits here only when the '<' follows the closing quote and at most one space.
+        bool closedNear = nameEnd >= 3 && ((text[nameEnd - 1] == '"') | ((text[nameEnd - 1] == ' ') & (text[nameEnd - 2] == '"')));
+        if (!closedNear) {
+            return false;
+        }
+    }
+    size_t nameLength = nameEnd - nameStart;
+    if (nameLength >= 2) {
+        size_t last = IsNameTrailer(text[nameEnd - 1]);
+        nameLength -= last + (last & static_cast<size_t>(IsNameTrailer(text[nameEnd - 2])));
+    }
+    if (nameLength > 0 && IsNameTrailer(text[nameStart + nameLength - 1])) {
+        return false;  // more quotes or spaces to drop than the common ends hold
+    }
+    const char* address = bracket + 1;
+    size_t addressLength = line.length - nameEnd - 1;
+    addressLength -= addressLength > 0 && address[addressLength - 1] == '>';
+    if (TextEquals(address, addressLength, kGroupAddress)) {
+        return false;
+    }
+    size_t size = nameLength + addressLength + 4;
+    if (output->capacity - output->used < size + kCopySlack || output->status != FERRYLINE_WRITTEN) {
+        return false;
+    }
+    char* out = output->block + output->used;
+    out[0] = '#';
+    CopyPlainField(out + 1, text + nameStart, nameLength);
+    out += 1 + nameLength;
+    out[0] = ' ';
+    out[1] = '^';
+    CopyPlainField(out + 2, address, addressLength);
+    out[2 + addressLength] = ' ';
+    output->used += size;
+    return true;
+}
+
 static bool IsMacLineEnd(char c)
 {
     return c == '\r' || c == '\n' || c == '\0';
@@ -264,7 +327,9 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         ScannedRun found = ScanRun(&scan, p);  // its first marker and first '<'
         p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
-        PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
+        if (!PutPlainEntry(output, line, found.third, found.second != nullptr)) {
+            PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
+        }
         // The CR LF after a line, taken here: most lines have one, and the loop then needs no turn for it.
         if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
             p += 2;
