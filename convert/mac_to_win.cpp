@@ -172,6 +172,13 @@ static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
     run->lastGroupLength = name.length;
 }
 
+static void NoteReplacedMarkers(MacToWinRun* run, TextSpan name, TextSpan address, unsigned long lineNumber)
+{
+    run->warnings |= WARNING_RESERVED_REPLACED;
+    NoteLineChange(run->env, FERRYLINE_RESERVED_REPLACED, lineNumber, {"", 0}, {name.text, name.length},
+                   {address.text, address.length});
+}
+
 // The record for one line; `bracket` is its first '<', or null.
 static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket, bool hasMarkers,
                             unsigned long lineNumber)
@@ -209,11 +216,8 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
     if (isGroup) {
         NoteGroup(run, name, lineNumber);
     }
-    bool replaced = PutRecord(run->output, name, address, isGroup, hasMarkers);
-    if (replaced) {
-        run->warnings |= WARNING_RESERVED_REPLACED;
-        NoteLineChange(run->env, FERRYLINE_RESERVED_REPLACED, lineNumber, {"", 0}, {name.text, name.length},
-                       {address.text, address.length});
+    if (PutRecord(run->output, name, address, isGroup, hasMarkers)) {
+        NoteReplacedMarkers(run, name, address, lineNumber);
     }
     if (nameless) {
         CountPlaceholderUp(run);  // the name has been put and told
@@ -223,25 +227,32 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
 // Lines no longer than this, with as much again readable after them, are candidates for PutPlainEntry.
 static const size_t kPlainLineLimit = 2 * kCopySlack;
 
-// The one copy of a plain entry's field: kCopySlack bytes at once for a short one.
-static inline void CopyPlainField(char* out, const char* from, size_t length)
+// The one copy of a plain entry's field: kCopySlack bytes at once for a short one, and a word at a time
+// for one with markers, which PutPlainEntry leaves readable. Returns whether a marker was replaced.
+static inline bool CopyPlainField(char* out, const char* from, size_t length, bool hasMarkers)
 {
+    if (hasMarkers) {
+        return CopyReplacingMarkersByWords(out, from, length);
+    }
     if (length <= kCopySlack) {
         memcpy(out, from, kCopySlack);
     } else {
         memcpy(out, from, length);
     }
+    return false;
 }
 
+enum PlainEntry { NOT_PLAIN, PUT_PLAIN, PUT_PLAIN_REPLACED };
+
 // Most lines are a plain entry: short, a '<' that ends the name (after a closing quote, for a quoted
-// one), no marker, and not a group line. Such a line becomes its record here, with few branches and
-// one test for room; any other line, or a block without that room, is left to PutLineAsRecord and
-// this returns false having put nothing.
-static inline bool PutPlainEntry(Output* output, TextSpan line, const char* bracket, bool hasMarkers)
+// one), and not a group line. Such a line becomes its record here, with few branches and one test for
+// room; PUT_PLAIN_REPLACED says markers were replaced, in the `name` and `address` given back. Any other
+// line, or a block without that room, is left to PutLineAsRecord: NOT_PLAIN, having put nothing.
+static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char* bracket, bool hasMarkers,
+                                       TextSpan* name, TextSpan* address)
 {
-    if (bracket == nullptr || hasMarkers || line.length > kPlainLineLimit ||
-        line.readable - line.length < kPlainLineLimit) {
-        return false;
+    if (bracket == nullptr || line.length > kPlainLineLimit || line.readable - line.length < kPlainLineLimit) {
+        return NOT_PLAIN;
     }
     size_t nameEnd = static_cast<size_t>(bracket - line.text);
     const char* text = line.text;
@@ -250,7 +261,7 @@ static inline bool PutPlainEntry(Output* output, TextSpan line, const char* brac
         // Splits here only when the '<' follows the closing quote and at most one space.
         bool closedNear = nameEnd >= 3 && ((text[nameEnd - 1] == '"') | ((text[nameEnd - 1] == ' ') & (text[nameEnd - 2] == '"')));
         if (!closedNear) {
-            return false;
+            return NOT_PLAIN;
         }
     }
     size_t nameLength = nameEnd - nameStart;
@@ -259,28 +270,32 @@ static inline bool PutPlainEntry(Output* output, TextSpan line, const char* brac
         nameLength -= last + (last & static_cast<size_t>(IsNameTrailer(text[nameEnd - 2])));
     }
     if (nameLength > 0 && IsNameTrailer(text[nameStart + nameLength - 1])) {
-        return false;  // more quotes or spaces to drop than the common ends hold
+        return NOT_PLAIN;  // more quotes or spaces to drop than the common ends hold
     }
-    const char* address = bracket + 1;
     size_t addressLength = line.length - nameEnd - 1;
-    addressLength -= addressLength > 0 && address[addressLength - 1] == '>';
-    if (TextEquals(address, addressLength, kGroupAddress)) {
-        return false;
+    addressLength -= addressLength > 0 && bracket[addressLength] == '>';
+    if (TextEquals(bracket + 1, addressLength, kGroupAddress)) {
+        return NOT_PLAIN;
     }
     size_t size = nameLength + addressLength + 4;
     if (output->capacity - output->used < size + kCopySlack || output->status != FERRYLINE_WRITTEN) {
-        return false;
+        return NOT_PLAIN;
     }
     char* out = output->block + output->used;
     out[0] = '#';
-    CopyPlainField(out + 1, text + nameStart, nameLength);
+    bool replaced = CopyPlainField(out + 1, text + nameStart, nameLength, hasMarkers);
     out += 1 + nameLength;
     out[0] = ' ';
     out[1] = '^';
-    CopyPlainField(out + 2, address, addressLength);
+    replaced |= CopyPlainField(out + 2, bracket + 1, addressLength, hasMarkers);
     out[2 + addressLength] = ' ';
     output->used += size;
-    return true;
+    if (!replaced) {
+        return PUT_PLAIN;
+    }
+    *name = TextSpan{text + nameStart, nameLength, line.readable - nameStart};
+    *address = TextSpan{bracket + 1, addressLength, line.readable - nameEnd - 1};
+    return PUT_PLAIN_REPLACED;
 }
 
 static bool IsMacLineEnd(char c)
@@ -327,8 +342,13 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         ScannedRun found = ScanRun(&scan, p);  // its first marker and first '<'
         p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
-        if (!PutPlainEntry(output, line, found.third, found.second != nullptr)) {
+        TextSpan name;
+        TextSpan address;
+        PlainEntry plain = PutPlainEntry(output, line, found.third, found.second != nullptr, &name, &address);
+        if (plain == NOT_PLAIN) {
             PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
+        } else if (plain == PUT_PLAIN_REPLACED) {
+            NoteReplacedMarkers(&run, name, address, lineNumber);
         }
         // The CR LF after a line, taken here: most lines have one, and the loop then needs no turn for it.
         if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
