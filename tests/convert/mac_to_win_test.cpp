@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include "convert/ferryline.h"
 #include "support/test_support.h"
 
@@ -43,12 +45,36 @@ TEST(MacToWin, SplitsEachLineIntoNameAndAddress)
         {"\"A<B\"<x>", "#A<B ^x "},
         {"\"A<B <x>", "#A ^B <x "},
         {"\"a\" b <c>", "#a\" b ^c "},
+        {"Bob \" \" <A1>", "#Bob ^A1 "},
+        {"\"\" <A1>", "# ^A1 "},
+        {"\" \"<A1>", "# ^A1 "},
+        {"A&B <a#b^c+d>", "#A-B ^a-b-c-d "},
+        {"\"&Friends\" <GROUP@GROUP>", "&-Friends "},
+        {"Bob <GROUP@GROUP>>", "#Bob ^GROUP@GROUP> "},
+        // Around the lengths a field and a line are copied at once: 32 and 64 bytes.
+        {"Forty characters of a name 1234567890123 <a@b>", "#Forty characters of a name 1234567890123 ^a@b "},
+        {"Forty characters of a name 1234567890123 <a-23-character-mail..>",
+         "#Forty characters of a name 1234567890123 ^a-23-character-mail.. "},
+        {"Forty characters of a name 1234567890123 <a-24-character-mail...>",
+         "#Forty characters of a name 1234567890123 ^a-24-character-mail... "},
     };
+    // A line converts the same whether it ends the book or more lines follow, as they do for nearly
+    // every line of a book and as the converter's shorter way for a common line needs.
+    std::string following;
+    std::string followingItems;
+    for (int i = 0; i < 8; ++i) {
+        following += "Pad <p>\r\n";
+        followingItems += "#Pad ^p ";
+    }
     for (const LineCase& c : cases) {
-        ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, std::string(c.macLine) + "\r\n");
-        EXPECT_EQ(run.result, 1) << c.macLine;
-        EXPECT_EQ(run.output, W95Of(c.w95Item)) << c.macLine;
-        EXPECT_TRUE(run.messages.empty()) << c.macLine;
+        ConversionResult last = RunConverter(FERRYLINE_MAC_TO_WIN, std::string(c.macLine) + "\r\n");
+        EXPECT_EQ(last.result, 1) << c.macLine;
+        EXPECT_EQ(last.output, W95Of(c.w95Item)) << c.macLine;
+        EXPECT_EQ(last.messages.empty(), strpbrk(c.macLine, "&#^+") == nullptr) << c.macLine;
+        ConversionResult followed = RunConverter(FERRYLINE_MAC_TO_WIN, std::string(c.macLine) + "\r\n" + following);
+        EXPECT_EQ(followed.output, W95Of(c.w95Item + followingItems)) << c.macLine;
+        EXPECT_EQ(followed.messages, last.messages) << c.macLine;
+        EXPECT_EQ(followed.changeLines, last.changeLines) << c.macLine;
     }
 }
 
