@@ -186,16 +186,7 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
     TextSpan name;
     TextSpan address;
     size_t nameEnd = bracket != nullptr ? static_cast<size_t>(bracket - line.text) : line.length;
-    // A quoted line whose '<' follows `"` or `" ` splits there for sure. Tested with no branch, since
-    // quoted and plain lines come in no order; only the rest take the branch to look closer.
-    bool quoted = line.text[0] == '"';
-    bool closedNear = false;
-    if (nameEnd >= 3 && nameEnd < line.length) {
-        bool quoteBefore = line.text[nameEnd - 1] == '"';
-        bool quoteAndSpaceBefore = (line.text[nameEnd - 1] == ' ') & (line.text[nameEnd - 2] == '"');
-        closedNear = quoteBefore | quoteAndSpaceBefore;
-    }
-    if ((quoted & !closedNear) && !FollowsClosingQuote(line, nameEnd)) {
+    if (line.text[0] == '"' && !FollowsClosingQuote(line, nameEnd)) {
         nameEnd = FindNameEnd(line.text, line.length);
     }
     bool nameless = nameEnd == line.length;
