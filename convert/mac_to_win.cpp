@@ -218,19 +218,30 @@ static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket
 // Lines no longer than this, with as much again readable after them, are candidates for PutPlainEntry.
 static const size_t kPlainLineLimit = 2 * kCopySlack;
 
-// The one copy of a plain entry's field: kCopySlack bytes at once for a short one, and a word at a time
-// for one with markers, which PutPlainEntry leaves readable. Returns whether a marker was replaced.
-static inline bool CopyPlainField(char* out, const char* from, size_t length, bool hasMarkers)
+// The one copy of a plain entry's field: kCopySlack bytes at once for a short one, which PutPlainEntry
+// leaves readable.
+static inline void CopyPlainField(char* out, const char* from, size_t length)
 {
-    if (hasMarkers) {
-        return CopyReplacingMarkersByWords(out, from, length);
-    }
     if (length <= kCopySlack) {
         memcpy(out, from, kCopySlack);
     } else {
         memcpy(out, from, length);
     }
-    return false;
+}
+
+// The bits of `bits` from bit `at` on, for `length` of them; no shift is of 64 or more.
+static inline uint64_t BitField(uint64_t bits, size_t at, size_t length)
+{
+    uint64_t from = at < 64 ? bits >> at : 0;
+    return length < 64 ? from & ((uint64_t{1} << length) - 1) : from;
+}
+
+// Writes a dash at `out` + i for every bit i of `markers`.
+static inline void DashMarkers(char* out, uint64_t markers)
+{
+    for (; markers != 0; markers &= markers - 1) {
+        out[__builtin_ctzll(markers)] = '-';
+    }
 }
 
 enum PlainEntry { NOT_PLAIN, PUT_PLAIN, PUT_PLAIN_REPLACED };
@@ -239,7 +250,7 @@ enum PlainEntry { NOT_PLAIN, PUT_PLAIN, PUT_PLAIN_REPLACED };
 // one), and not a group line. Such a line becomes its record here, with few branches and one test for
 // room; PUT_PLAIN_REPLACED says markers were replaced, in the `name` and `address` given back. Any other
 // line, or a block without that room, is left to PutLineAsRecord: NOT_PLAIN, having put nothing.
-static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char* bracket, bool hasMarkers,
+static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char* bracket, uint64_t markers,
                                        TextSpan* name, TextSpan* address)
 {
     if (bracket == nullptr || line.length > kPlainLineLimit || line.readable - line.length < kPlainLineLimit) {
@@ -274,16 +285,20 @@ static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char
     }
     char* out = output->block + output->used;
     out[0] = '#';
-    bool replaced = CopyPlainField(out + 1, text + nameStart, nameLength, hasMarkers);
-    out += 1 + nameLength;
-    out[0] = ' ';
-    out[1] = '^';
-    replaced |= CopyPlainField(out + 2, bracket + 1, addressLength, hasMarkers);
-    out[2 + addressLength] = ' ';
+    CopyPlainField(out + 1, text + nameStart, nameLength);
+    out[1 + nameLength] = ' ';
+    out[2 + nameLength] = '^';
+    CopyPlainField(out + 3 + nameLength, bracket + 1, addressLength);
+    out[3 + nameLength + addressLength] = ' ';
     output->used += size;
-    if (!replaced) {
+    if (markers == 0) {
         return PUT_PLAIN;
     }
+    // The scan found the markers of the whole line, which is no longer than 64 bytes; they all lie in
+    // the two fields, since what the split leaves out is quotes, spaces, '<' and '>'. They become
+    // dashes where the fields now stand.
+    DashMarkers(out + 1, BitField(markers, nameStart, nameLength));
+    DashMarkers(out + 3 + nameLength, BitField(markers, nameEnd + 1, addressLength));
     *name = TextSpan{text + nameStart, nameLength, line.readable - nameStart};
     *address = TextSpan{bracket + 1, addressLength, line.readable - nameEnd - 1};
     return PUT_PLAIN_REPLACED;
@@ -335,7 +350,7 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
         TextSpan name;
         TextSpan address;
-        PlainEntry plain = PutPlainEntry(output, line, found.third, found.second != nullptr, &name, &address);
+        PlainEntry plain = PutPlainEntry(output, line, found.third, found.secondBits, &name, &address);
         if (plain == NOT_PLAIN) {
             PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
         } else if (plain == PUT_PLAIN_REPLACED) {

@@ -127,8 +127,9 @@ void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction clas
 
 ScannedRun ScanRunSlowly(Scan* scan, const char* from)
 {
-    ScannedRun run = {nullptr, nullptr, nullptr};
-    size_t at = static_cast<size_t>(from - scan->bytes);
+    ScannedRun run = {nullptr, nullptr, nullptr, 0};
+    size_t start = static_cast<size_t>(from - scan->bytes);
+    size_t at = start;
     while (at < scan->size) {
         size_t into = IntoChunk(scan, at);
         const ChunkClasses& c = scan->classes;
@@ -136,6 +137,9 @@ ScannedRun ScanRunSlowly(Scan* scan, const char* from)
         uint64_t inRun = BitsBefore(ends);
         uint64_t second = MaskFrom(c.second, into) & inRun;
         uint64_t third = MaskFrom(c.third, into) & inRun;
+        if (at - start < 64) {
+            run.secondBits |= second << (at - start);
+        }
         if (run.second == nullptr && second != 0) {
             run.second = scan->bytes + at + __builtin_ctzll(second);
         }

@@ -95,9 +95,10 @@ inline uint64_t BitsBefore(uint64_t ends)
 // Mac: a line, its first marker and its first '<'. W95: a field, its first line break and its first
 // character that makes a name quoted.
 struct ScannedRun {
-    const char* end;     // the end, or the span's end
-    const char* second;  // or null
-    const char* third;   // or null
+    const char* end;      // the end, or the span's end
+    const char* second;   // or null
+    const char* third;    // or null
+    uint64_t secondBits;  // the second class's bytes among the run's first 64, bit i for byte i
 };
 
 // ScanRun for a run of 64 bytes or more, or one that runs past the chunk.
@@ -119,7 +120,7 @@ inline ScannedRun ScanRun(Scan* scan, const char* from)
     second &= inRun;
     third &= inRun;
     ScannedRun run = {from + __builtin_ctzll(ends), second != 0 ? from + __builtin_ctzll(second) : nullptr,
-                      third != 0 ? from + __builtin_ctzll(third) : nullptr};
+                      third != 0 ? from + __builtin_ctzll(third) : nullptr, second};
     return run;
 }
 

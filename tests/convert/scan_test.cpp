@@ -165,6 +165,11 @@ void ExpectRun(Scan* scan, ScanWindow* window, const std::string& text, size_t f
     ASSERT_EQ(base + end, run.end) << name << (mac ? " mac" : " w95") << " from " << from;
     ASSERT_EQ(second != std::string::npos ? base + second : nullptr, run.second) << name << " from " << from;
     ASSERT_EQ(third != std::string::npos ? base + third : nullptr, run.third) << name << " from " << from;
+    uint64_t secondBits = 0;
+    for (size_t i = from; i < end && i - from < 64; ++i) {
+        secondBits |= static_cast<uint64_t>(mac ? IsMarker(text[i]) : IsBreak(text[i])) << (i - from);
+    }
+    ASSERT_EQ(secondBits, run.secondBits) << name << " from " << from;
     if (!mac) {
         ScannedFlags flags = ScanRunInWindow(scan, window, text.data() + from);
         ASSERT_EQ(base + end, flags.end) << name << " window from " << from;
