@@ -5,6 +5,7 @@
 #include "convert/env.h"
 #include "convert/format.h"
 #include "convert/scan.h"
+#include "convert/words.h"
 
 static const char kW95Header[] = "&Main ";
 static const char kW95Trailer[] = "+";
@@ -236,9 +237,44 @@ static inline uint64_t BitField(uint64_t bits, size_t at, size_t length)
     return length < 64 ? from & ((uint64_t{1} << length) - 1) : from;
 }
 
-// Writes a dash at `out` + i for every bit i of `markers`.
+// For each eight bits, the word with 0xFF in the byte of every bit set.
+struct ByteMasks {
+    uint64_t of[256];
+};
+
+static constexpr ByteMasks MakeByteMasks()
+{
+    ByteMasks masks = {};
+    for (int bits = 0; bits < 256; ++bits) {
+        for (int i = 0; i < 8; ++i) {
+            if ((bits >> i) & 1) {
+                masks.of[bits] |= uint64_t{0xFF} << (8 * i);
+            }
+        }
+    }
+    return masks;
+}
+
+static constexpr ByteMasks kByteMasks = MakeByteMasks();
+
+// Makes the bytes of the word at `out` whose bits are set in the low eight of `bits` dashes; the others
+// are written back as they were.
+static inline void DashWord(char* out, uint64_t bits)
+{
+    uint64_t mask = kByteMasks.of[bits & 0xFF];
+    uint64_t word = LoadLittleEndian(out);
+    StoreLittleEndian(out, (word & ~mask) | (kByteOnes * static_cast<uint8_t>('-') & mask));
+}
+
+// Writes a dash at `out` + i for every bit i of `markers`. A field of the first sixteen bytes, as
+// short fields full of markers are, takes two words with no branch; `out` has room for them.
 static inline void DashMarkers(char* out, uint64_t markers)
 {
+    if (markers >> 16 == 0) {
+        DashWord(out, markers);
+        DashWord(out + 8, markers >> 8);
+        return;
+    }
     for (; markers != 0; markers &= markers - 1) {
         out[__builtin_ctzll(markers)] = '-';
     }

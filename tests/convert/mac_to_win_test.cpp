@@ -49,6 +49,7 @@ TEST(MacToWin, SplitsEachLineIntoNameAndAddress)
         {"\"\" <A1>", "# ^A1 "},
         {"\" \"<A1>", "# ^A1 "},
         {"A&B <a#b^c+d>", "#A-B ^a-b-c-d "},
+        {"Seventeen chars A&B <address-with-more+x>", "#Seventeen chars A-B ^address-with-more-x "},
         {"\"&Friends\" <GROUP@GROUP>", "&-Friends "},
         {"Bob <GROUP@GROUP>>", "#Bob ^GROUP@GROUP> "},
         // Around the lengths a field and a line are copied at once: 32 and 64 bytes.
