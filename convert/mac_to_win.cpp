@@ -340,6 +340,59 @@ static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char
     return PUT_PLAIN_REPLACED;
 }
 
+// A short line without '<' (and not the group address) is an address alone: its record gets the next
+// placeholder name, as PutLineAsRecord gives it, here with one test for room. Returns false having put
+// nothing for any other line, or a block without that room.
+static inline bool PutPlainNameless(MacToWinRun* run, TextSpan line, uint64_t markers, unsigned long lineNumber)
+{
+    Output* output = run->output;
+    if (line.length > kPlainLineLimit || line.readable - line.length < kPlainLineLimit ||
+        TextEquals(line.text, line.length, kGroupAddress)) {
+        return false;
+    }
+    size_t size = run->placeholderLength + line.length + 4;
+    if (output->capacity - output->used < size + kCopySlack || output->status != FERRYLINE_WRITTEN) {
+        return false;
+    }
+    char* out = output->block + output->used;
+    out[0] = '#';
+    CopyPlainField(out + 1, run->placeholder, run->placeholderLength);  // the whole array is readable
+    out[1 + run->placeholderLength] = ' ';
+    out[2 + run->placeholderLength] = '^';
+    CopyPlainField(out + 3 + run->placeholderLength, line.text, line.length);
+    out[3 + run->placeholderLength + line.length] = ' ';
+    DashMarkers(out + 3 + run->placeholderLength, markers);
+    output->used += size;
+    TextSpan name = {run->placeholder, run->placeholderLength, sizeof run->placeholder};
+    run->warnings |= WARNING_PLACEHOLDER_NAMES;
+    NoteLineChange(run->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber, {name.text, name.length}, {nullptr, 0},
+                   {line.text, line.length});
+    if (markers != 0) {
+        NoteReplacedMarkers(run, name, line, lineNumber);
+    }
+    CountPlaceholderUp(run);
+    return true;
+}
+
+// One line's record, the common kinds of line the short way.
+static inline void PutLine(MacToWinRun* run, TextSpan line, const ScannedRun& found, unsigned long lineNumber)
+{
+    if (found.third == nullptr) {
+        if (!PutPlainNameless(run, line, found.secondBits, lineNumber)) {
+            PutLineAsRecord(run, line, found.third, found.second != nullptr, lineNumber);
+        }
+        return;
+    }
+    TextSpan name;
+    TextSpan address;
+    PlainEntry plain = PutPlainEntry(run->output, line, found.third, found.secondBits, &name, &address);
+    if (plain == NOT_PLAIN) {
+        PutLineAsRecord(run, line, found.third, found.second != nullptr, lineNumber);
+    } else if (plain == PUT_PLAIN_REPLACED) {
+        NoteReplacedMarkers(run, name, address, lineNumber);
+    }
+}
+
 static bool IsMacLineEnd(char c)
 {
     return c == '\r' || c == '\n' || c == '\0';
@@ -384,14 +437,7 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         ScannedRun found = ScanRun(&scan, p);  // its first marker and first '<'
         p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
-        TextSpan name;
-        TextSpan address;
-        PlainEntry plain = PutPlainEntry(output, line, found.third, found.secondBits, &name, &address);
-        if (plain == NOT_PLAIN) {
-            PutLineAsRecord(&run, line, found.third, found.second != nullptr, lineNumber);
-        } else if (plain == PUT_PLAIN_REPLACED) {
-            NoteReplacedMarkers(&run, name, address, lineNumber);
-        }
+        PutLine(&run, line, found, lineNumber);
         // The CR LF after a line, taken here: most lines have one, and the loop then needs no turn for it.
         if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
             p += 2;

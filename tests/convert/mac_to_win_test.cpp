@@ -50,6 +50,11 @@ TEST(MacToWin, SplitsEachLineIntoNameAndAddress)
         {"\" \"<A1>", "# ^A1 "},
         {"A&B <a#b^c+d>", "#A-B ^a-b-c-d "},
         {"Seventeen chars A&B <address-with-more+x>", "#Seventeen chars A-B ^address-with-more-x "},
+        // An address alone gets a placeholder name.
+        {"plain@address", "#No Name 01 ^plain@address "},
+        {"\"quoted alone", "#No Name 01 ^\"quoted alone "},
+        {"a+b>", "#No Name 01 ^a-b> "},
+        {"GROUP@GROUP", "&No Name 01 "},
         {"\"&Friends\" <GROUP@GROUP>", "&-Friends "},
         {"Bob <GROUP@GROUP>>", "#Bob ^GROUP@GROUP> "},
         // Around the lengths a field and a line are copied at once: 32 and 64 bytes.
@@ -71,7 +76,8 @@ TEST(MacToWin, SplitsEachLineIntoNameAndAddress)
         ConversionResult last = RunConverter(FERRYLINE_MAC_TO_WIN, std::string(c.macLine) + "\r\n");
         EXPECT_EQ(last.result, 1) << c.macLine;
         EXPECT_EQ(last.output, W95Of(c.w95Item)) << c.macLine;
-        EXPECT_EQ(last.messages.empty(), strpbrk(c.macLine, "&#^+") == nullptr) << c.macLine;
+        EXPECT_EQ(last.messages.empty(), strpbrk(c.macLine, "&#^+") == nullptr && strchr(c.macLine, '<') != nullptr)
+            << c.macLine;
         ConversionResult followed = RunConverter(FERRYLINE_MAC_TO_WIN, std::string(c.macLine) + "\r\n" + following);
         EXPECT_EQ(followed.output, W95Of(c.w95Item + followingItems)) << c.macLine;
         EXPECT_EQ(followed.messages, last.messages) << c.macLine;
