@@ -131,39 +131,66 @@ static void PutGroup(Output* output, const FerrylineEnv* env, const char* bytes,
     *lastGroup = name;
 }
 
-// "name <address>\r\n", the name in quotes when it holds a special character. Line breaks and the
-// trailing space are not special, so the raw span tells. A line of two fields without breaks that
-// fits the block is made in it in one go, with one test for room; its quotes are written whether or
-// not they count, so that a name with specials and one without take the same path.
+// "name <address>\r\n", the name in quotes when it holds a special character; line breaks and the
+// trailing space are not special, so the raw span tells. A piece at a time, for the entries that
+// PutPlainEntryLine leaves: those with line breaks, or too long for the block's room.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
-    size_t quotes = name.hasSpecials ? 1 : 0;
-    size_t size = name.textEnd + address.textEnd + 5 + 2 * quotes;
-    if (!name.hasBreaks && !address.hasBreaks && size + kCopySlack <= output->capacity) {
-        char* out = OutputRoom(output, size + kCopySlack);
-        if (out == nullptr) {
-            return;
-        }
-        out[0] = '"';
-        out += quotes;
-        CopyShortly(out, name.start, name.textEnd, name.readable);
-        out += name.textEnd;
-        out[0] = '"';
-        out += quotes;
-        out[0] = ' ';
-        out[1] = '<';
-        CopyShortly(out + 2, address.start, address.textEnd, address.readable);
-        memcpy(out + 2 + address.textEnd, kEntryLineEnd, sizeof kEntryLineEnd - 1);
-        output->used += size;
-        return;
-    }
-    if (quotes != 0) {
+    bool quoted = name.hasSpecials;
+    if (quoted) {
         PutByte(output, '"');
     }
     PutFieldText(output, name);
-    PutBytes(output, quotes != 0 ? "\" <" : " <", quotes != 0 ? 3 : 2);
+    PutBytes(output, quoted ? "\" <" : " <", quoted ? 3 : 2);
     PutFieldText(output, address);
     PutBytes(output, kEntryLineEnd, sizeof kEntryLineEnd - 1);
+}
+
+// The text's end of a field without line breaks that ends at `fieldEnd`: less one trailing space. The
+// byte before the text is its marker, never a space, so an empty text needs no test of its own.
+static inline size_t PlainTextEnd(const char* start, const char* fieldEnd)
+{
+    return static_cast<size_t>(fieldEnd - start) - (fieldEnd[-1] == ' ');
+}
+
+// Most entries are a name and an address without line breaks, short enough for the block's room:
+// read and put here in one go, from the '#' at `p`, without the parser's turns and records. The line
+// is made in the block with one test for room; its quotes are written whether or not they count, so
+// that a name with specials and one without take the same path. Returns the end of the entry, or
+// null having put nothing for any other entry.
+static inline const char* PutPlainEntryLine(const char* p, const char* end, Scan* scan, ScanWindow* window,
+                                            Output* output)
+{
+    const char* nameStart = p + 1;
+    ScannedFlags name = ScanRunInWindow(scan, window, nameStart);
+    if (name.hasSecond || name.end == end || *name.end != '^') {
+        return nullptr;
+    }
+    const char* addressStart = name.end + 1;
+    ScannedFlags address = ScanRunInWindow(scan, window, addressStart);
+    if (address.hasSecond) {
+        return nullptr;
+    }
+    size_t nameLength = PlainTextEnd(nameStart, name.end);
+    size_t addressLength = PlainTextEnd(addressStart, address.end);
+    size_t quotes = name.hasThird ? 1 : 0;
+    size_t size = nameLength + addressLength + 5 + 2 * quotes;
+    if (size + kCopySlack > output->capacity - output->used || output->status != FERRYLINE_WRITTEN) {
+        return nullptr;
+    }
+    char* out = output->block + output->used;
+    out[0] = '"';
+    out += quotes;
+    CopyShortly(out, nameStart, nameLength, static_cast<size_t>(end - nameStart));
+    out += nameLength;
+    out[0] = '"';
+    out += quotes;
+    out[0] = ' ';
+    out[1] = '<';
+    CopyShortly(out + 2, addressStart, addressLength, static_cast<size_t>(end - addressStart));
+    memcpy(out + 2 + addressLength, kEntryLineEnd, sizeof kEntryLineEnd - 1);
+    output->used += size;
+    return address.end;
 }
 
 // Parses the stream group by group and entry by entry, putting each Mac line as soon as it is whole.
@@ -195,6 +222,12 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ENTRY:
             if (c == '#') {
+                const char* entryEnd = PutPlainEntryLine(p, end, &scan, &window, output);
+                if (entryEnd != nullptr) {
+                    p = entryEnd;
+                    ++entries;
+                    break;
+                }
                 ReadScannedField(p, &scan, &window, &name);
                 p = name.end;
                 ++entries;

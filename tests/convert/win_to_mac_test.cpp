@@ -74,6 +74,7 @@ TEST(WinToMac, LineBreaksInsideFieldsAreDropped)
         {"&Main\r\n#Bob ^A1\r\n+", "Bob <A1>\r\n"},
         {"&Main \n#Bob Smith \r^A1 \r\n&Friends\n #Ann ^A2\n+\r\n", "Bob Smith <A1>\r\n\"Friends\" <GROUP@GROUP>\r\nAnn <A2>\r\n"},
         {"&Main #B\r\nob ^A\n1 +", "Bob <A1>\r\n"},
+        {"&Main #Dr.\r\n Who ^A3 +", "\"Dr. Who\" <A3>\r\n"},
     };
     for (const BookCase& c : cases) {
         ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, c.w95);
