@@ -38,6 +38,12 @@ TEST(WinToMac, WritesOneLinePerGroupAndAddressedEntry)
         EXPECT_EQ(run.result, 1) << c.w95;
         EXPECT_EQ(run.output, c.mac) << c.w95;
         EXPECT_TRUE(run.messages.empty()) << c.w95;
+        // With a line break ending every field, each entry takes the piecewise way, and reads the same.
+        std::string broken;
+        for (char ch : c.w95) {
+            broken += ch == '#' || ch == '^' ? std::string("\r\n") + ch : std::string(1, ch);
+        }
+        EXPECT_EQ(RunConverter(FERRYLINE_WIN_TO_MAC, broken).output, c.mac) << broken;
     }
 }
 
