@@ -67,15 +67,15 @@ void Classify(const char* chunk, size_t size, ChunkClasses* classes)
         uint64_t thirdBits;
         ClassifyWord<kMac>(word, &ends, &secondBits, &thirdBits);
         unsigned shift = static_cast<unsigned>(i % 64);
-        classes->ends[i / 64] |= ends << shift;
-        classes->second[i / 64] |= secondBits << shift;
-        classes->third[i / 64] |= thirdBits << shift;
+        AddToMask(classes->ends, i / 64, ends << shift);
+        AddToMask(classes->second, i / 64, secondBits << shift);
+        AddToMask(classes->third, i / 64, thirdBits << shift);
     }
     if (!kMac) {
         // Twelve characters: a table costs less here than as many comparisons of whole words.
         for (size_t i = 0; i < size; ++i) {
-            classes->third[i / 64] |= static_cast<uint64_t>(kNameSpecialSet.has[static_cast<unsigned char>(chunk[i])])
-                                         << (i % 64);
+            AddToMask(classes->third, i / 64,
+                      static_cast<uint64_t>(kNameSpecialSet.has[static_cast<unsigned char>(chunk[i])]) << (i % 64));
         }
     }
 }
@@ -150,8 +150,9 @@ ScannedRun ScanRunSlowly(Scan* scan, const char* from)
             run.end = scan->bytes + at + __builtin_ctzll(ends);
             return run;
         }
-        // Bits past the chunk are zero, so the next 64 bytes, or the rest of the chunk, hold no end.
-        at += scan->chunkSize - into < 64 ? scan->chunkSize - into : 64;
+        // Bits past the chunk are zero, so the bytes MaskFrom read, or the rest of the chunk, hold no end.
+        size_t read = 64 - into % 8;
+        at += scan->chunkSize - into < read ? scan->chunkSize - into : read;
     }
     run.end = scan->bytes + scan->size;
     return run;

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "convert/words.h"
+
 // Bytes classified at a time, and the 64-bit words of each class's mask.
 const size_t kChunkSize = 4096;
 const size_t kChunkWords = kChunkSize / 64;
@@ -14,7 +16,7 @@ const size_t kChunkWords = kChunkSize / 64;
 // chunk. A Mac line ends at a line break or a zero byte, needs its markers (& # ^ +) replaced and splits
 // at its first '<'; a W95 field ends at a marker or a zero byte, loses its line breaks, and its name is
 // quoted when it holds a character of kNameSpecials. Each mask has one word more than the chunk, always
-// zero, so 64 bits can be read from any byte of the chunk.
+// zero, so that 64 bits can be read from any byte of the chunk.
 struct ChunkClasses {
     uint64_t ends[kChunkWords + 1];    // Mac: CR, LF, the zero byte. W95: the markers, the zero byte.
     uint64_t second[kChunkWords + 1];  // Mac: the markers. W95: CR, LF.
@@ -62,14 +64,20 @@ struct Scan {
 
 void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction classify);
 
-// The 64 bits of a mask from bit `at` of the chunk on, from two words with no branch: whether a line
-// ends inside the word it starts in is as good as random, and a wrong guess costs more than the shifts.
+// The bits of a mask from bit `at` of the chunk on, with one load from the byte that holds it: at least
+// the next 57 (64 less `at` % 8), and the ones past those zero, as if the chunk ended there. A run whose
+// end is not among them is found by ScanRunSlowly.
 inline uint64_t MaskFrom(const uint64_t* mask, size_t at)
 {
-    size_t word = at / 64;
-    unsigned shift = static_cast<unsigned>(at % 64);
-    // Two shifts, so that a shift of 0 takes nothing from the next word.
-    return (mask[word] >> shift) | ((mask[word + 1] << 1) << (63 - shift));
+    return LoadLittleEndian(reinterpret_cast<const char*>(mask) + at / 8) >> (at % 8);
+}
+
+// Sets `bits` in word `word` of a mask, kept in memory as little-endian bytes on any machine, so that
+// MaskFrom may read it from any byte.
+inline void AddToMask(uint64_t* mask, size_t word, uint64_t bits)
+{
+    char* at = reinterpret_cast<char*>(mask + word);
+    StoreLittleEndian(at, LoadLittleEndian(at) | bits);
 }
 
 // Makes the chunk that holds `at` (inside the span) the classified one; returns `at` in that chunk.
@@ -134,6 +142,14 @@ struct ScanWindow {
     uint64_t third;
 };
 
+// The window from `from` (inside the span).
+inline ScanWindow WindowAt(Scan* scan, const char* from)
+{
+    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
+    const ChunkClasses& c = scan->classes;
+    return ScanWindow{from, MaskFrom(c.ends, into), MaskFrom(c.second, into), MaskFrom(c.third, into)};
+}
+
 // A run's end and whether it holds a byte of the second and of the third class.
 struct ScannedFlags {
     const char* end;
@@ -167,9 +183,7 @@ inline ScannedFlags ScanRunInWindow(Scan* scan, ScanWindow* window, const char* 
     if (RunInWindow(*window, from, &run)) {
         return run;
     }
-    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
-    const ChunkClasses& c = scan->classes;
-    *window = ScanWindow{from, MaskFrom(c.ends, into), MaskFrom(c.second, into), MaskFrom(c.third, into)};
+    *window = WindowAt(scan, from);
     if (RunInWindow(*window, from, &run)) {
         return run;
     }

@@ -79,6 +79,7 @@ __attribute__((target("avx2"))) void ClassifyAvx2(const char* chunk, size_t size
                 thirdBits |= Has(found, specials, part);
             }
         }
+        // x86 keeps words as little-endian bytes, as the masks are kept.
         classes->ends[at / 64] = endBits;
         classes->second[at / 64] = secondBits;
         classes->third[at / 64] = thirdBits;

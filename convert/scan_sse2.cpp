@@ -58,6 +58,7 @@ __attribute__((target("sse2"))) void ClassifySse2(const char* chunk, size_t size
                 third |= Bits(NameSpecials(bytes), part);
             }
         }
+        // x86 keeps words as little-endian bytes, as the masks are kept.
         classes->ends[at / 64] = ends;
         classes->second[at / 64] = second;
         classes->third[at / 64] = third;

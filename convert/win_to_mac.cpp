@@ -154,26 +154,33 @@ static inline size_t PlainTextEnd(const char* start, const char* fieldEnd)
 }
 
 // Most entries are a name and an address without line breaks, short enough for the block's room:
-// read and put here in one go, from the '#' at `p`, without the parser's turns and records. The line
-// is made in the block with one test for room; its quotes are written whether or not they count, so
-// that a name with specials and one without take the same path. Returns the end of the entry, or
-// null having put nothing for any other entry.
-static inline const char* PutPlainEntryLine(const char* p, const char* end, Scan* scan, ScanWindow* window,
-                                            Output* output)
+// read and put here in one go, from the '#' at `p`, without the parser's turns and records. Both fields
+// are found in one window of the classes from the name on: nearly every entry fits in its 57 bytes or
+// more, so the one test of that is as good as never wrong, where a window moved field by field had to
+// be moved at random. The line is made in the block with one test for room; its quotes are written whether or not
+// they count, so that a name with specials and one without take the same path. Returns the end of the
+// entry, or null having put nothing for any other entry.
+static inline const char* PutPlainEntryLine(const char* p, const char* end, Scan* scan, Output* output)
 {
     const char* nameStart = p + 1;
-    ScannedFlags name = ScanRunInWindow(scan, window, nameStart);
-    if (name.hasSecond || name.end == end || *name.end != '^') {
+    if (nameStart == end) {
         return nullptr;
     }
-    const char* addressStart = name.end + 1;
-    ScannedFlags address = ScanRunInWindow(scan, window, addressStart);
-    if (address.hasSecond) {
+    ScanWindow window = WindowAt(scan, nameStart);
+    uint64_t ends = window.ends;
+    uint64_t afterName = ends & (ends - 1);  // the ends after the name's, if it has one
+    if (afterName == 0 || (window.second & BitsBefore(afterName)) != 0) {
+        return nullptr;  // not both ends in the window, or a line break in the entry
+    }
+    const char* nameEnd = nameStart + __builtin_ctzll(ends);
+    if (*nameEnd != '^') {
         return nullptr;
     }
-    size_t nameLength = PlainTextEnd(nameStart, name.end);
-    size_t addressLength = PlainTextEnd(addressStart, address.end);
-    size_t quotes = name.hasThird ? 1 : 0;
+    const char* addressStart = nameEnd + 1;
+    const char* addressEnd = nameStart + __builtin_ctzll(afterName);
+    size_t nameLength = PlainTextEnd(nameStart, nameEnd);
+    size_t addressLength = PlainTextEnd(addressStart, addressEnd);
+    size_t quotes = (window.third & BitsBefore(ends)) != 0 ? 1 : 0;
     size_t size = nameLength + addressLength + 5 + 2 * quotes;
     if (size + kCopySlack > output->capacity - output->used || output->status != FERRYLINE_WRITTEN) {
         return nullptr;
@@ -190,7 +197,7 @@ static inline const char* PutPlainEntryLine(const char* p, const char* end, Scan
     CopyShortly(out + 2, addressStart, addressLength, static_cast<size_t>(end - addressStart));
     memcpy(out + 2 + addressLength, kEntryLineEnd, sizeof kEntryLineEnd - 1);
     output->used += size;
-    return address.end;
+    return addressEnd;
 }
 
 // Parses the stream group by group and entry by entry, putting each Mac line as soon as it is whole.
@@ -222,7 +229,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                const char* entryEnd = PutPlainEntryLine(p, end, &scan, &window, output);
+                const char* entryEnd = PutPlainEntryLine(p, end, &scan, output);
                 if (entryEnd != nullptr) {
                     p = entryEnd;
                     ++entries;

@@ -144,6 +144,19 @@ TEST(MacToWin, LongLinesStayWhole)
     std::string address(5000, 'a');
     ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, name + " <" + address + ">\r\n" + std::string(300, 'x'));
     EXPECT_EQ(run.output, W95Of("#" + name + " ^" + address + " #No Name 01 ^" + std::string(300, 'x') + " "));
+
+    // Lines of every length around the 57 to 64 bytes found in one go, from every place of a word.
+    for (size_t offset = 0; offset < 8; ++offset) {
+        std::string mac = std::string(offset, '\n');
+        std::string w95;
+        for (size_t length = 48; length < 72; ++length) {
+            std::string lineName(length / 3, 'n');
+            std::string lineAddress(length - lineName.size() - 3, 'a');
+            mac += lineName + " <" + lineAddress + ">\r\n";
+            w95 += "#" + lineName + " ^" + lineAddress + " ";
+        }
+        EXPECT_EQ(RunConverter(FERRYLINE_MAC_TO_WIN, mac).output, W95Of(w95)) << offset;
+    }
 }
 
 TEST(MacToWin, ZeroBytesEndLinesAndTheScanGoesOn)

@@ -118,6 +118,20 @@ TEST(WinToMac, FieldsOfAnyLengthAreReadWhole)
     std::string address(70000, 'a');
     ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, "&" + group + " #" + name + " ^" + address + " +");
     EXPECT_EQ(run.output, "\"" + group + "\" <GROUP@GROUP>\r\n" + name + " <" + address + ">\r\n");
+
+    // Entries of every length around the 57 to 64 bytes found in one go, from every place of a word,
+    // with and without quotes.
+    for (size_t offset = 0; offset < 8; ++offset) {
+        std::string w95 = "&" + std::string(offset + 1, 'g') + " ";
+        std::string mac = "\"" + std::string(offset + 1, 'g') + "\" <GROUP@GROUP>\r\n";
+        for (size_t length = 48; length < 72; ++length) {
+            std::string entryName = std::string(length / 3, 'n') + (length % 2 != 0 ? "." : "");
+            std::string entryAddress(length - entryName.size() - 5, 'a');
+            w95 += "#" + entryName + " ^" + entryAddress + " ";
+            mac += (length % 2 != 0 ? "\"" + entryName + "\"" : entryName) + " <" + entryAddress + ">\r\n";
+        }
+        EXPECT_EQ(RunConverter(FERRYLINE_WIN_TO_MAC, w95 + "+").output, mac) << offset;
+    }
 }
 
 TEST(WinToMac, ReportsEachDroppedEntryWithItsName)
