@@ -280,28 +280,29 @@ static inline void DashMarkers(char* out, uint64_t markers)
     }
 }
 
-enum PlainEntry { NOT_PLAIN, PUT_PLAIN, PUT_PLAIN_REPLACED };
+// Where the fields of a plain entry lie in its line; the address starts after the '<' at `nameEnd`.
+struct PlainSplit {
+    size_t nameEnd;
+    size_t nameStart;
+    size_t nameLength;
+    size_t addressLength;
+};
 
-// Most lines are a plain entry: short, a '<' that ends the name (after a closing quote, for a quoted
-// one), and not a group line. Such a line becomes its record here, with few branches and one test for
-// room; PUT_PLAIN_REPLACED says markers were replaced, in the `name` and `address` given back. Any other
-// line, or a block without that room, is left to PutLineAsRecord: NOT_PLAIN, having put nothing.
-static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char* bracket, uint64_t markers,
-                                       TextSpan* name, TextSpan* address)
+// Whether a line of `length` bytes at `text`, no longer than kPlainLineLimit and with as many again
+// readable after it, whose first '<' is at `nameEnd`, is a plain entry: a '<' that ends the name (after
+// a closing quote, for a quoted one), no more quotes and spaces before it than the common ends hold, and
+// not a group line. Then `split` says where its fields lie.
+static inline bool SplitPlainEntry(const char* text, size_t length, size_t nameEnd, PlainSplit* split)
 {
-    if (bracket == nullptr || line.length > kPlainLineLimit || line.readable - line.length < kPlainLineLimit) {
-        return NOT_PLAIN;
-    }
-    size_t nameEnd = static_cast<size_t>(bracket - line.text);
-    const char* text = line.text;
     size_t nameStart = text[0] == '"';
     // A quoted line splits here only when the '<' follows the closing quote and at most one space.
     // Tested without a branch on the quote: quoted and plain names come in no order a processor could
-    // learn. The two bytes before the '<' are read from byte 2 on, which the room tested above holds.
+    // learn. The two bytes before the '<' are read from byte 2 on, which the line's room holds.
     size_t before = nameEnd >= 2 ? nameEnd : 2;
-    bool closedNear = (nameEnd >= 3) & ((text[before - 1] == '"') | ((text[before - 1] == ' ') & (text[before - 2] == '"')));
+    unsigned lastTwo = static_cast<unsigned char>(text[before - 2]) | static_cast<unsigned char>(text[before - 1]) << 8;
+    bool closedNear = (nameEnd >= 3) & ((lastTwo >> 8 == '"') | (lastTwo == ('"' | ' ' << 8)));
     if (nameStart > static_cast<size_t>(closedNear)) {
-        return NOT_PLAIN;
+        return false;
     }
     size_t nameLength = nameEnd - nameStart;
     if (nameLength >= 2) {
@@ -309,36 +310,102 @@ static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char
         nameLength -= last + (last & static_cast<size_t>(IsNameTrailer(text[nameEnd - 2])));
     }
     if (nameLength > 0 && IsNameTrailer(text[nameStart + nameLength - 1])) {
-        return NOT_PLAIN;  // more quotes or spaces to drop than the common ends hold
+        return false;  // more quotes or spaces to drop than the common ends hold
     }
-    size_t addressLength = line.length - nameEnd - 1;
-    addressLength -= addressLength > 0 && bracket[addressLength] == '>';
+    const char* bracket = text + nameEnd;
+    size_t addressLength = length - nameEnd - 1;
+    addressLength -= bracket[addressLength] == '>';  // bracket[0] is the '<'; no test of the length
     if (TextEquals(bracket + 1, addressLength, kGroupAddress)) {
+        return false;
+    }
+    *split = PlainSplit{nameEnd, nameStart, nameLength, addressLength};
+    return true;
+}
+
+// The largest record of a plain entry.
+static const size_t kPlainRecordLimit = kPlainLineLimit + 4;
+
+// Writes the record of the plain entry in the line at `text` at `out`, which has room for it and
+// kCopySlack bytes more. Returns its size.
+static inline size_t WritePlainEntry(char* out, const char* text, const PlainSplit& split)
+{
+    out[0] = '#';
+    CopyPlainField(out + 1, text + split.nameStart, split.nameLength);
+    out[1 + split.nameLength] = ' ';
+    out[2 + split.nameLength] = '^';
+    CopyPlainField(out + 3 + split.nameLength, text + split.nameEnd + 1, split.addressLength);
+    out[3 + split.nameLength + split.addressLength] = ' ';
+    return split.nameLength + split.addressLength + 4;
+}
+
+enum PlainEntry { NOT_PLAIN, PUT_PLAIN, PUT_PLAIN_REPLACED };
+
+// A plain entry (see SplitPlainEntry) becomes its record here, with one test for room;
+// PUT_PLAIN_REPLACED says markers were replaced, in the `name` and `address` given back. Any other line,
+// or a block without that room, is left to PutLineAsRecord: NOT_PLAIN, having put nothing.
+static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char* bracket, uint64_t markers,
+                                       TextSpan* name, TextSpan* address)
+{
+    PlainSplit split;
+    if (bracket == nullptr || line.length > kPlainLineLimit || line.readable - line.length < kPlainLineLimit ||
+        !SplitPlainEntry(line.text, line.length, static_cast<size_t>(bracket - line.text), &split)) {
         return NOT_PLAIN;
     }
-    size_t size = nameLength + addressLength + 4;
-    if (output->capacity - output->used < size + kCopySlack || output->status != FERRYLINE_WRITTEN) {
+    if (output->capacity - output->used < kPlainRecordLimit + kCopySlack || output->status != FERRYLINE_WRITTEN) {
         return NOT_PLAIN;
     }
     char* out = output->block + output->used;
-    out[0] = '#';
-    CopyPlainField(out + 1, text + nameStart, nameLength);
-    out[1 + nameLength] = ' ';
-    out[2 + nameLength] = '^';
-    CopyPlainField(out + 3 + nameLength, bracket + 1, addressLength);
-    out[3 + nameLength + addressLength] = ' ';
-    output->used += size;
+    output->used += WritePlainEntry(out, line.text, split);
     if (markers == 0) {
         return PUT_PLAIN;
     }
     // The scan found the markers of the whole line, which is no longer than 64 bytes; they all lie in
     // the two fields, since what the split leaves out is quotes, spaces, '<' and '>'. They become
     // dashes where the fields now stand.
-    DashMarkers(out + 1, BitField(markers, nameStart, nameLength));
-    DashMarkers(out + 3 + nameLength, BitField(markers, nameEnd + 1, addressLength));
-    *name = TextSpan{text + nameStart, nameLength, line.readable - nameStart};
-    *address = TextSpan{bracket + 1, addressLength, line.readable - nameEnd - 1};
+    DashMarkers(out + 1, BitField(markers, split.nameStart, split.nameLength));
+    DashMarkers(out + 3 + split.nameLength, BitField(markers, split.nameEnd + 1, split.addressLength));
+    *name = TextSpan{line.text + split.nameStart, split.nameLength, line.readable - split.nameStart};
+    *address = TextSpan{bracket + 1, split.addressLength, line.readable - split.nameEnd - 1};
     return PUT_PLAIN_REPLACED;
+}
+
+// Plain entries without markers in a row, each ended by CR LF, as most of a book is: put in a
+// loop that keeps its place in the block and in the input in registers (written through a char
+// pointer, the block could otherwise hold the Output itself, to be read again after every byte).
+// Stops at any other line, when the block may lack room or the input's end is near; returns the
+// start of the line it stopped at, with `lineNumber` counted up.
+static const char* PutPlainLines(Scan* scan, const char* p, const char* end, Output* output,
+                                 unsigned long* lineNumber)
+{
+    if (output->status != FERRYLINE_WRITTEN || output->capacity < kPlainRecordLimit + kCopySlack) {
+        return p;
+    }
+    char* block = output->block;
+    size_t used = output->used;
+    size_t lastRoomy = output->capacity - kPlainRecordLimit - kCopySlack;
+    unsigned long lines = *lineNumber;
+    while (used <= lastRoomy && static_cast<size_t>(end - p) > 2 * kPlainLineLimit) {
+        ScanWindow window = WindowAt(scan, p);
+        if (window.ends == 0) {
+            break;
+        }
+        uint64_t inLine = BitsBefore(window.ends);
+        uint64_t brackets = window.third & inLine;
+        size_t length = static_cast<size_t>(__builtin_ctzll(window.ends));
+        PlainSplit split;
+        // The CR LF is tested with a branch, which the processor learns, so that the next line's start
+        // waits for no load of this line's bytes.
+        if (brackets == 0 || (window.second & inLine) != 0 || (p[length] != '\r') | (p[length + 1] != '\n') ||
+            !SplitPlainEntry(p, length, static_cast<size_t>(__builtin_ctzll(brackets)), &split)) {
+            break;
+        }
+        used += WritePlainEntry(block + used, p, split);
+        p += length + 2;
+        ++lines;
+    }
+    output->used = used;
+    *lineNumber = lines;
+    return p;
 }
 
 // A short line without '<' (and not the group address) is an address alone: its record gets the next
@@ -375,14 +442,15 @@ static inline bool PutPlainNameless(MacToWinRun* run, TextSpan line, uint64_t ma
     return true;
 }
 
-// One line's record, the common kinds of line the short way.
-static inline void PutLine(MacToWinRun* run, TextSpan line, const ScannedRun& found, unsigned long lineNumber)
+// One line's record, the common kinds of line the short way. Returns whether it was a plain entry
+// without markers, after which PutPlainLines may well take the lines that follow.
+static inline bool PutLine(MacToWinRun* run, TextSpan line, const ScannedRun& found, unsigned long lineNumber)
 {
     if (found.third == nullptr) {
         if (!PutPlainNameless(run, line, found.secondBits, lineNumber)) {
             PutLineAsRecord(run, line, found.third, found.second != nullptr, lineNumber);
         }
-        return;
+        return false;
     }
     TextSpan name;
     TextSpan address;
@@ -392,6 +460,7 @@ static inline void PutLine(MacToWinRun* run, TextSpan line, const ScannedRun& fo
     } else if (plain == PUT_PLAIN_REPLACED) {
         NoteReplacedMarkers(run, name, address, lineNumber);
     }
+    return plain == PUT_PLAIN;
 }
 
 static bool IsMacLineEnd(char c)
@@ -418,7 +487,16 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     const char* end = bytes + size;
     const char* p = bytes;
     unsigned long lineNumber = 1;
+    // Whether the lines ahead are likely plain: PutPlainLines costs a look at a line it does not take,
+    // so a book of other lines does not call it line after line.
+    bool plainAhead = true;
     while (p < end && output->status == FERRYLINE_WRITTEN) {
+        if (plainAhead) {
+            p = PutPlainLines(&scan, p, end, output, &lineNumber);
+            if (p == end) {
+                break;
+            }
+        }
         char c = *p;
         if (c == '\r' && end - p >= 2 && p[1] == '\n') {
             p += 2;
@@ -438,9 +516,9 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         ScannedRun found = ScanRun(&scan, p);  // its first marker and first '<'
         p = found.end;
         TextSpan line = {start, static_cast<size_t>(p - start), static_cast<size_t>(end - start)};
-        PutLine(&run, line, found, lineNumber);
+        plainAhead = PutLine(&run, line, found, lineNumber);
         // The CR LF after a line, taken here: most lines have one, and the loop then needs no turn for it.
-        if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
+        if (end - p >= 2 && (p[0] == '\r') & (p[1] == '\n')) {
             p += 2;
             ++lineNumber;
         }

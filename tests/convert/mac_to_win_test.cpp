@@ -18,6 +18,15 @@ struct LineCase {
     const char* w95Item;
 };
 
+std::string Repeated(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i) {
+        all += text;
+    }
+    return all;
+}
+
 // One Mac line between the header and the trailer.
 std::string W95Of(const std::string& items)
 {
@@ -65,13 +74,9 @@ TEST(MacToWin, SplitsEachLineIntoNameAndAddress)
          "#Forty characters of a name 1234567890123 ^a-24-character-mail... "},
     };
     // A line converts the same whether it ends the book or more lines follow, as they do for nearly
-    // every line of a book and as the converter's shorter way for a common line needs.
-    std::string following;
-    std::string followingItems;
-    for (int i = 0; i < 8; ++i) {
-        following += "Pad <p>\r\n";
-        followingItems += "#Pad ^p ";
-    }
+    // every line of a book and as the converter's shorter ways for a common line need.
+    const std::string following = Repeated("Pad <p>\r\n", 16);
+    const std::string followingItems = Repeated("#Pad ^p ", 16);
     for (const LineCase& c : cases) {
         ConversionResult last = RunConverter(FERRYLINE_MAC_TO_WIN, std::string(c.macLine) + "\r\n");
         EXPECT_EQ(last.result, 1) << c.macLine;
@@ -90,9 +95,14 @@ TEST(MacToWin, ReadsEveryKindOfLineEnd)
     const char* inputs[] = {
         "Bob <A1>\r\nAnn <A2>\r\n", "Bob <A1>\rAnn <A2>\r", "Bob <A1>\nAnn <A2>", "\r\n\r\nBob <A1>\n\n\rAnn <A2>\r\n\r\n",
     };
+    // Also between runs of common lines, which the converter takes in a loop of their own.
+    const std::string pad = Repeated("Pad <p>\r\n", 16);
+    const std::string padItems = Repeated("#Pad ^p ", 16);
     for (const char* input : inputs) {
         ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, input);
         EXPECT_EQ(run.output, W95Of("#Bob ^A1 #Ann ^A2 ")) << input;
+        run = RunConverter(FERRYLINE_MAC_TO_WIN, pad + input + "\r\n" + pad);
+        EXPECT_EQ(run.output, W95Of(padItems + "#Bob ^A1 #Ann ^A2 " + padItems)) << input;
     }
 }
 
@@ -176,17 +186,23 @@ TEST(MacToWin, EveryRunStartsFresh)
 
 TEST(MacToWin, ReportsLineNumbersOfChangesAsAnEditorCountsThem)
 {
-    ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, "Bob <A1>\r\n\r\nplain\rA&B <x>\nC <y>\r\nlast+");
-    ASSERT_EQ(run.changes.size(), 4u);
-    EXPECT_EQ(run.changes[0].kind, FERRYLINE_PLACEHOLDER_NAME);
-    EXPECT_EQ(run.changes[0].line, 3u);
-    EXPECT_EQ(run.changeTexts[0], "No Name 01");
-    EXPECT_EQ(run.changes[1].kind, FERRYLINE_RESERVED_REPLACED);
-    EXPECT_EQ(run.changes[1].line, 4u);
-    EXPECT_EQ(run.changes[2].kind, FERRYLINE_PLACEHOLDER_NAME);
-    EXPECT_EQ(run.changes[2].line, 6u);
-    EXPECT_EQ(run.changes[3].kind, FERRYLINE_RESERVED_REPLACED);
-    EXPECT_EQ(run.changes[3].line, 6u);
+    // Alone, and after and between runs of common lines.
+    const std::string pad = Repeated("Pad <p>\r\n", 16);
+    for (unsigned long padLines : {0ul, 16ul}) {
+        const std::string padding = padLines != 0 ? pad : "";
+        ConversionResult run = RunConverter(FERRYLINE_MAC_TO_WIN, padding + "Bob <A1>\r\n\r\nplain\rA&B <x>\n" + padding +
+                                                                      "C <y>\r\nlast+");
+        ASSERT_EQ(run.changes.size(), 4u);
+        EXPECT_EQ(run.changes[0].kind, FERRYLINE_PLACEHOLDER_NAME);
+        EXPECT_EQ(run.changes[0].line, padLines + 3);
+        EXPECT_EQ(run.changeTexts[0], "No Name 01");
+        EXPECT_EQ(run.changes[1].kind, FERRYLINE_RESERVED_REPLACED);
+        EXPECT_EQ(run.changes[1].line, padLines + 4);
+        EXPECT_EQ(run.changes[2].kind, FERRYLINE_PLACEHOLDER_NAME);
+        EXPECT_EQ(run.changes[2].line, 2 * padLines + 6);
+        EXPECT_EQ(run.changes[3].kind, FERRYLINE_RESERVED_REPLACED);
+        EXPECT_EQ(run.changes[3].line, 2 * padLines + 6);
+    }
 }
 
 }  // namespace
