@@ -299,8 +299,9 @@ static inline bool SplitPlainEntry(const char* text, size_t length, size_t nameE
     // Tested without a branch on the quote: quoted and plain names come in no order a processor could
     // learn. The two bytes before the '<' are read from byte 2 on, which the line's room holds.
     size_t before = nameEnd >= 2 ? nameEnd : 2;
-    unsigned lastTwo = static_cast<unsigned char>(text[before - 2]) | static_cast<unsigned char>(text[before - 1]) << 8;
-    bool closedNear = (nameEnd >= 3) & ((lastTwo >> 8 == '"') | (lastTwo == ('"' | ' ' << 8)));
+    char oneBack = text[before - 1];
+    char twoBack = text[before - 2];
+    bool closedNear = (nameEnd >= 3) & ((oneBack == '"') | ((oneBack == ' ') & (twoBack == '"')));
     if (nameStart > static_cast<size_t>(closedNear)) {
         return false;
     }
