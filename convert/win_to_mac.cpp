@@ -133,7 +133,7 @@ static void PutGroup(Output* output, const FerrylineEnv* env, const char* bytes,
 
 // "name <address>\r\n", the name in quotes when it holds a special character; line breaks and the
 // trailing space are not special, so the raw span tells. A piece at a time, for the entries that
-// PutPlainEntryLine leaves: those with line breaks, or too long for the block's room.
+// PutPlainEntryLines leaves: those with line breaks, or too long for the block's room.
 static void PutEntryLine(Output* output, const Field& name, const Field& address)
 {
     bool quoted = name.hasSpecials;
@@ -154,50 +154,65 @@ static inline size_t PlainTextEnd(const char* start, const char* fieldEnd)
 }
 
 // Most entries are a name and an address without line breaks, short enough for the block's room:
-// read and put here in one go, from the '#' at `p`, without the parser's turns and records. Both fields
-// are found in one window of the classes from the name on: nearly every entry fits in its 57 bytes or
+// read and put here one after another from the '#' at `p`, without the parser's turns and records, in
+// a loop that keeps its place in the block in a register (written through a char pointer, the block
+// could otherwise hold the Output itself, to be read again after every byte). Both fields of an entry
+// are found in one window of the classes from its name on: nearly every entry fits in its 57 bytes or
 // more, so the one test of that is as good as never wrong, where a window moved field by field had to
-// be moved at random. The line is made in the block with one test for room; its quotes are written whether or not
-// they count, so that a name with specials and one without take the same path. Returns the end of the
-// entry, or null having put nothing for any other entry.
-static inline const char* PutPlainEntryLine(const char* p, const char* end, Scan* scan, Output* output)
+// be moved at random. Each line is made in the block with one test for room; its quotes are written
+// whether or not they count, so that a name with specials and one without take the same path. Stops
+// at any other entry or marker; returns the marker after the last entry put (`p` when none was), with
+// `entries` counted up.
+static const char* PutPlainEntryLines(const char* p, const char* end, Scan* scan, Output* output,
+                                      unsigned long* entries)
 {
-    const char* nameStart = p + 1;
-    if (nameStart == end) {
-        return nullptr;
+    if (output->status != FERRYLINE_WRITTEN) {
+        return p;
     }
-    ScanWindow window = WindowAt(scan, nameStart);
-    uint64_t ends = window.ends;
-    uint64_t afterName = ends & (ends - 1);  // the ends after the name's, if it has one
-    if (afterName == 0 || (window.second & BitsBefore(afterName)) != 0) {
-        return nullptr;  // not both ends in the window, or a line break in the entry
+    char* block = output->block;
+    size_t used = output->used;
+    size_t capacity = output->capacity;
+    unsigned long count = *entries;
+    // `p` is the marker after an entry, so it is inside the span.
+    while (*p == '#' && end - p > 1) {
+        const char* nameStart = p + 1;
+        ScanWindow window = WindowAt(scan, nameStart);
+        uint64_t ends = window.ends;
+        uint64_t afterName = ends & (ends - 1);  // the ends after the name's, if it has one
+        if (afterName == 0 || (window.second & BitsBefore(afterName)) != 0) {
+            break;  // not both ends in the window, or a line break in the entry
+        }
+        const char* nameEnd = nameStart + __builtin_ctzll(ends);
+        if (*nameEnd != '^') {
+            break;
+        }
+        const char* addressStart = nameEnd + 1;
+        const char* addressEnd = nameStart + __builtin_ctzll(afterName);
+        size_t nameLength = PlainTextEnd(nameStart, nameEnd);
+        size_t addressLength = PlainTextEnd(addressStart, addressEnd);
+        size_t quotes = (window.third & BitsBefore(ends)) != 0 ? 1 : 0;
+        size_t size = nameLength + addressLength + 5 + 2 * quotes;
+        if (size + kCopySlack > capacity - used) {
+            break;
+        }
+        char* out = block + used;
+        out[0] = '"';
+        out += quotes;
+        CopyShortly(out, nameStart, nameLength, static_cast<size_t>(end - nameStart));
+        out += nameLength;
+        out[0] = '"';
+        out += quotes;
+        out[0] = ' ';
+        out[1] = '<';
+        CopyShortly(out + 2, addressStart, addressLength, static_cast<size_t>(end - addressStart));
+        memcpy(out + 2 + addressLength, kEntryLineEnd, sizeof kEntryLineEnd - 1);
+        used += size;
+        p = addressEnd;
+        ++count;
     }
-    const char* nameEnd = nameStart + __builtin_ctzll(ends);
-    if (*nameEnd != '^') {
-        return nullptr;
-    }
-    const char* addressStart = nameEnd + 1;
-    const char* addressEnd = nameStart + __builtin_ctzll(afterName);
-    size_t nameLength = PlainTextEnd(nameStart, nameEnd);
-    size_t addressLength = PlainTextEnd(addressStart, addressEnd);
-    size_t quotes = (window.third & BitsBefore(ends)) != 0 ? 1 : 0;
-    size_t size = nameLength + addressLength + 5 + 2 * quotes;
-    if (size + kCopySlack > output->capacity - output->used || output->status != FERRYLINE_WRITTEN) {
-        return nullptr;
-    }
-    char* out = output->block + output->used;
-    out[0] = '"';
-    out += quotes;
-    CopyShortly(out, nameStart, nameLength, static_cast<size_t>(end - nameStart));
-    out += nameLength;
-    out[0] = '"';
-    out += quotes;
-    out[0] = ' ';
-    out[1] = '<';
-    CopyShortly(out + 2, addressStart, addressLength, static_cast<size_t>(end - addressStart));
-    memcpy(out + 2 + addressLength, kEntryLineEnd, sizeof kEntryLineEnd - 1);
-    output->used += size;
-    return addressEnd;
+    output->used = used;
+    *entries = count;
+    return p;
 }
 
 // Parses the stream group by group and entry by entry, putting each Mac line as soon as it is whole.
@@ -229,10 +244,9 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
             break;
         case STATE_ENTRY:
             if (c == '#') {
-                const char* entryEnd = PutPlainEntryLine(p, end, &scan, output);
-                if (entryEnd != nullptr) {
-                    p = entryEnd;
-                    ++entries;
+                const char* after = PutPlainEntryLines(p, end, &scan, output, &entries);
+                if (after != p) {
+                    p = after;
                     break;
                 }
                 ReadScannedField(p, &scan, &window, &name);
