@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -141,6 +142,8 @@ enum OutputKind {
     OUTPUT_STREAM     // a device or a pipe, written directly once the output is complete
 };
 
+struct Writer;
+
 struct PosixOutput {
     OutputKind kind;
     const PlatformObserver* observer;
@@ -156,6 +159,8 @@ struct PosixOutput {
     size_t heldCapacity;
     off_t written;          // bytes written to fd so far
     off_t writebackStarted;  // the first of them not yet handed to the disk
+    Writer* writer;          // writes to fd while the conversion goes on; null before the first piece
+    bool writerTried;        // whether one was started (or could not be, and pieces are written here)
 };
 
 static const char kTemporaryName[] = ".ferryline-XXXXXX";
@@ -460,8 +465,11 @@ static int StartOutput(PosixOutput* output, const char* path)
     return 1;
 }
 
+static int FinishWriter(PosixOutput* output);
+
 static void ReleaseOutput(PosixOutput* output)
 {
+    FinishWriter(output);
     if (output->fd >= 0) {
         close(output->fd);
     }
@@ -545,18 +553,165 @@ static void StartWriteback(PosixOutput* output)
 #endif
 }
 
+// Writes a piece to fd, and hands what has gathered to the disk.
+static int WritePiece(PosixOutput* output, const char* data, size_t bytes)
+{
+    if (!WriteAll(output->fd, data, bytes)) {
+        return 0;
+    }
+    output->written += static_cast<off_t>(bytes);
+    StartWriteback(output);
+    return 1;
+}
+
+// The pieces go to fd from a thread of its own while the conversion makes the next ones: copying a
+// piece into a slot costs a fraction of its write, in which the system copies it into its cache and
+// finds pages for it. Two slots: one being written, one being filled.
+static const size_t kSlotCount = 2;
+static const size_t kSlotCapacity = 256 * 1024;
+
+struct Writer {
+    pthread_t thread;
+    pthread_mutex_t lock;
+    pthread_cond_t changed;  // a slot was handed over or written, or the last one will not come
+    char* slots;             // kSlotCount slots of kSlotCapacity bytes
+    size_t sizes[kSlotCount];
+    size_t next;             // the slot the thread writes next
+    size_t handed;           // slots handed over and not yet written
+    bool finishing;          // no slot will be handed over any more
+    int error;               // the errno of the first write that failed, 0 while none has
+};
+
+static void* WriteSlots(void* argument)
+{
+    PosixOutput* output = static_cast<PosixOutput*>(argument);
+    Writer* writer = output->writer;
+    pthread_mutex_lock(&writer->lock);
+    for (;;) {
+        while (writer->handed == 0 && !writer->finishing) {
+            pthread_cond_wait(&writer->changed, &writer->lock);
+        }
+        if (writer->handed == 0) {
+            break;
+        }
+        size_t slot = writer->next;
+        bool failed = writer->error != 0;
+        pthread_mutex_unlock(&writer->lock);
+        // After a failure the rest is only taken, never written: the output is lost anyway.
+        int error = 0;
+        if (!failed && !WritePiece(output, writer->slots + slot * kSlotCapacity, writer->sizes[slot])) {
+            error = errno;
+        }
+        pthread_mutex_lock(&writer->lock);
+        writer->error = writer->error != 0 ? writer->error : error;
+        writer->next = (slot + 1) % kSlotCount;
+        --writer->handed;
+        pthread_cond_broadcast(&writer->changed);
+    }
+    pthread_mutex_unlock(&writer->lock);
+    return nullptr;
+}
+
+// Starts the output's writer; false, with nothing held, where the system gives no thread or memory for
+// it, and the pieces are written as they come.
+static bool StartWriter(PosixOutput* output)
+{
+    Writer* writer = static_cast<Writer*>(calloc(1, sizeof(Writer)));
+    char* slots = static_cast<char*>(malloc(kSlotCount * kSlotCapacity));
+    if (writer == nullptr || slots == nullptr) {
+        free(writer);
+        free(slots);
+        return false;
+    }
+    writer->slots = slots;
+    pthread_mutex_init(&writer->lock, nullptr);
+    pthread_cond_init(&writer->changed, nullptr);
+    output->writer = writer;
+    // The thread takes no signal: an interrupt is handled where the conversion runs.
+    sigset_t all;
+    sigset_t saved;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &saved);
+    int started = pthread_create(&writer->thread, nullptr, WriteSlots, output);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    if (started != 0) {
+        pthread_cond_destroy(&writer->changed);
+        pthread_mutex_destroy(&writer->lock);
+        free(slots);
+        free(writer);
+        output->writer = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// Hands a piece to the writer, waiting for a free slot. Returns 0 with errno set once a write has
+// failed.
+static int HandOver(Writer* writer, const char* data, size_t bytes)
+{
+    while (bytes > 0) {
+        pthread_mutex_lock(&writer->lock);
+        while (writer->handed == kSlotCount && writer->error == 0) {
+            pthread_cond_wait(&writer->changed, &writer->lock);
+        }
+        int error = writer->error;
+        size_t slot = (writer->next + writer->handed) % kSlotCount;
+        pthread_mutex_unlock(&writer->lock);
+        if (error != 0) {
+            errno = error;
+            return 0;
+        }
+        // The thread does not touch a slot before it is handed over.
+        size_t size = bytes < kSlotCapacity ? bytes : kSlotCapacity;
+        memcpy(writer->slots + slot * kSlotCapacity, data, size);
+        writer->sizes[slot] = size;
+        pthread_mutex_lock(&writer->lock);
+        ++writer->handed;
+        pthread_cond_broadcast(&writer->changed);
+        pthread_mutex_unlock(&writer->lock);
+        data += size;
+        bytes -= size;
+    }
+    return 1;
+}
+
+// Lets the writer write what it holds and end. Returns 0 with errno set when a write failed.
+static int FinishWriter(PosixOutput* output)
+{
+    Writer* writer = output->writer;
+    if (writer == nullptr) {
+        return 1;
+    }
+    pthread_mutex_lock(&writer->lock);
+    writer->finishing = true;
+    pthread_cond_broadcast(&writer->changed);
+    pthread_mutex_unlock(&writer->lock);
+    pthread_join(writer->thread, nullptr);
+    int error = writer->error;
+    pthread_cond_destroy(&writer->changed);
+    pthread_mutex_destroy(&writer->lock);
+    free(writer->slots);
+    free(writer);
+    output->writer = nullptr;
+    if (error != 0) {
+        errno = error;
+    }
+    return error == 0;
+}
+
 static int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
     PosixOutput* output = static_cast<PosixOutput*>(file);
     if (output->kind == OUTPUT_STREAM) {
         return Hold(output, data, bytes) ? 1 : Failed(output->observer, output->path, ENOMEM);
     }
-    if (!WriteAll(output->fd, static_cast<const char*>(data), bytes)) {
-        return Failed(output->observer, output->path, errno);
+    if (!output->writerTried) {
+        output->writerTried = true;
+        StartWriter(output);
     }
-    output->written += static_cast<off_t>(bytes);
-    StartWriteback(output);
-    return 1;
+    int written = output->writer != nullptr ? HandOver(output->writer, static_cast<const char*>(data), bytes)
+                                            : WritePiece(output, static_cast<const char*>(data), bytes);
+    return written ? 1 : Failed(output->observer, output->path, errno);
 }
 
 // Links the file without a name into the folder under `name`; fails when the name is taken.
@@ -713,7 +868,7 @@ static int PosixCommitOutput(const FerrylineFiles*, FerrylineFile file)
     int ok = 0;
     if (output->kind == OUTPUT_STREAM) {
         ok = WriteStream(output);
-    } else if (fsync(output->fd) == 0) {
+    } else if (FinishWriter(output) && fsync(output->fd) == 0) {
         ok = output->kind == OUTPUT_IN_PLACE ? WriteInPlace(output) : GiveName(output);
     }
     if (!ok) {
