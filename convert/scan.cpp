@@ -125,6 +125,24 @@ void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction clas
     scan->classify = classify;
 }
 
+// How far ahead of the classified chunk the input is asked for from memory.
+static const size_t kPrefetchDistance = kChunkSize;
+
+void ClassifyChunkAt(Scan* scan, size_t at)
+{
+    scan->chunk = at / kChunkSize * kChunkSize;
+    scan->chunkSize = scan->size - scan->chunk < kChunkSize ? scan->size - scan->chunk : kChunkSize;
+    scan->classify(scan->bytes + scan->chunk, scan->chunkSize, &scan->classes);
+    // The classifier is the first to read each byte of an input much larger than the caches, and
+    // waited for memory for a third of a conversion. So the bytes after the chunk are asked for now,
+    // to arrive while its lines are converted: a hint, which reads nothing past the span.
+    size_t ahead = scan->chunk + scan->chunkSize;
+    size_t aheadEnd = scan->size - ahead < kPrefetchDistance ? scan->size : ahead + kPrefetchDistance;
+    for (size_t line = ahead; line < aheadEnd; line += 64) {
+        __builtin_prefetch(scan->bytes + line);
+    }
+}
+
 ScannedRun ScanRunSlowly(Scan* scan, const char* from)
 {
     ScannedRun run = {nullptr, nullptr, nullptr, 0};

@@ -80,14 +80,15 @@ inline void AddToMask(uint64_t* mask, size_t word, uint64_t bits)
     StoreLittleEndian(at, LoadLittleEndian(at) | bits);
 }
 
+// Classifies the chunk that holds `at` (inside the span); for IntoChunk.
+void ClassifyChunkAt(Scan* scan, size_t at);
+
 // Makes the chunk that holds `at` (inside the span) the classified one; returns `at` in that chunk.
 inline size_t IntoChunk(Scan* scan, size_t at)
 {
     size_t into = at - scan->chunk;  // wraps, and so fails the test, when `at` is before the chunk
     if (into >= scan->chunkSize) {
-        scan->chunk = at / kChunkSize * kChunkSize;
-        scan->chunkSize = scan->size - scan->chunk < kChunkSize ? scan->size - scan->chunk : kChunkSize;
-        scan->classify(scan->bytes + scan->chunk, scan->chunkSize, &scan->classes);
+        ClassifyChunkAt(scan, at);
         into = at - scan->chunk;
     }
     return into;
