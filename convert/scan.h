@@ -16,7 +16,7 @@ const size_t kChunkWords = kChunkSize / 64;
 // chunk. A Mac line ends at a line break or a zero byte, needs its markers (& # ^ +) replaced and splits
 // at its first '<'; a W95 field ends at a marker or a zero byte, loses its line breaks, and its name is
 // quoted when it holds a character of kNameSpecials. Each mask has one word more than the chunk, always
-// zero, so that 64 bits can be read from any byte of the chunk.
+// zero, so that MaskFrom may read eight bytes from the byte that holds any bit of the chunk.
 struct ChunkClasses {
     uint64_t ends[kChunkWords + 1];    // Mac: CR, LF, the zero byte. W95: the markers, the zero byte.
     uint64_t second[kChunkWords + 1];  // Mac: the markers. W95: CR, LF.
@@ -110,11 +110,11 @@ struct ScannedRun {
     uint64_t secondBits;  // the second class's bytes among the run's first 64, bit i for byte i
 };
 
-// ScanRun for a run of 64 bytes or more, or one that runs past the chunk.
+// ScanRun for a run longer than the bits MaskFrom gives, or one that runs past the chunk.
 ScannedRun ScanRunSlowly(Scan* scan, const char* from);
 
-// From `from` (inside the span) to the first end at or after it. Inline for a run shorter than 64
-// bytes, as most lines and fields are.
+// From `from` (inside the span) to the first end at or after it. Inline for a run of 56 bytes or
+// less, as most lines and fields are.
 inline ScannedRun ScanRun(Scan* scan, const char* from)
 {
     size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
@@ -133,8 +133,8 @@ inline ScannedRun ScanRun(Scan* scan, const char* from)
     return run;
 }
 
-// The classes of the 64 bytes from `base` (fewer at the end of a chunk, the bits past it zero), for a
-// reader of many short runs in a row: each run inside it is found with a shift of bits already loaded,
+// The classes of the bytes from `base` that MaskFrom gives (57 or more, fewer at the end of a chunk,
+// the bits past them zero), for a reader of many short runs in a row: each run inside it is found with a shift of bits already loaded,
 // so that the end of one run is not waited for through a load to find the next.
 struct ScanWindow {
     const char* base;

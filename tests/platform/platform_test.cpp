@@ -9,6 +9,7 @@
 #else
 #include <errno.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -225,6 +226,62 @@ TEST(Platform, AnInterruptRemovesTheNamedTemporaryFileAndEndsByItsSignal)
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "signal " << signalNumber << ", status " << status;
         EXPECT_EQ(ListFolder(folder.scratch), std::vector<std::string>{"in.txt"}) << "signal " << signalNumber;
     }
+}
+
+// Writes `pieces` to a new output through the system's files and commits it; 0 at the first refusal,
+// after which the output is discarded.
+int WritePieces(const std::string& path, const std::vector<std::string>& pieces)
+{
+    const FerrylineFiles* files = ferryline_system_files();
+    FerrylineFile file;
+    if (!files->createOutput(files, path.c_str(), &file)) {
+        return 0;
+    }
+    for (const std::string& piece : pieces) {
+        if (files->write(files, file, piece.data(), piece.size()) != FERRYLINE_WRITTEN) {
+            files->discardOutput(files, file);
+            return 0;
+        }
+    }
+    if (!files->commitOutput(files, file)) {
+        files->discardOutput(files, file);
+        return 0;
+    }
+    return 1;
+}
+
+// The output's pieces are written by a thread of their own while the conversion goes on: they arrive
+// whole and in order, pieces larger than its slots too, and a write that fails there is told at a later
+// piece or at the commit, with the earlier file kept and nothing left beside it.
+TEST(Platform, PiecesWrittenBehindTheConversionArriveWholeAndAFailureIsTold)
+{
+    Folder folder;
+    std::vector<std::string> pieces;
+    std::string whole;
+    for (size_t size : {1ul, 300000ul, 262144ul, 700000ul, 5ul}) {
+        std::string piece;
+        for (size_t i = 0; i < size; ++i) {
+            piece += static_cast<char>('a' + (whole.size() + i) % 23);
+        }
+        pieces.push_back(piece);
+        whole += piece;
+    }
+    ASSERT_EQ(WritePieces(folder.output, pieces), 1);
+    EXPECT_EQ(ReadBytes(folder.output), whole);
+
+    // A limit on the size of files makes the thread's writes fail (EFBIG) past 100,000 bytes.
+    struct rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    struct rlimit small = limit;
+    small.rlim_cur = 100000;
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int written = WritePieces(folder.output, std::vector<std::string>(8, std::string(65536, 'x')));
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(ReadBytes(folder.output), whole);
+    EXPECT_EQ(ListFolder(folder.scratch), (std::vector<std::string>{"in.txt", "out.txt"}));
 }
 #endif
 
