@@ -10,12 +10,15 @@
 // Warnings a conversion gathers, told only once its output is complete.
 enum ConversionWarning { WARNING_RESERVED_REPLACED = 1, WARNING_PLACEHOLDER_NAMES = 2 };
 
-// Writes the W95 book for the Mac book in `bytes`. Returns 0 when the output refused a piece.
-int WriteW95FromMac(const char* bytes, size_t size, Output* output, const FerrylineEnv* env, unsigned* warnings);
+// Writes the W95 book for the Mac book in `bytes`. Returns 0 when the output refused a piece. Not null,
+// `highBytes` is given the count of bytes above 127 in `bytes`, taken as they were classified.
+int WriteW95FromMac(const char* bytes, size_t size, Output* output, const FerrylineEnv* env, unsigned* warnings,
+                    size_t* highBytes);
 
 // Writes the Mac book for the W95 book in `bytes`. Returns 0 when the output refused a piece, or after
-// telling that the input is not a complete W95 book.
-int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env);
+// telling that the input is not a complete W95 book. `highBytes` as for WriteW95FromMac.
+int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env,
+                    size_t* highBytes);
 
 // A Mac line cut as the conversion cuts it: a nameless line is all address.
 struct MacLineParts {

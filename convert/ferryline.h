@@ -169,7 +169,8 @@ typedef struct FerrylineOptions {
     int vcardVersion;         /* 0 or 3: vCard 3.0; 4: vCard 4.0 */
     /* 1: convert a W95 book given as a Mac one all the same; 0: refuse it with a message */
     int force;
-    /* Not null: filled with the first look at the input, before it is converted. */
+    /* Not null: filled with the first look at the input, before it is converted; bytesAbove127 is
+       complete when the call returns (a conversion counts them as it goes). */
     FerrylineLook* look;
 } FerrylineOptions;
 

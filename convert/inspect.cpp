@@ -3,10 +3,10 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "convert/words.h"
 #include "convert/charset.h"
 #include "convert/converters.h"
 #include "convert/format.h"
+#include "convert/scan.h"
 
 static const char kUtf8Bom[] = "\xEF\xBB\xBF";
 static const char kW95Start[] = "&Main ";
@@ -26,30 +26,6 @@ static FerrylineByteOrderMark ByteOrderMarkOf(const char* bytes, size_t size)
         return FERRYLINE_UTF16LE_BOM;
     }
     return StartsWith(bytes, size, "\xFE\xFF") ? FERRYLINE_UTF16BE_BOM : FERRYLINE_NO_BOM;
-}
-
-static size_t CountHighBytes(const char* bytes, size_t size)
-{
-    // Eight bytes a word: every byte's top bit moved to the bottom of the byte and summed in place, for
-    // at most 255 words, then the eight sums added up. Several times faster than a byte at a time.
-    const uint64_t kEvenBytes = 0x00FF00FF00FF00FFu;
-    size_t count = 0;
-    size_t i = 0;
-    while (size - i >= 8) {
-        size_t words = (size - i) / 8 < 255 ? (size - i) / 8 : 255;
-        uint64_t sums = 0;
-        for (size_t k = 0; k < words; ++k, i += 8) {
-            uint64_t word;
-            memcpy(&word, bytes + i, sizeof word);
-            sums += (word >> 7) & kByteOnes;
-        }
-        uint64_t pairs = (sums & kEvenBytes) + ((sums >> 8) & kEvenBytes);
-        count += static_cast<size_t>((pairs * 0x0001000100010001u) >> 48);
-    }
-    for (; i < size; ++i) {
-        count += static_cast<unsigned char>(bytes[i]) >> 7;
-    }
-    return count;
 }
 
 void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* look)

@@ -471,7 +471,8 @@ static bool IsMacLineEnd(char c)
 
 // Every maximal run of bytes other than CR, LF and the zero byte is one line, whatever its length.
 // Line numbers count CR, LF and CR LF line ends, the way an editor shows them.
-int WriteW95FromMac(const char* bytes, size_t size, Output* output, const FerrylineEnv* env, unsigned* warnings)
+int WriteW95FromMac(const char* bytes, size_t size, Output* output, const FerrylineEnv* env, unsigned* warnings,
+                    size_t* highBytes)
 {
     MacToWinRun run;
     run.warnings = 0;
@@ -526,6 +527,9 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     }
     PutBytes(output, kW95Trailer, sizeof kW95Trailer - 1);
     *warnings = run.warnings;
+    if (highBytes != nullptr) {
+        *highBytes = ScannedHighBytes(&scan);
+    }
     return output->status == FERRYLINE_WRITTEN;
 }
 

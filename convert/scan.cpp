@@ -51,6 +51,7 @@ void Classify(const char* chunk, size_t size, ChunkClasses* classes)
 {
     // Everything past the bytes, the extra word included, stays zero.
     memset(classes, 0, sizeof *classes);
+    size_t highBytes = 0;
     for (size_t i = 0; i < size; i += 8) {
         uint64_t word;
         if (size - i >= 8) {
@@ -66,11 +67,13 @@ void Classify(const char* chunk, size_t size, ChunkClasses* classes)
         uint64_t secondBits;
         uint64_t thirdBits;
         ClassifyWord<kMac>(word, &ends, &secondBits, &thirdBits);
+        highBytes += HighBytesOf(word);  // the padding has none
         unsigned shift = static_cast<unsigned>(i % 64);
         AddToMask(classes->ends, i / 64, ends << shift);
         AddToMask(classes->second, i / 64, secondBits << shift);
         AddToMask(classes->third, i / 64, thirdBits << shift);
     }
+    classes->highBytes = highBytes;
     if (!kMac) {
         // Twelve characters: a table costs less here than as many comparisons of whole words.
         for (size_t i = 0; i < size; ++i) {
@@ -104,6 +107,7 @@ size_t StartBlockClassify(const char* chunk, size_t size, bool mac, ChunkClasses
         classes->second[word] = 0;
         classes->third[word] = 0;
     }
+    classes->highBytes = 0;
     return whole;
 }
 
@@ -123,6 +127,26 @@ void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction clas
     scan->chunk = 0;
     scan->chunkSize = 0;
     scan->classify = classify;
+    scan->highBytes = 0;
+    scan->counted = 0;
+}
+
+size_t CountHighBytes(const char* bytes, size_t size)
+{
+    size_t count = 0;
+    size_t i = 0;
+    for (; size - i >= 8; i += 8) {
+        count += HighBytesOf(LoadLittleEndian(bytes + i));
+    }
+    for (; i < size; ++i) {
+        count += static_cast<unsigned char>(bytes[i]) >> 7;
+    }
+    return count;
+}
+
+size_t ScannedHighBytes(const Scan* scan)
+{
+    return scan->highBytes + CountHighBytes(scan->bytes + scan->counted, scan->size - scan->counted);
 }
 
 // How far ahead of the classified chunk the input is asked for from memory.
@@ -133,6 +157,12 @@ void ClassifyChunkAt(Scan* scan, size_t at)
     scan->chunk = at / kChunkSize * kChunkSize;
     scan->chunkSize = scan->size - scan->chunk < kChunkSize ? scan->size - scan->chunk : kChunkSize;
     scan->classify(scan->bytes + scan->chunk, scan->chunkSize, &scan->classes);
+    // Each byte counted once: a chunk classified again is not, bytes passed over are counted here.
+    if (scan->chunk >= scan->counted) {
+        scan->highBytes += CountHighBytes(scan->bytes + scan->counted, scan->chunk - scan->counted) +
+                           scan->classes.highBytes;
+        scan->counted = scan->chunk + scan->chunkSize;
+    }
     // The classifier is the first to read each byte of an input much larger than the caches, and
     // waited for memory for a third of a conversion. So the bytes after the chunk are asked for now,
     // to arrive while its lines are converted: a hint, which reads nothing past the span.

@@ -21,6 +21,7 @@ struct ChunkClasses {
     uint64_t ends[kChunkWords + 1];    // Mac: CR, LF, the zero byte. W95: the markers, the zero byte.
     uint64_t second[kChunkWords + 1];  // Mac: the markers. W95: CR, LF.
     uint64_t third[kChunkWords + 1];   // Mac: <. W95: the characters that make a name quoted.
+    size_t highBytes;                  // the chunk's bytes above 127, which a user may be told of
 };
 
 // Classifies the `size` bytes (1 to kChunkSize) at `chunk` for one converter, reading no byte past
@@ -60,9 +61,23 @@ struct Scan {
     size_t chunkSize;  // 0 before the first
     ClassifyFunction classify;
     ChunkClasses classes;
+    size_t highBytes;  // the bytes above 127 before `counted`, counted as their chunks were classified
+    size_t counted;
 };
 
 void StartScan(Scan* scan, const char* bytes, size_t size, ClassifyFunction classify);
+
+// The bytes above 127 in the whole span: those of the chunks classified so far, the rest counted now.
+size_t ScannedHighBytes(const Scan* scan);
+
+// The bytes above 127 among `size` bytes, eight at a time.
+size_t CountHighBytes(const char* bytes, size_t size);
+
+// A word's bytes above 127.
+inline size_t HighBytesOf(uint64_t word)
+{
+    return static_cast<size_t>((((word >> 7) & kByteOnes) * kByteOnes) >> 56);
+}
 
 // The bits of a mask from bit `at` of the chunk on, with one load from the byte that holds it: at least
 // the next 57 (64 less `at` % 8), and the ones past those zero, as if the chunk ended there. A run whose

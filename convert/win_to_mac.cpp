@@ -217,7 +217,8 @@ static const char* PutPlainEntryLines(const char* p, const char* end, Scan* scan
 
 // Parses the stream group by group and entry by entry, putting each Mac line as soon as it is whole.
 // The end of the input reads as the zero byte that ends the data.
-int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env)
+int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env,
+                    size_t* highBytes)
 {
     const char* end = bytes + size;
     const char* p = bytes;
@@ -280,6 +281,9 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
         case STATE_END:
             break;
         }
+    }
+    if (highBytes != nullptr) {
+        *highBytes = ScannedHighBytes(&scan);
     }
     if (output->status != FERRYLINE_WRITTEN) {
         return 0;

@@ -96,4 +96,46 @@ TEST(Inspect, CountsWhatABookHolds)
     EXPECT_EQ(many.look.bytesAbove127, 4100u);
 }
 
+// A conversion counts them as it classifies its input, chunk by chunk: every byte once, those it never
+// reaches (after a W95 book's end, in a refused book) and a byte order mark it skips included.
+TEST(Inspect, AConversionCountsTheBytesAbove127AsTheFirstLookDoes)
+{
+    uint32_t seed = 7;
+    auto text = [&seed](size_t size) {
+        std::string bytes;
+        for (size_t i = 0; i < size; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            bytes += (seed >> 24) % 5 == 0 ? static_cast<char>(0x80 + (seed >> 8) % 128) : static_cast<char>('a' + i % 26);
+        }
+        return bytes;
+    };
+    std::string macLines;
+    for (size_t i = 0; i < 400; ++i) {
+        macLines += text(i % 50) + " <" + text(i % 13) + ">\r\n";
+    }
+    std::string w95Entries;
+    for (size_t i = 0; i < 400; ++i) {
+        w95Entries += "#" + text(i % 40) + " ^" + text(i % 17) + " ";
+    }
+    const std::pair<FerrylineDirection, std::string> books[] = {
+        {FERRYLINE_MAC_TO_WIN, macLines},
+        {FERRYLINE_MAC_TO_WIN, "\xEF\xBB\xBF" + macLines},
+        {FERRYLINE_MAC_TO_WIN, text(9000) + " <" + text(5000) + ">\r\n" + macLines},
+        {FERRYLINE_MAC_TO_WIN, "&Main " + w95Entries + "+"},  // refused
+        {FERRYLINE_WIN_TO_MAC, "&Main " + w95Entries + "+" + text(9000)},
+        {FERRYLINE_WIN_TO_MAC, "&Main #" + text(9000) + " ^" + text(100) + " " + w95Entries + "+"},
+    };
+    for (const auto& book : books) {
+        FerrylineInspection inspection;
+        ferryline_inspect(book.second.data(), book.second.size(), &inspection);
+        FerrylineLook look = {};
+        FerrylineOptions options = {0, FERRYLINE_CHARSET_AUTO, 0, 0, &look};
+        FerrylineResult result;
+        ferryline_convert_bytes(book.first, &options, book.second.data(), book.second.size(), "in.txt", nullptr, &result);
+        ferryline_result_free(&result, nullptr);
+        EXPECT_GT(inspection.look.bytesAbove127, 1000u);
+        EXPECT_EQ(look.bytesAbove127, inspection.look.bytesAbove127) << book.second.substr(0, 40);
+    }
+}
+
 }  // namespace

@@ -44,9 +44,10 @@ bool IsNameSpecial(char c)
     return c != '\0' && strchr(kNameSpecials, c) != nullptr;
 }
 
-// The three masks each converter reads, bit by bit from the definitions.
+// The three masks each converter reads, bit by bit from the definitions, and the bytes above 127.
 struct Expected {
     std::vector<uint64_t> ends, second, third;
+    size_t highBytes = 0;
 };
 
 Expected Reference(const char* bytes, size_t size, bool mac)
@@ -64,6 +65,7 @@ Expected Reference(const char* bytes, size_t size, bool mac)
         expected.ends[i / 64] |= end ? bit : 0;
         expected.second[i / 64] |= second ? bit : 0;
         expected.third[i / 64] |= third ? bit : 0;
+        expected.highBytes += static_cast<unsigned char>(c) >= 0x80 ? 1 : 0;
     }
     return expected;
 }
@@ -82,6 +84,7 @@ void ExpectClassified(const NamedClassifiers& named, const char* bytes, size_t s
             ASSERT_EQ(expected.second[w], second[w]) << named.name << (mac ? " mac " : " w95 ") << where << " word " << w;
             ASSERT_EQ(expected.third[w], third[w]) << named.name << (mac ? " mac " : " w95 ") << where << " word " << w;
         }
+        ASSERT_EQ(expected.highBytes, classes.highBytes) << named.name << (mac ? " mac " : " w95 ") << where;
     }
 }
 
