@@ -83,8 +83,8 @@ typedef enum FerrylineBytesLookLike {
     FERRYLINE_LOOKS_WINDOWS_1252
 } FerrylineBytesLookLike;
 
-/* The first look every conversion takes at its input (one quick pass over its bytes), for a caller that
-   asks for it in FerrylineOptions. */
+/* The first look every conversion takes at its input (its start; the bytes above 127 are counted as
+   the input is read), for a caller that asks for it in FerrylineOptions. */
 typedef struct FerrylineLook {
     FerrylineBookKind edition;
     FerrylineByteOrderMark byteOrderMark;
