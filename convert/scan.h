@@ -115,6 +115,24 @@ inline uint64_t BitsBefore(uint64_t ends)
     return ends != 0 ? (ends & (~ends + 1)) - 1 : ~uint64_t{0};
 }
 
+// The classes of the bytes from `base` that MaskFrom gives (57 or more, fewer at the end of a chunk,
+// the bits past them zero). A reader of many short runs in a row finds each run inside it with a shift
+// of bits already loaded, so that the end of one run is not waited for through a load to find the next.
+struct ScanWindow {
+    const char* base;
+    uint64_t ends;
+    uint64_t second;
+    uint64_t third;
+};
+
+// The window from `from` (inside the span).
+inline ScanWindow WindowAt(Scan* scan, const char* from)
+{
+    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
+    const ChunkClasses& c = scan->classes;
+    return ScanWindow{from, MaskFrom(c.ends, into), MaskFrom(c.second, into), MaskFrom(c.third, into)};
+}
+
 // A run from its first byte to the first end, with the first byte of the other two classes in it.
 // Mac: a line, its first marker and its first '<'. W95: a field, its first line break and its first
 // character that makes a name quoted.
@@ -132,38 +150,17 @@ ScannedRun ScanRunSlowly(Scan* scan, const char* from);
 // less, as most lines and fields are.
 inline ScannedRun ScanRun(Scan* scan, const char* from)
 {
-    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
-    const ChunkClasses& c = scan->classes;
-    uint64_t ends = MaskFrom(c.ends, into);
+    ScanWindow window = WindowAt(scan, from);
+    uint64_t ends = window.ends;
     if (ends == 0) {
         return ScanRunSlowly(scan, from);
     }
-    uint64_t second = MaskFrom(c.second, into);
-    uint64_t third = MaskFrom(c.third, into);
     uint64_t inRun = BitsBefore(ends);
-    second &= inRun;
-    third &= inRun;
+    uint64_t second = window.second & inRun;
+    uint64_t third = window.third & inRun;
     ScannedRun run = {from + __builtin_ctzll(ends), second != 0 ? from + __builtin_ctzll(second) : nullptr,
                       third != 0 ? from + __builtin_ctzll(third) : nullptr, second};
     return run;
-}
-
-// The classes of the bytes from `base` that MaskFrom gives (57 or more, fewer at the end of a chunk,
-// the bits past them zero), for a reader of many short runs in a row: each run inside it is found with a shift of bits already loaded,
-// so that the end of one run is not waited for through a load to find the next.
-struct ScanWindow {
-    const char* base;
-    uint64_t ends;
-    uint64_t second;
-    uint64_t third;
-};
-
-// The window from `from` (inside the span).
-inline ScanWindow WindowAt(Scan* scan, const char* from)
-{
-    size_t into = IntoChunk(scan, static_cast<size_t>(from - scan->bytes));
-    const ChunkClasses& c = scan->classes;
-    return ScanWindow{from, MaskFrom(c.ends, into), MaskFrom(c.second, into), MaskFrom(c.third, into)};
 }
 
 // A run's end and whether it holds a byte of the second and of the third class.
