@@ -1164,49 +1164,6 @@ static void PosixDiscardOutput(const FerrylineFiles*, FerrylineFile file)
     ReleaseOutput(static_cast<PosixOutput*>(file));
 }
 
-// The input block is fresh memory that the read would fault in page by page, and on a virtual
-// machine each fault and each TLB miss costs more than the bytes read. So a large block is asked
-// for huge pages, and any block of more than a few pages is made resident in one call first.
-static const size_t kPopulateSize = 256 * 1024;
-static const size_t kHugePageSize = 4 * 1024 * 1024;
-
-static void AdviseBlock(void* block, size_t bytes)
-{
-    // Only whole pages inside the block, past the allocator's own header, are advised.
-    long pageSize = sysconf(_SC_PAGESIZE);
-    uintptr_t page = pageSize > 0 ? static_cast<uintptr_t>(pageSize) : 4096;
-    uintptr_t start = reinterpret_cast<uintptr_t>(block);
-    uintptr_t first = (start + page - 1) / page * page;
-    uintptr_t end = (start + bytes) / page * page;
-    if (end <= first) {
-        return;
-    }
-    void* pages = reinterpret_cast<void*>(first);
-    size_t length = end - first;
-    // Both are hints: where the system refuses one, the block works the same, more slowly.
-#ifdef MADV_HUGEPAGE
-    if (bytes >= kHugePageSize) {
-        madvise(pages, length, MADV_HUGEPAGE);
-    }
-#endif
-#ifdef MADV_POPULATE_WRITE
-    madvise(pages, length, MADV_POPULATE_WRITE);
-#endif
-}
-
-void* ferryline_system_alloc(void*, void* block, size_t oldSize, size_t newSize)
-{
-    if (newSize == 0) {
-        free(block);
-        return nullptr;
-    }
-    void* grown = realloc(block, newSize);
-    if (grown != nullptr && newSize >= kPopulateSize && newSize > oldSize) {
-        AdviseBlock(grown, newSize);
-    }
-    return grown;
-}
-
 const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         PosixOpenInput,    PosixInputSize,
