@@ -28,6 +28,8 @@ struct MacToWinRun {
     const FerrylineEnv* env;
     const char* lastGroup;  // the name of the group line before, null while there was none
     size_t lastGroupLength;
+    // A nameless group line's placeholder, kept as it was: `placeholder` counts on.
+    char lastGroupPlaceholder[kPlaceholderCapacity];
 };
 
 // Whether the '<' at `bracket` follows a quote other than the line's first byte, and any spaces: then
@@ -146,6 +148,10 @@ static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
     }
     run->lastGroup = name.text;
     run->lastGroupLength = name.length;
+    if (name.text == run->placeholder) {
+        memcpy(run->lastGroupPlaceholder, name.text, name.length);
+        run->lastGroup = run->lastGroupPlaceholder;
+    }
 }
 
 static void NoteReplacedMarkers(MacToWinRun* run, TextSpan name, TextSpan address, unsigned long lineNumber)
