@@ -156,6 +156,12 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
     case FERRYLINE_CHARACTER_REPLACED:
         AppendEscaped(&line, change->text, false);
         break;
+    case FERRYLINE_FORMULA_GUARDED:
+        AppendPosition(&line, "row ", change->line);
+        AppendString(&line, "a cell beginning ");
+        AppendQuoted(&line, change->text);
+        AppendString(&line, " would be a formula in a spreadsheet; written with \"'\" before it");
+        break;
     }
     if (capacity > 0) {
         buffer[line.length < capacity ? line.length : capacity - 1] = '\0';

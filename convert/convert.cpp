@@ -34,7 +34,7 @@ static int Export(FerrylineDirection direction, const FerrylineOptions* options,
     if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
         written = WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env);
     } else {
-        WriteCsv(&book, output);
+        WriteCsv(&book, options->csvLayout, output, env);
     }
     ferryline_book_free(&book, env);
     if (!written) {
