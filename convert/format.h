@@ -9,6 +9,12 @@
 inline constexpr char kMainGroup[] = "Main";
 inline constexpr char kGroupAddress[] = "GROUP@GROUP";
 
+// How each edition's writers end a Mac group line and an entry line, and start and end a W95 book.
+inline constexpr char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
+inline constexpr char kEntryLineEnd[] = ">\r\n";
+inline constexpr char kW95Header[] = "&Main ";
+inline constexpr char kW95Trailer[] = "+";
+
 // The W95 markers & # ^ + can't stand inside a field, nor can the zero byte that ends the data.
 // Inline, since the reader asks it of every byte of a field.
 inline bool IsW95Delimiter(char c)

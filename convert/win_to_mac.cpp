@@ -7,8 +7,6 @@
 #include "convert/scan.h"
 
 const char kNotAnAddressBook[] = "The file %s is not a Corvella W95 address book or is corrupt.";
-static const char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
-static const char kEntryLineEnd[] = ">\r\n";
 
 enum ParseState { STATE_GROUP, STATE_ENTRY, STATE_ADDRESS, STATE_AFTER, STATE_END };
 
