@@ -236,11 +236,11 @@ TEST_F(Cli, UsageAndVersion)
         {"mac2win", "missing an input and an output"},
         {"mac2win a", "missing an output"},
         {"mac2win a b c", "too many arguments, from c on"},
-        {"towin a b", "unknown direction towin; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv"},
+        {"towin a b", "unknown direction towin; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv vcf2mac vcf2win csv2mac csv2win mac2ldif win2ldif"},
         {"--bogus mac2win a b", "unknown option --bogus"},
         {"mac2win '' b", "the input file name is empty"},
         {"mac2win a ''", "the output file name is empty"},
-        {"-- -v mac2win a", "unknown direction -v; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv"},
+        {"-- -v mac2win a", "unknown direction -v; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv vcf2mac vcf2win csv2mac csv2win mac2ldif win2ldif"},
         {"--vcard 5 mac2vcf a b", "5 is not a choice here; see the options in --help"},
         {"--charset utf-8 --vcard 3.0 mac2vcf a b --charset", "--charset needs a word after it"},
     };
