@@ -176,18 +176,22 @@ static bool StartsWith(const char* text, size_t size, const char* prefix)
     return size >= length && memcmp(text, prefix, length) == 0;
 }
 
-// Calls `take` with each part of `field` between `separator`s.
+// Calls `take` with each part of `field` between `separator`s ("": the whole field).
 template <typename Take>
 static void ForEachPart(const Importer* importer, ImportText field, const char* separator, Take take)
 {
     size_t length = strlen(separator);
+    if (length == 0) {
+        take(field);
+        return;
+    }
     size_t start = 0;
     for (size_t i = 0; i <= field.size; ++i) {
         bool ends = i == field.size || (i + length <= field.size && memcmp(importer->text + field.offset + i, separator, length) == 0);
         if (ends) {
             take(ImportText{field.offset + start, i - start});
             start = i + length;
-            i += length > 0 ? length - 1 : 0;
+            i += length - 1;
         }
     }
 }

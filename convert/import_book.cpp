@@ -83,11 +83,16 @@ ImportText AddCleanText(Importer* importer, const char* bytes, size_t size)
     if (importer->failed) {
         return text;
     }
+    // A CR LF makes one space.
     char* start = importer->text + text.offset;
+    size_t kept = 0;
     for (size_t i = 0; i < size; ++i) {
         unsigned char c = static_cast<unsigned char>(start[i]);
-        start[i] = c < 0x20 || c == 0x7F ? ' ' : start[i];
+        if (!(c == '\r' && i + 1 < size && start[i + 1] == '\n')) {
+            start[kept++] = c < 0x20 || c == 0x7F ? ' ' : start[i];
+        }
     }
+    size = kept;
     size_t first = 0;
     while (first < size && start[first] == ' ') {
         ++first;
