@@ -260,7 +260,15 @@ TEST(Import, ExportsComeBackAsTheBook)
             options.vcardVersion = trip.vcardVersion;
             Converted exported = Convert(trip.out, book, &options);
             ASSERT_TRUE(exported.ok);
-            ASSERT_EQ(exported.changes, "");
+            // A family name split off that begins like a formula is guarded in the CSV; the import reads the
+            // name whole from its own column, so only that change may be reported.
+            std::string changes = exported.changes;
+            for (size_t line; (line = changes.find("would be a formula")) != std::string::npos;) {
+                size_t start = changes.rfind('\n', line);
+                start = start == std::string::npos ? 0 : start + 1;
+                changes.erase(start, changes.find('\n', line) + 1 - start);
+            }
+            ASSERT_EQ(changes, "");
             Converted imported = Convert(trip.in, exported.output);
             ASSERT_TRUE(imported.ok) << imported.messages;
             ASSERT_EQ(imported.changes, "");

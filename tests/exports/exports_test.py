@@ -117,7 +117,7 @@ def check_vcard(name, data, book, version):
     persons = [c for c in cards if "kind" not in c.contents]
     groups = [c for c in cards if "kind" in c.contents]
     check(name + ": one card per person", len(persons) == len(people), "%d cards for %d" % (len(persons), len(people)))
-    allowed = {"VERSION", "FN", "N", "EMAIL", "CATEGORIES"} | ({"UID"} if version == "4.0" else set())
+    allowed = {"VERSION", "FN", "N", "EMAIL", "CATEGORIES", "UID"}
     bad = []
     uids = {}
     for card, (pname, address, pgroups) in zip(persons, people):
