@@ -101,10 +101,11 @@ static void PutEntry(EditionWriter* writer, const FerrylineBookEntry* entry, uns
                              line, Shown(entry->name.size), entry->name.bytes);
             return;
         }
-        bool quoted = NeedsQuotes(name.bytes, name.size);
+        // A line starting with '&' could make the book look like a W95 one.
+        bool quoted = NeedsQuotes(name.bytes, name.size) || (name.size > 0 && name.bytes[0] == '&');
         if (name.size == 0) {
             // Without a name the line is the bare address, unless its own characters would split it.
-            bool bare = memchr(address.bytes, '<', address.size) == nullptr && !(address.size > 0 && address.bytes[0] == '"');
+            bool bare = memchr(address.bytes, '<', address.size) == nullptr && !(address.size > 0 && (address.bytes[0] == '"' || address.bytes[0] == '&'));
             PutBytes(output, bare ? "" : "<", bare ? 0 : 1);
             PutBytes(output, address.bytes, address.size);
             PutBytes(output, bare ? "\r\n" : kEntryLineEnd, bare ? 2 : sizeof kEntryLineEnd - 1);
