@@ -38,7 +38,7 @@ static int Export(FerrylineDirection direction, const FerrylineOptions* options,
     } else if (direction == FERRYLINE_MAC_TO_LDIF || direction == FERRYLINE_WIN_TO_LDIF) {
         written = WriteLdif(&book, output, env);
     } else {
-        WriteCsv(&book, output);
+        WriteCsv(&book, options->csvLayout, output, env);
     }
     ferryline_book_free(&book, env);
     if (!written) {

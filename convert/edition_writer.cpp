@@ -8,6 +8,7 @@
 #include "convert/env.h"
 #include "convert/format.h"
 #include "convert/import.h"
+#include "convert/mac_grammar.h"
 
 static const char kPlaceholderFormat[] = "No Name %02lu";
 

@@ -35,12 +35,14 @@ static const WebDirection* DirectionNamed(const char* name)
     return nullptr;
 }
 
-// The options the page can set.
-static FerrylineOptions WebOptions(int recode)
+// The options the page can set: as FerrylineOptions has them (0 for a default).
+static FerrylineOptions WebOptions(int recode, int vcardVersion, int csvLayout)
 {
     FerrylineOptions options;
     memset(&options, 0, sizeof options);
     options.recode = recode != 0 ? 1 : 0;
+    options.vcardVersion = vcardVersion;
+    options.csvLayout = csvLayout;
     return options;
 }
 
@@ -82,7 +84,7 @@ const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
 // direction or when there is no memory for the result; otherwise a result for the accessors below,
 // released with ferryline_web_free.
 FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
-                                       int recode)
+                                       int recode, int vcardVersion, int csvLayout)
 {
     const WebDirection* entry = DirectionNamed(direction);
     if (entry == nullptr) {
@@ -92,7 +94,7 @@ FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes,
     if (result == nullptr) {
         return nullptr;
     }
-    FerrylineOptions options = WebOptions(recode);
+    FerrylineOptions options = WebOptions(recode, vcardVersion, csvLayout);
     ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, nullptr, result);
     return result;
 }
