@@ -10,6 +10,10 @@
 #include "convert/ferryline.h"
 #include "platform/platform.h"
 
+#ifdef FERRYLINE_PAUSE_HOOK
+int PauseAtStep(void* context, PlatformStep step);  // tests/reliability/pause_at_step.cpp
+#endif
+
 static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
     "usage: ferryline-convert [OPTIONS] [--] DIRECTION INPUT OUTPUT\n"
@@ -387,7 +391,12 @@ int main(int argc, char** argv)
 
     PlatformPrepareStandardStreams();
     Listening listening{{std::string(), 0, std::string(), std::string()}, command.verbose, 0};
+#ifdef FERRYLINE_PAUSE_HOOK
+    // The reliability suite's build, which stops at a step of the output's commit to signal it there.
+    PlatformObserver observer = {&listening.reason, NoteReason, nullptr, NoteBackupKept, PauseAtStep};
+#else
     PlatformObserver observer = {&listening.reason, NoteReason, nullptr, NoteBackupKept, nullptr};
+#endif
     PlatformRemoveTemporaryOnInterrupt(&observer);
     FerrylineFiles files = PlatformObservedFiles(&observer);
     // Changes are heard when listed, or counted for the line about letters lost to recoding.

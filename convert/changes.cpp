@@ -4,6 +4,7 @@
 
 #include "convert/ferryline.h"
 #include "convert/format.h"
+#include "convert/mac_grammar.h"
 
 // Appends to a text of fixed capacity, counting what would not fit, as snprintf does.
 struct LineText {

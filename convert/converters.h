@@ -20,22 +20,6 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
 int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env,
                     size_t* highBytes);
 
-// A Mac line cut as the conversion cuts it: a nameless line is all address.
-struct MacLineParts {
-    FerrylineText name;
-    FerrylineText address;
-    bool nameless;
-};
-MacLineParts CutMacLine(const char* line, size_t length);
-
-// The W95 field after the marker at `marker`, as the conversion reads it.
-struct W95FieldParts {
-    const char* end;  // the delimiter after it, or the end of the input
-    bool empty;
-    bool isMain;
-};
-W95FieldParts CutW95Field(const char* marker, const char* end);
-
 // The first look at an input; `countHighBytes` false leaves bytesAbove127 at 0 and costs nothing.
 void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* look);
 

@@ -112,6 +112,8 @@ typedef void* (*FerrylineAlloc)(void* context, void* block, size_t oldSize, size
    could not be stored, or FERRYLINE_WRITE_NO_MEMORY when there was no memory to hold it. */
 typedef int (*FerrylineWriter)(void* context, const void* data, size_t size);
 enum { FERRYLINE_WRITE_FAILED = 0, FERRYLINE_WRITTEN = 1, FERRYLINE_WRITE_NO_MEMORY = 2 };
+/* What createOutput gives besides 1 and 0 (see FerrylineFiles). */
+enum { FERRYLINE_OUTPUT_BACKUP_FOUND = 2 };
 
 /* What a conversion is given. A null `alloc` means the C library's malloc, realloc and free; a null
    `listener` means nobody is told anything. */
@@ -140,7 +142,8 @@ struct FerrylineFiles {
     void (*closeInput)(const FerrylineFiles* self, FerrylineFile file);
     /* Starts the output that will replace `path`; nothing stands under `path` until it is committed
        (a device or a pipe is not even opened before then). Fails when `path` exists but may not be
-       replaced. */
+       replaced, and gives FERRYLINE_OUTPUT_BACKUP_FOUND, starting nothing, where a conversion killed
+       while it rewrote the file in place left its backup, PATH.ferryline-backup, beside it. */
     int (*createOutput)(const FerrylineFiles* self, const char* path, FerrylineFile* file);
     /* Writes all `bytes` bytes and returns FERRYLINE_WRITTEN, or FERRYLINE_WRITE_FAILED, or
        FERRYLINE_WRITE_NO_MEMORY when the file is held in memory that ran out. */

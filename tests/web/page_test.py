@@ -23,7 +23,8 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PAGE = ROOT / "build/web/ferryline.html"
-NATIVE = ROOT / "build/native/ferryline-convert"
+# FERRYLINE_CONVERT: another converter to compare with (tests/selftest/run gives a wrong one).
+NATIVE = pathlib.Path(os.environ.get("FERRYLINE_CONVERT") or ROOT / "build/native/ferryline-convert")
 PAGE_LIMIT = 400 * 1000
 
 # ---- Books ----
