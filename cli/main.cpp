@@ -20,13 +20,18 @@ static const char kUsage[] =
     "       ferryline-convert -i INPUT\n"
     "\n"
     "Converts a Corvella address book between the Macintosh edition's text file\n"
-    "and the Windows edition's W95 stream, or exports either to vCard or CSV.\n"
+    "and the Windows edition's W95 stream, exports either to vCard, CSV or LDIF,\n"
+    "or imports vCard or CSV into either.\n"
     "INPUT or OUTPUT may be - for standard input or standard output.\n"
     "\n"
     "Directions:\n"
     "  mac2win, win2mac   a Mac book to a W95 one, and back\n"
     "  mac2vcf, win2vcf   a Mac or a W95 book to vCard (UTF-8)\n"
     "  mac2csv, win2csv   a Mac or a W95 book to CSV (UTF-8)\n"
+    "  mac2ldif, win2ldif a Mac or a W95 book to LDIF for Thunderbird (UTF-8)\n"
+    "  vcf2mac, vcf2win   a vCard file (2.1, 3.0, 4.0) to a Mac or a W95 book\n"
+    "  csv2mac, csv2win   a CSV file (Google's, Outlook's or Ferryline's layout) to\n"
+    "                     a Mac or a W95 book\n"
     "\n"
     "  -v, --verbose  also list each change the other edition forces, with what\n"
     "                 it was and what it became: placeholder names, reserved\n"
@@ -114,6 +119,8 @@ struct DirectionEntry {
 static const DirectionEntry kDirections[] = {
     {"mac2win", FERRYLINE_MAC_TO_WIN},   {"win2mac", FERRYLINE_WIN_TO_MAC}, {"mac2vcf", FERRYLINE_MAC_TO_VCARD},
     {"win2vcf", FERRYLINE_WIN_TO_VCARD}, {"mac2csv", FERRYLINE_MAC_TO_CSV}, {"win2csv", FERRYLINE_WIN_TO_CSV},
+    {"vcf2mac", FERRYLINE_VCARD_TO_MAC}, {"vcf2win", FERRYLINE_VCARD_TO_WIN}, {"csv2mac", FERRYLINE_CSV_TO_MAC},
+    {"csv2win", FERRYLINE_CSV_TO_WIN},   {"mac2ldif", FERRYLINE_MAC_TO_LDIF}, {"win2ldif", FERRYLINE_WIN_TO_LDIF},
 };
 
 // What the operands are, for naming the ones missing.

@@ -154,6 +154,7 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
         AppendGroupBefore(&line, change->text);
         break;
     case FERRYLINE_CHARACTER_REPLACED:
+    case FERRYLINE_IMPORT_NOTE:
         AppendEscaped(&line, change->text, false);
         break;
     case FERRYLINE_FORMULA_GUARDED:

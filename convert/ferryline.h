@@ -23,7 +23,17 @@ typedef enum FerrylineDirection {
     FERRYLINE_MAC_TO_CSV = 4,
     FERRYLINE_WIN_TO_CSV = 5,
     FERRYLINE_BOOK_TO_VCARD = 6,
-    FERRYLINE_BOOK_TO_CSV = 7
+    FERRYLINE_BOOK_TO_CSV = 7,
+    /* Imports: a vCard (2.1, 3.0, 4.0) or CSV (Google's, Outlook's or Ferryline's own layout) file
+       written as a book of either edition, in its character set. */
+    FERRYLINE_VCARD_TO_MAC = 8,
+    FERRYLINE_VCARD_TO_WIN = 9,
+    FERRYLINE_CSV_TO_MAC = 10,
+    FERRYLINE_CSV_TO_WIN = 11,
+    /* Exports to LDIF (UTF-8) for Thunderbird's address book: a person entry for each name, a mailing
+       list for each group. */
+    FERRYLINE_MAC_TO_LDIF = 12,
+    FERRYLINE_WIN_TO_LDIF = 13
 } FerrylineDirection;
 
 typedef enum FerrylineMessageKind { FERRYLINE_INFO, FERRYLINE_ERROR } FerrylineMessageKind;
@@ -50,10 +60,13 @@ typedef enum FerrylineChangeKind {
                                     entries before it */
     FERRYLINE_CHARACTER_REPLACED, /* characters the target can't hold became '?'; `text` is the whole
                                     description, naming the line or entry and its text in UTF-8 */
-    FERRYLINE_FORMULA_GUARDED    /* a CSV cell that a spreadsheet would take for a formula (it began with
+    FERRYLINE_FORMULA_GUARDED,   /* a CSV cell that a spreadsheet would take for a formula (it began with
                                     = + - @, a tab or a CR) was written after a "'"; `text` is the book's
                                     text that begins the cell, `name` and `address` the person's, `line`
                                     the row of the CSV (the header is row 1) */
+    FERRYLINE_IMPORT_NOTE        /* an import left out or changed something (a card without an address,
+                                    a member not found); `text` is the whole description, naming the
+                                    input line, in UTF-8 */
 } FerrylineChangeKind;
 
 /* One change a user may want to fix by hand. `line` is the 1-based line of a Mac input, or the
