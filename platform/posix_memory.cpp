@@ -180,7 +180,9 @@ static bool MayGrowBy(uint64_t growth)
 // machine each fault and each TLB miss costs more than the bytes read. So a large block is asked
 // for huge pages, and any block of more than a few pages is made resident in one call first.
 static const size_t kPopulateSize = 256 * 1024;
+#ifdef MADV_HUGEPAGE
 static const size_t kHugePageSize = 4 * 1024 * 1024;
+#endif
 
 static void AdviseBlock(void* block, size_t bytes)
 {

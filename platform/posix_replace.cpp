@@ -457,8 +457,10 @@ static int Hold(PosixOutput* output, const void* data, size_t bytes)
     return 1;
 }
 
+#ifdef SYNC_FILE_RANGE_WRITE
 // Written bytes handed to the disk at a time while the conversion goes on.
 static const off_t kWritebackStep = 8 * 1024 * 1024;
+#endif
 
 // The fsync before the output takes its name waits for every byte still in memory; handing them to
 // the disk as they are written lets the disk work while the conversion does, and leaves the fsync
