@@ -233,8 +233,11 @@ def test_one_file(browser, scratch, downloads):
     shown = browser.execute_script("return window.ferryline.version")
     if shown != version:
         return f"version {shown!r}, ferryline-convert says {version!r}"
-    misuse = api_convert(browser, "mac2pdf", b"a").get("error")
-    return None if misuse == "RangeError" else f"an unknown direction gave {misuse}"
+    for direction, options in (("mac2pdf", {}), ("mac2vcf", {"vcard": "5.0"}), ("mac2csv", {"csv": "excel"})):
+        misuse = api_convert(browser, direction, b"a", options).get("error")
+        if misuse != "RangeError":
+            return f"{direction} {options} gave {misuse}"
+    return None
 
 
 def ui_cases(scratch):
@@ -303,6 +306,13 @@ def test_api_matches_native(browser, scratch, downloads):
         error = matches_native(outcome, native(direction, path, scratch), CHARSET[direction])
         if error:
             return f"{direction} on {data[:60]!r}...: {error}"
+        # The export options, as the command line's.
+        for option, word in {"vcf": [("vcard", "4.0")], "csv": [("csv", "google")]}.get(direction[4:], []):
+            if data:
+                outcome = api_convert(browser, direction, data, {"title": path.name, option: word})
+                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]), CHARSET[direction])
+                if error:
+                    return f"{direction} --{option} {word} on {data[:60]!r}...: {error}"
         if direction in ("mac2win", "win2mac") and index % 3 == 0:
             # Recoded change lines mix two character sets, so the converted bytes are what is compared.
             outcome = api_convert(browser, direction, data, {"title": path.name, "recode": True})
