@@ -7,7 +7,12 @@
   const NO_MEMORY = 'Could not allocate memory to read file';
   // The character set each edition's books are written in, for names quoted in the changes.
   const EDITION_CHARSET = { mac: 'macintosh', win: 'windows-1252' };
-  const EDITION_NAME = { mac: 'a Macintosh address book (text)', win: 'a Windows address book (W95)' };
+  const EDITION_NAME = {
+    mac: 'a Macintosh address book (text)',
+    win: 'a Windows address book (W95)',
+    vcf: 'a vCard file, to bring into either edition',
+    csv: 'a CSV file of contacts, to bring into either edition',
+  };
 
   function embeddedWasm() {
     const text = document.getElementById('ferryline-wasm').textContent.trim();
@@ -84,6 +89,18 @@
   function editionOf(module, bytes) {
     const edition = withBytes(module, bytes, (pointer) => module._ferryline_web_edition(pointer, bytes.length));
     return edition === null ? 'mac' : readCString(module, edition);
+  }
+
+  // A vCard or CSV file, by its first line or its name: "vcf", "csv", or '' for neither.
+  function importKindOf(name, bytes) {
+    const head = bytes.subarray(0, 4096);
+    const wide = head.length > 1 && ((head[0] === 0xff && head[1] === 0xfe) || (head[0] === 0xfe && head[1] === 0xff));
+    const encoding = wide ? (head[0] === 0xff ? 'utf-16le' : 'utf-16be') : 'utf-8';
+    const firstLine = new TextDecoder(encoding).decode(head).replace(/^\uFEFF/, '').trimStart().split(/\r?\n|\r/)[0];
+    if (/^BEGIN:VCARD/i.test(firstLine) || /\.(vcf|vcard)$/i.test(name)) {
+      return 'vcf';
+    }
+    return /E-mail/i.test(firstLine) && firstLine.includes(',') || /\.csv$/i.test(name) ? 'csv' : '';
   }
 
   function failure(message) {
@@ -230,7 +247,7 @@
       showDirections(directions);
       return;
     }
-    state.edition = editionOf(module, state.bytes);
+    state.edition = importKindOf(file.name, state.bytes) || editionOf(module, state.bytes);
     element('edition').textContent =
       `${file.name} (${formatSize(state.bytes.length)}) is ${EDITION_NAME[state.edition]}.`;
     showDirections(directions);
