@@ -97,6 +97,13 @@ static void AppendPosition(LineText* line, const char* word, unsigned long numbe
     AppendString(line, ": ");
 }
 
+// "line N: " or "entry N: ", as the change's text says.
+static void AppendExportPosition(LineText* line, const FerrylineChange* change)
+{
+    Append(line, change->text.bytes, change->text.size);
+    AppendPosition(line, " ", change->line);
+}
+
 // The group that entries join, as a name in quotes; null bytes stand for the entries before any group.
 static void AppendGroupBefore(LineText* line, FerrylineText group)
 {
@@ -155,6 +162,21 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
         break;
     case FERRYLINE_CHARACTER_REPLACED:
         AppendEscaped(&line, change->text, false);
+        break;
+    case FERRYLINE_NAMED_BY_ADDRESS:
+        AppendExportPosition(&line, change);
+        AppendString(&line, "no personal name, exported with its address as its name: ");
+        AppendQuoted(&line, change->address);
+        break;
+    case FERRYLINE_ENTRIES_JOINED:
+        AppendExportPosition(&line, change);
+        AppendItem(&line, change->name, change->address, false);
+        AppendString(&line, " is listed more than once; exported as one contact in all its groups");
+        break;
+    case FERRYLINE_CONTROL_REPLACED:
+        AppendExportPosition(&line, change);
+        AppendString(&line, "control characters written as spaces: ");
+        AppendItem(&line, change->name, change->address, false);
         break;
     }
     if (capacity > 0) {

@@ -223,6 +223,10 @@ Charset ChooseCharset(const char* bytes, size_t size, FerrylineCharset chosen, C
         return CHARSET_UTF8;
     case FERRYLINE_CHARSET_LATIN1:
         return CHARSET_LATIN1;
+    case FERRYLINE_CHARSET_UTF16LE:
+        return CHARSET_UTF16LE;
+    case FERRYLINE_CHARSET_UTF16BE:
+        return CHARSET_UTF16BE;
     case FERRYLINE_CHARSET_AUTO:
         break;
     }

@@ -19,23 +19,34 @@ static bool ExportsTo(FerrylineDirection direction, FerrylineDirection fromMac, 
     return direction == fromMac || direction == fromW95 || direction == fromEither;
 }
 
-// Reads the book into its list and writes the list as vCard or CSV.
-static int Export(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
-                  const char* inputTitle, Output* output, const FerrylineEnv* env)
+// The edition a direction reads, or EITHER.
+static FerrylineEdition EditionRead(FerrylineDirection direction)
 {
-    FerrylineEdition edition = direction == FERRYLINE_MAC_TO_VCARD || direction == FERRYLINE_MAC_TO_CSV ? FERRYLINE_EDITION_MAC
-                               : direction == FERRYLINE_WIN_TO_VCARD || direction == FERRYLINE_WIN_TO_CSV ? FERRYLINE_EDITION_W95
-                                                                                                             : FERRYLINE_EDITION_EITHER;
+    switch (direction) {
+    case FERRYLINE_MAC_TO_WIN:
+    case FERRYLINE_MAC_TO_VCARD:
+    case FERRYLINE_MAC_TO_CSV:
+        return FERRYLINE_EDITION_MAC;
+    case FERRYLINE_WIN_TO_MAC:
+    case FERRYLINE_WIN_TO_VCARD:
+    case FERRYLINE_WIN_TO_CSV:
+        return FERRYLINE_EDITION_W95;
+    default:
+        return FERRYLINE_EDITION_EITHER;
+    }
+}
+
+// Reads the book, of the edition the first look told, into its list and writes the list as vCard or CSV.
+static int Export(FerrylineDirection direction, FerrylineEdition edition, const FerrylineOptions* options,
+                  const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env)
+{
     FerrylineBook book;
     if (!ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book)) {
         return 0;
     }
-    int written = 1;
-    if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
-        written = WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env);
-    } else {
-        WriteCsv(&book, output);
-    }
+    int written = ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)
+                      ? WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env)
+                      : WriteCsv(&book, output, env);
     ferryline_book_free(&book, env);
     if (!written) {
         Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
@@ -47,9 +58,10 @@ static const char kUnicodeText[] =
     "The file %s is saved as Unicode (UTF-16) and can't be converted byte by byte.\n"
     "Save it as ANSI text, or have its accented letters converted.";
 static const char kW95GivenAsMac[] = "The file %s is a Corvella W95 address book, not a Macintosh one.";
+static const char kMacGivenAsW95[] = "The file %s is a Macintosh address book, not a Corvella W95 one.";
 
 int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-                Output* output, const FerrylineEnv* env, unsigned* warnings)
+                Output* output, const FerrylineEnv* env, unsigned* warnings, FerrylineLook* lookOut)
 {
     static const FerrylineOptions kDefaults = {};
     options = options != nullptr ? options : &kDefaults;
@@ -57,19 +69,22 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     bool converting = direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_WIN_TO_MAC;
     // Converting bytes as they are, the converters count the bytes above 127 as they classify them, at
     // next to no cost; a pass of its own over a large input took a tenth of the conversion's time.
-    bool countWhileConverting = options->look != nullptr && converting && options->recode == 0;
+    bool countWhileConverting = lookOut != nullptr && converting && options->recode == 0;
     FerrylineLook look;
-    LookAt(bytes, size, options->look != nullptr && !countWhileConverting, &look);
+    LookAt(bytes, size, options->charset, lookOut != nullptr && !countWhileConverting, &look);
+    // The wrong edition is refused, unless forced; a W95 book read as a Mac one would be one entry.
+    FerrylineEdition edition = EditionRead(direction);
+    bool wrongEdition = edition != FERRYLINE_EDITION_EITHER && edition != look.edition && !options->force &&
+                        direction != FERRYLINE_WIN_TO_MAC;  // that one reads the stream and says what is wrong
     // UTF-16 can't be converted byte by byte; recoding and the exports decode it.
-    const char* refusal = look.edition == FERRYLINE_UTF16_TEXT && converting && options->recode == 0 ? kUnicodeText
-                          : direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !options->force
-                              ? kW95GivenAsMac
-                              : nullptr;
+    const char* refusal = wrongEdition ? (look.edition == FERRYLINE_EDITION_W95 ? kW95GivenAsMac : kMacGivenAsW95)
+                          : converting && options->recode == 0 && StoredAsUtf16(bytes, size) ? kUnicodeText
+                                                                                               : nullptr;
     if (refusal != nullptr && countWhileConverting) {
         look.bytesAbove127 = CountHighBytes(bytes, size);
     }
-    if (options->look != nullptr) {
-        *options->look = look;
+    if (lookOut != nullptr) {
+        *lookOut = look;
     }
     if (refusal != nullptr) {
         Tell(env, FERRYLINE_ERROR, refusal, inputTitle);
@@ -84,18 +99,19 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
         }
         bytes = recoded.bytes;
         size = recoded.size;
-    } else if (direction == FERRYLINE_MAC_TO_WIN && look.byteOrderMark == FERRYLINE_UTF8_BOM) {
-        bytes += 3;  // the mark says how the text is stored; it is not part of the first name
-        size -= 3;
-        skippedHighBytes = 3;  // but its bytes are above 127 all the same
+    } else if (converting && look.byteOrderMark == FERRYLINE_UTF8_BOM) {
+        bytes += kUtf8BomSize;  // the mark says how the text is stored; it is not part of the book
+        size -= kUtf8BomSize;
+        skippedHighBytes = kUtf8BomSize;  // but its bytes are above 127 all the same
     }
     size_t convertedHighBytes = 0;
     size_t* counting = countWhileConverting ? &convertedHighBytes : nullptr;
-    int converted = !converting ? Export(direction, options, bytes, size, inputTitle, output, env)
+    int converted = !converting ? Export(direction, edition == FERRYLINE_EDITION_EITHER ? look.edition : edition, options,
+                                         bytes, size, inputTitle, output, env)
                     : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings, counting)
                                                         : WriteMacFromW95(bytes, size, inputTitle, output, env, counting);
     if (countWhileConverting) {
-        options->look->bytesAbove127 = skippedHighBytes + convertedHighBytes;
+        lookOut->bytesAbove127 = skippedHighBytes + convertedHighBytes;
     }
     ReleaseText(&recoded, env);
     if (converted) {
@@ -125,7 +141,7 @@ void TellWarnings(const FerrylineEnv* env, unsigned warnings)
 }
 
 int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env)
+                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env, FerrylineLook* look)
 {
     env = UsableEnv(env);
     Output output;
@@ -134,7 +150,7 @@ int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* opti
         return 0;
     }
     unsigned warnings = 0;
-    int converted = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings);
+    int converted = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings, look);
     CloseOutput(&output, env);
     if (converted) {
         TellWarnings(env, warnings);

@@ -1,6 +1,7 @@
 // The neutral list as CSV (RFC 4180) in UTF-8 with a byte order mark, in columns that the importers of
 // common address books map by their names.
 #include "convert/book.h"
+#include "convert/env.h"
 
 static const char kHeader[] = "\xEF\xBB\xBF"
                               "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n";
@@ -44,17 +45,17 @@ static void PutField(Output* output, FerrylineText text, char after)
 }
 
 // The Categories field: the groups joined by semicolons, quoted as one field.
-static void PutCategories(Output* output, const FerrylineBook* book, size_t first)
+static void PutCategories(Output* output, const FerrylineBook* book, size_t first, GroupMarks* marks)
 {
     bool quoted = false;
-    ForEachGroupOfPerson(book, first, [&](size_t group) {
+    ForEachGroupOfPerson(book, first, marks, [&](size_t group) {
         quoted = quoted || NeedsQuoting(book->groups[group].bytes, book->groups[group].size);
     });
     if (quoted) {
         PutByte(output, '"');
     }
     bool any = false;
-    ForEachGroupOfPerson(book, first, [&](size_t group) {
+    ForEachGroupOfPerson(book, first, marks, [&](size_t group) {
         if (any) {
             PutByte(output, ';');
         }
@@ -67,8 +68,12 @@ static void PutCategories(Output* output, const FerrylineBook* book, size_t firs
     PutBytes(output, "\r\n", 2);
 }
 
-void WriteCsv(const FerrylineBook* book, Output* output)
+int WriteCsv(const FerrylineBook* book, Output* output, const FerrylineEnv* env)
 {
+    GroupMarks marks;
+    if (!OpenGroupMarks(&marks, book, env)) {
+        return 0;
+    }
     PutBytes(output, kHeader, sizeof kHeader - 1);
     for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_WRITTEN; ++i) {
         const FerrylineBookEntry* entry = &book->entries[i];
@@ -80,6 +85,9 @@ void WriteCsv(const FerrylineBook* book, Output* output)
         PutField(output, parts.family, ',');
         PutField(output, entry->name, ',');
         PutField(output, entry->address, ',');
-        PutCategories(output, book, i);
+        PutCategories(output, book, i, &marks);
+        NotePersonExported(book, i, false, env);
     }
+    CloseGroupMarks(&marks, env);
+    return 1;
 }

@@ -16,8 +16,8 @@ extern "C" {
 typedef enum FerrylineDirection {
     FERRYLINE_WIN_TO_MAC = 0, /* a W95 book to a Mac one */
     FERRYLINE_MAC_TO_WIN = 1, /* a Mac book to a W95 one */
-    /* Exports, in UTF-8: vCard (3.0, or 4.0 by option) and CSV. The BOOK ones read either edition,
-       taking a book whose first character other than spaces and line ends is '&' for a W95 one. */
+    /* Exports, in UTF-8: vCard (3.0, or 4.0 by option) and CSV. The MAC and WIN ones refuse a book of
+       the other edition, as MAC_TO_WIN does; the BOOK ones read either, as the first look tells it. */
     FERRYLINE_MAC_TO_VCARD = 2,
     FERRYLINE_WIN_TO_VCARD = 3,
     FERRYLINE_MAC_TO_CSV = 4,
@@ -48,8 +48,13 @@ typedef enum FerrylineChangeKind {
     FERRYLINE_MAIN_GROUP_FOLDED, /* a W95 group named "Main" after the first group: it gets no Mac line, so
                                     its entries join the group before it, `text`; `line` counts the
                                     entries before it */
-    FERRYLINE_CHARACTER_REPLACED /* characters the target can't hold became '?'; `text` is the whole
+    FERRYLINE_CHARACTER_REPLACED, /* characters the target can't hold became '?'; `text` is the whole
                                     description, naming the line or entry and its text in UTF-8 */
+    /* The exports' own, with the entry's `name` and `address` in UTF-8; `text` is what `line` counts,
+       "line" (a Mac book) or "entry" (a W95 one). */
+    FERRYLINE_NAMED_BY_ADDRESS,  /* an entry without a name, its contact named by its address */
+    FERRYLINE_ENTRIES_JOINED,    /* a person listed more than once: one contact in all its groups */
+    FERRYLINE_CONTROL_REPLACED   /* control characters, which a vCard value can't hold, became spaces */
 } FerrylineChangeKind;
 
 /* One change a user may want to fix by hand. `line` is the 1-based line of a Mac input, or the
@@ -62,11 +67,12 @@ typedef struct FerrylineChange {
     FerrylineText address;
 } FerrylineChange;
 
-typedef enum FerrylineBookKind {
-    FERRYLINE_MAC_BOOK,    /* anything that is none of the below */
-    FERRYLINE_W95_BOOK,    /* its first bytes other than spaces and line ends are "&Main " */
-    FERRYLINE_UTF16_TEXT   /* a UTF-16 byte order mark, or a zero byte at every other one of its first 16 */
-} FerrylineBookKind;
+/* The two editions of an address book. */
+typedef enum FerrylineEdition {
+    FERRYLINE_EDITION_MAC = 0,
+    FERRYLINE_EDITION_W95 = 1,
+    FERRYLINE_EDITION_EITHER = 2 /* for ferryline_read_book: the edition the first look tells */
+} FerrylineEdition;
 
 typedef enum FerrylineByteOrderMark {
     FERRYLINE_NO_BOM,
@@ -83,13 +89,32 @@ typedef enum FerrylineBytesLookLike {
     FERRYLINE_LOOKS_WINDOWS_1252
 } FerrylineBytesLookLike;
 
-/* The first look every conversion takes at its input (its start; the bytes above 127 are counted as
-   the input is read), for a caller that asks for it in FerrylineOptions. */
+/* The character set a book is read in. AUTO: UTF-8 or UTF-16 where the input plainly is one (a byte
+   order mark, UTF-16's zero bytes, or valid UTF-8 beyond ASCII), otherwise Mac OS Roman for a Mac book
+   and Windows-1252 for a W95 one. The UTF-16 ones are only ever found, never named. */
+typedef enum FerrylineCharset {
+    FERRYLINE_CHARSET_AUTO = 0,
+    FERRYLINE_CHARSET_MAC_ROMAN = 1,
+    FERRYLINE_CHARSET_WINDOWS_1252 = 2,
+    FERRYLINE_CHARSET_UTF8 = 3,
+    FERRYLINE_CHARSET_LATIN1 = 4,
+    FERRYLINE_CHARSET_UTF16LE = 5,
+    FERRYLINE_CHARSET_UTF16BE = 6
+} FerrylineCharset;
+
+/* The first look every conversion, export and front end takes at a book, the one place its edition and
+   character set are decided. A W95 book is one whose first characters other than spaces and line ends
+   are "&Main ", in any of the sets (UTF-16 of either byte order, with or without a byte order mark;
+   after a UTF-8 byte order mark); anything else is a Mac book. */
 typedef struct FerrylineLook {
-    FerrylineBookKind edition;
+    FerrylineEdition edition;
     FerrylineByteOrderMark byteOrderMark;
-    size_t bytesAbove127;
+    size_t bytesAbove127;      /* counted as the input is read */
+    FerrylineCharset charset;  /* the set it is read in: the one named in the options, or as AUTO finds */
 } FerrylineLook;
+
+/* The first look at `size` bytes at `bytes`, in the set `chosen` (AUTO: as it finds). */
+void ferryline_look(const void* bytes, size_t size, FerrylineCharset chosen, FerrylineLook* look);
 
 /* Whoever wants to hear of a conversion. Messages come in the order a user is to read them; a failure
    is told while its partial output still exists. Either function may be null. */
@@ -148,17 +173,6 @@ struct FerrylineFiles {
     void (*discardOutput)(const FerrylineFiles* self, FerrylineFile file);
 };
 
-/* The character set a book is read in. AUTO: UTF-8 or UTF-16 where the input plainly is one (a byte
-   order mark, UTF-16's zero bytes, or valid UTF-8 beyond ASCII), otherwise Mac OS Roman for a Mac book
-   and Windows-1252 for a W95 one. */
-typedef enum FerrylineCharset {
-    FERRYLINE_CHARSET_AUTO = 0,
-    FERRYLINE_CHARSET_MAC_ROMAN = 1,
-    FERRYLINE_CHARSET_WINDOWS_1252 = 2,
-    FERRYLINE_CHARSET_UTF8 = 3,
-    FERRYLINE_CHARSET_LATIN1 = 4
-} FerrylineCharset;
-
 /* How to convert; a null pointer means every field 0. */
 typedef struct FerrylineOptions {
     /* mac2win and win2mac: 0 converts bytes as they are; 1 reads the input in its character set and
@@ -167,11 +181,9 @@ typedef struct FerrylineOptions {
     int recode;
     FerrylineCharset charset; /* the input's character set, for recoding and exports */
     int vcardVersion;         /* 0 or 3: vCard 3.0; 4: vCard 4.0 */
-    /* 1: convert a W95 book given as a Mac one all the same; 0: refuse it with a message */
+    /* 1: convert a book of the other edition than the direction's all the same; 0: refuse it with a
+       message */
     int force;
-    /* Not null: filled with the first look at the input, before it is converted; bytesAbove127 is
-       complete when the call returns (a conversion counts them as it goes). */
-    FerrylineLook* look;
 } FerrylineOptions;
 
 /* The files of the operating system the library was built for, and its allocator (tuned for the one
@@ -181,17 +193,19 @@ void* ferryline_system_alloc(void* context, void* block, size_t oldSize, size_t 
 
 /* Converts `size` bytes at `input`, handing the output to `write` piece by piece. `inputTitle` names the
    input in messages. Returns 1 when all of the output was handed over, 0 after the listener was told
-   what failed. Warnings about the content come after the last piece. */
+   what failed. Warnings about the content come after the last piece. `look`, when not null, is given
+   the first look at the input, also when the conversion failed or refused it. */
 int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env);
+                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env, FerrylineLook* look);
 
 /* Reads the file `inputPath` whole and replaces `outputPath` with its conversion, through `files` (null:
    ferryline_system_files()). Titles name the files in messages. Returns 1 when the output is complete
    under its name, 0 after the listener was told what failed; then nothing new is left under
-   `outputPath`, and a file that stood there is as it was. */
+   `outputPath`, and a file that stood there is as it was. `look` as for ferryline_convert (untouched
+   when the input could not be read). */
 int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,
                            const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
-                           const FerrylineEnv* env);
+                           const FerrylineEnv* env, FerrylineLook* look);
 
 /* One message as a user is shown it. */
 typedef struct FerrylineMessage {
@@ -212,6 +226,7 @@ typedef struct FerrylineResult {
     size_t outputCapacity;
     size_t messageCapacity;
     size_t changesCapacity;
+    FerrylineLook look;          /* the first look at the input */
 } FerrylineResult;
 
 /* ferryline_convert into memory, collecting the output, the messages and the changes into `result`
@@ -229,11 +244,6 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
 
 /* An address book as a list of groups and entries, as both editions' readers see it; what the exports
    write, and what a front end may show. Its text is UTF-8. */
-typedef enum FerrylineEdition {
-    FERRYLINE_EDITION_W95 = 0,
-    FERRYLINE_EDITION_MAC = 1,
-    FERRYLINE_EDITION_EITHER = 2 /* W95 when the first character other than spaces and line ends is '&' */
-} FerrylineEdition;
 
 #define FERRYLINE_NO_GROUP ((size_t)-1)
 
@@ -243,6 +253,7 @@ typedef struct FerrylineBookEntry {
     size_t group;          /* an index into the groups, or FERRYLINE_NO_GROUP for the book's default group */
     size_t nextSame;       /* the next entry of the same person (same name and address), or FERRYLINE_NO_GROUP */
     int firstOfPerson;     /* 1 for the first entry of its person */
+    unsigned long line;    /* its line in a Mac book, its entry number in a W95 one */
 } FerrylineBookEntry;
 
 typedef struct FerrylineBook {
@@ -258,9 +269,9 @@ typedef struct FerrylineBook {
     size_t entryCapacity;
 } FerrylineBook;
 
-/* Reads a book of `edition` in its character set (options->charset) with the converters' rules: a Mac
-   line without a name and a W95 entry without an address are told as changes, the W95 group "Main"
-   starts no group. Returns 1 with `book` filled, or 0 after telling what failed, holding nothing. */
+/* Reads a book of `edition` (EITHER: as the first look tells) in its character set (options->charset)
+   with the editions' grammars: a W95 entry without an address is left out and told as a change, the W95
+   group "Main" starts no group. Returns 1 with `book` filled, or 0 after telling what failed, holding nothing. */
 int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
                         const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book);
 void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env);

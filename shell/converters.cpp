@@ -64,7 +64,7 @@ static int ConvertFile(FerrylineDirection direction, const char* inputPath, cons
         chosen = *options;
     }
     chosen.force = 1;
-    int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env, nullptr);
     FinishDetails(details, converted);
     return converted;
 }
