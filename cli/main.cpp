@@ -118,18 +118,28 @@ struct FailureReason {
     std::string backup;
 };
 
+// A file name or title as it is printed: UTF-8, its control characters and the bytes that are no part
+// of a UTF-8 character escaped, so that a name can't send the terminal a command.
+static std::string Shown(const char* text)
+{
+    size_t size = strlen(text);
+    std::string shown(ferryline_shown_text(text, size, nullptr, 0) + 1, '\0');
+    shown.resize(ferryline_shown_text(text, size, &shown[0], shown.size()));
+    return shown;
+}
+
 static void NoteReason(void* context, const char* path, int error)
 {
     FailureReason* reason = static_cast<FailureReason*>(context);
-    reason->path = path;
+    reason->path = Shown(path);
     reason->error = error;
 }
 
 static void NoteBackupKept(void* context, const char* path, const char* backup)
 {
     FailureReason* reason = static_cast<FailureReason*>(context);
-    reason->backupOf = path;
-    reason->backup = backup;
+    reason->backupOf = Shown(path);
+    reason->backup = Shown(backup);
 }
 
 // Messages go to standard error, one a line, as they happen; a failure's reason follows it.
@@ -277,9 +287,9 @@ static int PrintInformation(const char* text)
 }
 
 // Messages name a file by its last path component, as the Windows program names it by its title.
-static const char* FileTitle(const char* path, const char* streamName)
+static std::string FileTitle(const char* path, const char* streamName)
 {
-    return IsStandardStream(path) ? streamName : PlatformFileTitle(path);
+    return IsStandardStream(path) ? streamName : Shown(PlatformFileTitle(path));
 }
 
 // One line, for a book whose accented letters were (or would be) copied byte for byte.
@@ -392,12 +402,12 @@ int main(int argc, char** argv)
     StandardStreams streams;
     OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
     if (command.info) {
-        const char* title = FileTitle(command.operands[0], "standard input");
+        std::string title = FileTitle(command.operands[0], "standard input");
         FerrylineInspection book;
-        if (!ferryline_inspect_file(command.operands[0], title, &streams.files, &env, &book)) {
+        if (!ferryline_inspect_file(command.operands[0], title.c_str(), &streams.files, &env, &book)) {
             return EXIT_NOT_CONVERTED;
         }
-        PrintInspection(title, book);
+        PrintInspection(title.c_str(), book);
         return EXIT_CONVERTED;
     }
     const char* input = command.operands[1];
@@ -409,8 +419,10 @@ int main(int argc, char** argv)
     }
     FerrylineLook look = {};
     options.force = command.force ? 1 : 0;
-    int converted = ferryline_convert_file(chosen->direction, &options, input, FileTitle(input, "standard input"),
-                                           output, FileTitle(output, "standard output"), &streams.files, &env, &look);
+    std::string inputTitle = FileTitle(input, "standard input");
+    std::string outputTitle = FileTitle(output, "standard output");
+    int converted = ferryline_convert_file(chosen->direction, &options, input, inputTitle.c_str(), output,
+                                           outputTitle.c_str(), &streams.files, &env, &look);
     if (!converted) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
         const char* rightDirection = RightDirection(chosen->direction, look.edition);

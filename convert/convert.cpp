@@ -5,6 +5,8 @@
 #include "convert/env.h"
 #include "convert/scan.h"
 
+#include <stdint.h>
+
 const char kCouldNotWrite[] = "Could not write to output file";
 const char kCouldNotAllocateConversion[] = "Could not allocate memory to convert the file";
 static const char kReplacedWarning[] =
@@ -54,6 +56,53 @@ static int Export(FerrylineDirection direction, FerrylineEdition edition, const 
     return written && output->status == FERRYLINE_WRITTEN;
 }
 
+// Changes name what the input held, in the set the converter read; the listener hears them in UTF-8.
+struct ChangeDecoder {
+    const FerrylineEnv* env;  // the caller's
+    Charset charset;
+};
+
+static void PassMessageOn(void* context, FerrylineMessageKind kind, const char* text)
+{
+    const FerrylineListener* listener = static_cast<ChangeDecoder*>(context)->env->listener;
+    if (listener->message != nullptr) {
+        listener->message(listener->context, kind, text);
+    }
+}
+
+static void DecodeChange(void* context, const FerrylineChange* change)
+{
+    ChangeDecoder* decoder = static_cast<ChangeDecoder*>(context);
+    const FerrylineListener* listener = decoder->env->listener;
+    // A recoding's own description is UTF-8 already.
+    if (decoder->charset == CHARSET_UTF8 || change->kind == FERRYLINE_CHARACTER_REPLACED) {
+        listener->change(listener->context, change);
+        return;
+    }
+    const size_t kBytesPerByte = 3;
+    size_t size = change->text.size + change->name.size + change->address.size;
+    char small[768];
+    size_t capacity = size <= sizeof small / kBytesPerByte ? sizeof small : 0;
+    char* block = capacity > 0 || size > SIZE_MAX / kBytesPerByte ? nullptr
+                                                                   : static_cast<char*>(Allocate(decoder->env, size * kBytesPerByte));
+    char* out = capacity > 0 ? small : block;
+    if (out == nullptr) {
+        listener->change(listener->context, change);  // its bytes above 127 are then shown as escapes
+        return;
+    }
+    FerrylineChange decoded = *change;
+    FerrylineText* texts[] = {&decoded.text, &decoded.name, &decoded.address};
+    for (FerrylineText* text : texts) {
+        if (text->bytes != nullptr) {
+            size_t length = DecodeEightBit(text->bytes, text->size, decoder->charset, out);
+            *text = FerrylineText{out, length};
+            out += length;
+        }
+    }
+    listener->change(listener->context, &decoded);
+    Release(decoder->env, block, size * kBytesPerByte);
+}
+
 static const char kUnicodeText[] =
     "The file %s is saved as Unicode (UTF-16) and can't be converted byte by byte.\n"
     "Save it as ANSI text, or have its accented letters converted.";
@@ -89,6 +138,19 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     if (refusal != nullptr) {
         Tell(env, FERRYLINE_ERROR, refusal, inputTitle);
         return 0;
+    }
+    // From here on, changes are heard in UTF-8: the converters see the input's bytes, or the recoded
+    // ones in the other edition's set; the exports read it decoded.
+    ChangeDecoder decoder = {env, CHARSET_UTF8};
+    if (converting) {
+        decoder.charset = options->recode == 0 ? ChooseCharset(bytes, size, look.charset, CHARSET_UTF8)
+                          : direction == FERRYLINE_MAC_TO_WIN ? CHARSET_WINDOWS_1252
+                                                              : CHARSET_MAC_ROMAN;
+    }
+    FerrylineListener decoding = {&decoder, PassMessageOn, DecodeChange};
+    FerrylineEnv decodingEnv = {env->alloc, env->allocContext, &decoding};
+    if (env->listener != nullptr && env->listener->change != nullptr) {
+        env = &decodingEnv;
     }
     TextBlock recoded = {nullptr, 0, 0};
     size_t skippedHighBytes = 0;

@@ -34,8 +34,8 @@ typedef struct FerrylineText {
     size_t size;
 } FerrylineText;
 
-/* `name` and `address` are as the input holds them; what was written is the same with every & # ^ +
-   as '-'. A group line's address is GROUP@GROUP. */
+/* `name` and `address` are what the input holds, in UTF-8; what was written is the same with every
+   & # ^ + as '-'. A group line's address is GROUP@GROUP. */
 typedef enum FerrylineChangeKind {
     FERRYLINE_PLACEHOLDER_NAME,  /* a Mac line without a name; `text` is the name it was given, `address`
                                     the line */
@@ -236,11 +236,17 @@ int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions
                             const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result);
 void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env);
 
-/* The change as one line of text without its line end, such as
-   `line 7: no personal name, named "No Name 01": "bob@example.org" became "No Name 01" <bob@example.org>`;
-   control bytes are written as \xNN so the line is safe to show on a terminal. Writes at most `capacity` bytes including a terminating zero and
-   returns the length of the whole line, as snprintf does. */
+/* The change as one line of UTF-8 text without its line end, such as
+   `line 7: no personal name, named "No Name 01": "bob@example.org" became "No Name 01" <bob@example.org>`.
+   The conversions hand over names and addresses in UTF-8 (decoded from the character set the first look
+   chose); a byte that is no part of a UTF-8 character is written \xNN, and so is every control
+   character (C0 and DEL; U+0080-U+009F as \u0080-\u009f), so the line is safe to show on a terminal.
+   Writes at most `capacity` bytes including a terminating zero and returns the length of the whole line,
+   as snprintf does. */
 size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, size_t capacity);
+
+/* `size` bytes of UTF-8 text, a file name say, escaped as ferryline_describe_change escapes names. */
+size_t ferryline_shown_text(const char* text, size_t size, char* buffer, size_t capacity);
 
 /* An address book as a list of groups and entries, as both editions' readers see it; what the exports
    write, and what a front end may show. Its text is UTF-8. */
