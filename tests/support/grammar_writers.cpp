@@ -163,9 +163,10 @@ GrammarConversion MacFromGrammar(const std::string& w95)
     GrammarConversion result = {true, "", ""};
     FerrylineLook look;
     ferryline_look(w95.data(), w95.size(), FERRYLINE_CHARSET_AUTO, &look);
+    size_t start = w95.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     W95ToMac run = {&result, ChooseCharset(w95.data(), w95.size(), look.charset, CHARSET_UTF8),
                     ReadField(w95.data(), w95.data())};
-    result.ok = ReadW95Items(w95.data(), w95.size(), WriteW95Item, &run);
+    result.ok = ReadW95Items(w95.data() + start, w95.size() - start, WriteW95Item, &run);
     if (!result.ok) {
         result.output.clear();
     }
