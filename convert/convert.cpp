@@ -3,6 +3,7 @@
 #include "convert/charset.h"
 #include "convert/converters.h"
 #include "convert/env.h"
+#include "convert/import.h"
 #include "convert/scan.h"
 
 #include <stdint.h>
@@ -11,6 +12,7 @@ const char kCouldNotWrite[] = "Could not write to output file";
 const char kCouldNotAllocateConversion[] = "Could not allocate memory to convert the file";
 static const char kReplacedWarning[] =
     "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
+static const char kLeftOutWarning[] = "Some of the cards or rows had no e-mail address and were left out.";
 static const char kNoNameWarning[] =
     "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
     "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
@@ -28,17 +30,20 @@ static FerrylineEdition EditionRead(FerrylineDirection direction)
     case FERRYLINE_MAC_TO_WIN:
     case FERRYLINE_MAC_TO_VCARD:
     case FERRYLINE_MAC_TO_CSV:
+    case FERRYLINE_MAC_TO_LDIF:
         return FERRYLINE_EDITION_MAC;
     case FERRYLINE_WIN_TO_MAC:
     case FERRYLINE_WIN_TO_VCARD:
     case FERRYLINE_WIN_TO_CSV:
+    case FERRYLINE_WIN_TO_LDIF:
         return FERRYLINE_EDITION_W95;
     default:
         return FERRYLINE_EDITION_EITHER;
     }
 }
 
-// Reads the book, of the edition the first look told, into its list and writes the list as vCard or CSV.
+// Reads the book, of the edition the first look told, into its list and writes the list as vCard, CSV or
+// LDIF.
 static int Export(FerrylineDirection direction, FerrylineEdition edition, const FerrylineOptions* options,
                   const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env)
 {
@@ -46,9 +51,14 @@ static int Export(FerrylineDirection direction, FerrylineEdition edition, const 
     if (!ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book)) {
         return 0;
     }
-    int written = ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)
-                      ? WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env)
-                      : WriteCsv(&book, output, env);
+    int written = 1;
+    if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
+        written = WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env);
+    } else if (direction == FERRYLINE_MAC_TO_LDIF || direction == FERRYLINE_WIN_TO_LDIF) {
+        written = WriteLdif(&book, output, env);
+    } else {
+        written = WriteCsv(&book, options->csvLayout, output, env);
+    }
     ferryline_book_free(&book, env);
     if (!written) {
         Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
@@ -168,8 +178,9 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     }
     size_t convertedHighBytes = 0;
     size_t* counting = countWhileConverting ? &convertedHighBytes : nullptr;
-    int converted = !converting ? Export(direction, edition == FERRYLINE_EDITION_EITHER ? look.edition : edition, options,
-                                         bytes, size, inputTitle, output, env)
+    int converted = IsImport(direction) ? Import(direction, options, bytes, size, inputTitle, output, env, warnings)
+                    : !converting ? Export(direction, edition == FERRYLINE_EDITION_EITHER ? look.edition : edition, options,
+                                           bytes, size, inputTitle, output, env)
                     : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings, counting)
                                                         : WriteMacFromW95(bytes, size, inputTitle, output, env, counting);
     if (countWhileConverting) {
@@ -199,6 +210,9 @@ void TellWarnings(const FerrylineEnv* env, unsigned warnings)
     }
     if ((warnings & WARNING_PLACEHOLDER_NAMES) != 0) {
         Tell(env, FERRYLINE_INFO, kNoNameWarning, nullptr);
+    }
+    if ((warnings & WARNING_LEFT_OUT) != 0) {
+        Tell(env, FERRYLINE_INFO, kLeftOutWarning, nullptr);
     }
 }
 

@@ -8,7 +8,7 @@
 #include "convert/output.h"
 
 // Warnings a conversion gathers, told only once its output is complete.
-enum ConversionWarning { WARNING_RESERVED_REPLACED = 1, WARNING_PLACEHOLDER_NAMES = 2 };
+enum ConversionWarning { WARNING_RESERVED_REPLACED = 1, WARNING_PLACEHOLDER_NAMES = 2, WARNING_LEFT_OUT = 4 };
 
 // Writes the W95 book for the Mac book in `bytes`. Returns 0 when the output refused a piece. Not null,
 // `highBytes` is given the count of bytes above 127 in `bytes`, taken as they were classified.
@@ -41,6 +41,12 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
                 Output* output, const FerrylineEnv* env, unsigned* warnings, FerrylineLook* look);
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings);
+
+// Whether the direction reads a vCard or CSV file into a book of either edition.
+bool IsImport(FerrylineDirection direction);
+// Reads the vCard or CSV file in `bytes` and writes it as a book of the direction's edition.
+int Import(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
+           Output* output, const FerrylineEnv* env, unsigned* warnings);
 
 // Told when no block can be had for the output or for what the writer keeps.
 extern const char kCouldNotAllocateConversion[];

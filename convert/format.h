@@ -8,6 +8,12 @@
 // The default group every W95 book starts with.
 inline constexpr char kMainGroup[] = "Main";
 
+// How each edition's writers end a Mac group line and an entry line, and start and end a W95 book.
+inline constexpr char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
+inline constexpr char kEntryLineEnd[] = ">\r\n";
+inline constexpr char kW95Header[] = "&Main ";
+inline constexpr char kW95Trailer[] = "+";
+
 // The W95 markers & # ^ +, which a Mac line may hold and a W95 field can't.
 inline bool IsW95Marker(char c)
 {

@@ -8,8 +8,6 @@
 #include "convert/scan.h"
 #include "convert/words.h"
 
-static const char kW95Header[] = "&Main ";
-static const char kW95Trailer[] = "+";
 
 // The first placeholder name, "No Name %02lu" for 1; later ones count up from it.
 static const char kFirstPlaceholder[] = "No Name 01";

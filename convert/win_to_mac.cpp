@@ -8,8 +8,6 @@
 #include "convert/w95_grammar.h"
 
 const char kNotAnAddressBook[] = "The file %s is not a Corvella W95 address book or is corrupt.";
-static const char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
-static const char kEntryLineEnd[] = ">\r\n";
 
 enum ParseState { STATE_GROUP, STATE_ENTRY, STATE_ADDRESS, STATE_AFTER, STATE_END };
 

@@ -130,7 +130,7 @@ TEST(FirstLook, TellsTheEditionAndTheCharacterSetInEveryEncoding)
 // Recoding reads a W95 book in UTF-16, and never takes it for a Mac one.
 TEST(FirstLook, AW95BookInUtf16IsRecodedAsOne)
 {
-    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0};
+    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
     FerrylineResult result;
     std::string book = Utf16("&Main #Bob ^A1 &G #Ann ^A2 +", true, true);
     ASSERT_TRUE(ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, &recode, book.data(), book.size(), "in", nullptr, &result));

@@ -85,7 +85,7 @@ static void CheckCsvRows(const std::string& csv)
 
 static void RunExport(FerrylineDirection direction, int vcardVersion, int force, const std::string& input)
 {
-    FerrylineOptions options = {0, FERRYLINE_CHARSET_AUTO, vcardVersion, force};
+    FerrylineOptions options = {0, FERRYLINE_CHARSET_AUTO, vcardVersion, force, 0};
     FerrylineResult result;
     ferryline_convert_bytes(direction, &options, input.data(), input.size(), "in", nullptr, &result);
     std::string output(result.output != nullptr ? result.output : "", result.outputSize);
