@@ -365,6 +365,10 @@ static const char* RightDirection(FerrylineDirection direction, FerrylineEdition
         return w95 ? nullptr : "mac2vcf";
     case FERRYLINE_WIN_TO_CSV:
         return w95 ? nullptr : "mac2csv";
+    case FERRYLINE_MAC_TO_LDIF:
+        return w95 ? "win2ldif" : nullptr;
+    case FERRYLINE_WIN_TO_LDIF:
+        return w95 ? nullptr : "mac2ldif";
     default:
         return nullptr;
     }

@@ -306,11 +306,15 @@ void CloseGroupMarks(GroupMarks* marks, const FerrylineEnv* env)
     marks->pass = nullptr;
 }
 
+FerrylineText PositionWord(const FerrylineBook* book)
+{
+    return book->edition == FERRYLINE_EDITION_MAC ? FerrylineText{"line", 4} : FerrylineText{"entry", 5};
+}
+
 void NotePersonExported(const FerrylineBook* book, size_t first, bool namedByAddress, const FerrylineEnv* env)
 {
     const FerrylineBookEntry* entry = &book->entries[first];
-    // What `line` counts, as the change line names it.
-    FerrylineText position = book->edition == FERRYLINE_EDITION_MAC ? FerrylineText{"line", 4} : FerrylineText{"entry", 5};
+    FerrylineText position = PositionWord(book);
     if (namedByAddress) {
         NoteLineChange(env, FERRYLINE_NAMED_BY_ADDRESS, entry->line, position, entry->name, entry->address);
     }

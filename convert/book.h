@@ -49,6 +49,9 @@ void ForEachGroupOfPerson(const FerrylineBook* book, size_t first, GroupMarks* m
     }
 }
 
+// What an entry's `line` counts, as an export's change names it: "line" (Mac) or "entry" (W95).
+FerrylineText PositionWord(const FerrylineBook* book);
+
 // Tells the changes an export makes to the person whose first entry is `first`: one contact for entries
 // listed more than once, and a name taken from the address when `namedByAddress`.
 void NotePersonExported(const FerrylineBook* book, size_t first, bool namedByAddress, const FerrylineEnv* env);

@@ -130,8 +130,7 @@ static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t firs
     PutLiteral(line, "END:VCARD\r\n");
     NotePersonExported(book, first, entry->name.size == 0 && entry->address.size > 0, env);
     if (line->spacedControls) {
-        FerrylineText position = book->edition == FERRYLINE_EDITION_MAC ? FerrylineText{"line", 4} : FerrylineText{"entry", 5};
-        NoteLineChange(env, FERRYLINE_CONTROL_REPLACED, entry->line, position, entry->name, entry->address);
+        NoteLineChange(env, FERRYLINE_CONTROL_REPLACED, entry->line, PositionWord(book), entry->name, entry->address);
     }
 }
 
