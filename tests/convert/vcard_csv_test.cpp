@@ -92,7 +92,8 @@ TEST(Csv, FormulaCellsAreWrittenAsTextInBothLayouts)
     } cases[] = {
         {"+1 Bob <a@x>\r\n", "'+1,Bob,'+1 Bob,a@x,\r\n", "'+1,,Bob,,,,,,,,,,,,,,* myContacts,,a@x\r\n", 2},
         {"&Main #Ann ^-a@x +", "Ann,,Ann,'-a@x,\r\n", "Ann,,,,,,,,,,,,,,,,* myContacts,,'-a@x\r\n", 1},
-        {"&@home #Ann ^a@x &-x #Ann ^a@x +", "Ann,,Ann,a@x,'@home;-x\r\n", "Ann,,,,,,,,,,,,,,,,* myContacts ::: @home ::: -x,,a@x\r\n", 1},
+        // Ann twice: a formula cell and one contact for both entries.
+        {"&Main &@home #Ann ^a@x &-x #Ann ^a@x +", "Ann,,Ann,a@x,'@home;-x\r\n", "Ann,,,,,,,,,,,,,,,,* myContacts ::: @home ::: -x,,a@x\r\n", 2},
         {"&Main #=A, B ^a@x +", "B,'=A,\"'=A, B\",a@x,\r\n", "B,,'=A,,,,,,,,,,,,,,* myContacts,,a@x\r\n", 2},
         {"&Main #\tTab ^a@x +", "'\tTab,,'\tTab,a@x,\r\n", "'\tTab,,,,,,,,,,,,,,,,* myContacts,,a@x\r\n", 2},
         {"&Main #Ann-Marie ^a-m@x #Eve O'Test, PhD ^eve@x +", "Ann-Marie,,Ann-Marie,a-m@x,\r\nEve,O'Test,\"Eve O'Test, PhD\",eve@x,\r\n",
