@@ -327,6 +327,11 @@ static std::string FileTitle(const char* path, const char* streamName)
     return IsStandardStream(path) ? streamName : Shown(PlatformFileTitle(path));
 }
 
+static bool WritesW95(FerrylineDirection direction)
+{
+    return direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_VCARD_TO_WIN || direction == FERRYLINE_CSV_TO_WIN;
+}
+
 // One line, for a book whose accented letters were (or would be) copied byte for byte.
 static void PrintRecodeHint(FILE* stream, size_t bytesAbove127)
 {
@@ -441,8 +446,12 @@ int main(int argc, char** argv)
 #endif
     PlatformRemoveTemporaryOnInterrupt(&observer);
     FerrylineFiles files = PlatformObservedFiles(&observer);
-    // Changes are heard when listed, or counted for the line about letters lost to recoding.
-    FerrylineListener listener = {&listening, PrintMessage, command.verbose || command.recode ? PrintChange : nullptr};
+    // Changes are heard when listed, or counted for the line about letters lost to '?', which only a
+    // conversion that reads letters can lose: not mac2win or win2mac copying bytes, the fastest, which
+    // then need not describe a change nobody reads.
+    const bool copiesBytes = command.info || ((chosen->direction == FERRYLINE_MAC_TO_WIN ||
+                                               chosen->direction == FERRYLINE_WIN_TO_MAC) && !command.recode);
+    FerrylineListener listener = {&listening, PrintMessage, command.verbose || !copiesBytes ? PrintChange : nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
     StandardStreams streams;
     OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
@@ -486,7 +495,7 @@ int main(int argc, char** argv)
     if (listening.lettersLost > 0) {
         fprintf(stderr, "%s%lu %s letters that %s can't hold; they became \"?\"%s\n", kPrefix, listening.lettersLost,
                 listening.lettersLost == 1 ? "entry has" : "entries have",
-                chosen->direction == FERRYLINE_MAC_TO_WIN ? "Windows-1252" : "Mac OS Roman",
+                WritesW95(chosen->direction) ? "Windows-1252" : "Mac OS Roman",
                 command.verbose ? " (listed above)" : "; -v lists them");
     }
     return EXIT_CONVERTED;

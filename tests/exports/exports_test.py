@@ -69,6 +69,8 @@ def make_items(seed, letters, plus):
     people.append(("", "nameless@example.org"))
     groups = ["Friends", "Work, old;team", "Ünïcode " + letters[:5], "back\\slash"]
     items = [("entry",) + p for p in people[:5]]
+    # People alike in name or in address are people of their own, each with a UID of its own.
+    items += [("entry", people[0][0], "other@example.org"), ("entry", "Same Address", people[1][1])]
     for g in groups + groups[:2]:  # the first two groups come twice
         items.append(("group", g))
         items += [("entry",) + rng.choice(people) for _ in range(6)]
@@ -155,6 +157,8 @@ def check_vcard(name, data, book, version):
             bad.append((got, want, names - allowed, (n.given, n.family, n.suffix)))
         uids[(pname, address)] = card_uid(card)
     check(name + ": every card's FN, N, EMAIL, CATEGORIES and UID (from name and address)", not bad, bad[:2])
+    all_uids = [card_uid(c) for c in cards]
+    check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
     if version != "4.0":
         check(name + ": no group cards in 3.0", not groups)
         return
@@ -164,8 +168,6 @@ def check_vcard(name, data, book, version):
     want = [(g, uid(g), members[g], True) for g in group_names]
     check(name + ": a KIND:group card with MEMBER lines for each group, in the book's order", got == want,
           [(g, w) for g, w in zip(got, want) if g != w][:2] or (len(got), len(want)))
-    all_uids = [card_uid(c) for c in cards]
-    check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
 
 
 def check_csv(name, data, book, changes):
