@@ -34,6 +34,23 @@ char ReplacingMarker(char c);
 // The characters that make a personal name quoted in a Mac line.
 inline constexpr char kNameSpecials[] = "()<>@,;:\\.[]";
 
+// kNameSpecials as a table, for the loops that ask it of every byte; the byte classifiers' wide paths
+// are held to it by a test.
+struct NameSpecialSet {
+    bool has[256];
+};
+
+constexpr NameSpecialSet MakeNameSpecialSet()
+{
+    NameSpecialSet set = {};
+    for (size_t i = 0; kNameSpecials[i] != '\0'; ++i) {
+        set.has[static_cast<unsigned char>(kNameSpecials[i])] = true;
+    }
+    return set;
+}
+
+inline constexpr NameSpecialSet kNameSpecialSet = MakeNameSpecialSet();
+
 // Whether a personal name must be quoted in a Mac line: it holds one of kNameSpecials.
 bool NeedsQuotes(const char* name, size_t length);
 

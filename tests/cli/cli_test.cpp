@@ -119,6 +119,30 @@ TEST_F(Cli, ABookOfTheOtherEditionIsRefusedUnlessForcedWithTheRightDirectionName
     EXPECT_EQ(run.status, 0);
 }
 
+// What the command line prints is UTF-8 with no control character: a file name's escape sequence and
+// a Mac OS Roman name alike.
+TEST_F(Cli, FileNamesAndChangesReachTheTerminalAsUtf8WithoutControls)
+{
+    WriteBytes(In("a\x1B[7mX.txt"), "Zo\x91 & Co <z@x>\r\n");
+    const struct {
+        const char* arguments;
+        const char* line;  // a line the run prints
+    } cases[] = {
+        {"-i \"$(printf 'a\\033[7mX.txt')\"", "a\\x1b[7mX.txt: a Macintosh address book\n"},
+        {"-v mac2win \"$(printf 'a\\033[7mX.txt')\" out.cv",
+         "ferryline-convert: line 1: reserved characters (&#^+) replaced with dashes: \"Zo\xC3\xAB & Co\" <z@x> "
+         "became \"Zo\xC3\xAB - Co\" <z@x>\n"},
+        {"win2vcf \"$(printf 'a\\033[7mX.txt')\" out.vcf",
+         "The file a\\x1b[7mX.txt is a Macintosh address book, not a Corvella W95 one.\n"},
+    };
+    for (const auto& c : cases) {
+        Outcome run = RunCli(folder, c.arguments);
+        std::string printed = run.out + run.err;
+        EXPECT_NE(printed.find(c.line), std::string::npos) << printed;
+        EXPECT_EQ(printed.find('\x1B'), std::string::npos) << printed;
+    }
+}
+
 TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
 {
     WriteBytes(In("book.txt"), std::string("\xFF\xFE" "B\0o\0b\0", 8));

@@ -244,7 +244,9 @@ def ui_cases(scratch):
     books = {"generated.txt": mac_book(rnd, 300), "generated.book.cv": w95_book(rnd, 300),
              "cut.cv": b"&Main #Ann Example ^ann@example.org #Bo",
              "no-end.cv": b"&Main #Ann Example ^ann@example.org &Work #Bo ^bo@example.org", "mark.cv": b" \r\n&Main #Bob",
-             "contacts.vcf": CONTACTS_VCF, "contacts.csv": CONTACTS_CSV}
+             "contacts.vcf": CONTACTS_VCF, "contacts.csv": CONTACTS_CSV,
+             # A W95 book saved as UTF-16 is one all the same: the page offers its directions.
+             "unicode.cv": "\ufeff&Main #Zo\u00eb ^z@example.org +".encode("utf-16-le")}
     folder = pathlib.Path(scratch)
     for name, data in books.items():
         (folder / name).write_bytes(data)
@@ -258,6 +260,7 @@ def ui_cases(scratch):
         (folder / "mark.cv", "win2mac", "keyboard", None),
         (folder / "contacts.vcf", "vcf2win", "click", "contacts.cv"),
         (folder / "contacts.csv", "csv2mac", "drop", "contacts.txt"),
+        (folder / "unicode.cv", "win2mac", "click", None),
     ]
 
 
