@@ -68,7 +68,7 @@ static void AddMacLine(void* context, const MacLine& line)
     if (line.nameless) {
         // Named as the converter names it, so the change reads the same; the export shows the address.
         char placeholder[40];
-        int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", ++reader->placeholders);
+        int length = snprintf(placeholder, sizeof placeholder, kPlaceholderFormat, ++reader->placeholders);
         NoteLineChange(reader->env, FERRYLINE_PLACEHOLDER_NAME, line.number,
                        {placeholder, length > 0 ? static_cast<size_t>(length) : 0}, {nullptr, 0}, line.text);
     }

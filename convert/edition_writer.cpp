@@ -10,8 +10,6 @@
 #include "convert/import.h"
 #include "convert/mac_grammar.h"
 
-static const char kPlaceholderFormat[] = "No Name %02lu";
-
 struct EditionWriter {
     Output* output;
     const FerrylineEnv* env;
