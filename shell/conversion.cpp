@@ -46,7 +46,7 @@ bool ConfirmMacBook(const char* path, const char* title)
 {
     FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
     FerrylineInspection book;
-    if (!ferryline_inspect_file(path, title, nullptr, &quiet, &book) || book.look.edition != FERRYLINE_W95_BOOK) {
+    if (!ferryline_inspect_file(path, title, nullptr, &quiet, &book) || book.look.edition != FERRYLINE_EDITION_W95) {
         return true;
     }
     char question[kTitleSize + 160];
