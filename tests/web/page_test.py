@@ -88,10 +88,10 @@ def native(direction, path, scratch, options=()):
 
 
 def matches_native(outcome, expected):
-    """The page's messages and changes are the lines -v printed, in the same order; its output (empty
-    after a failure) is the same bytes."""
+    """The page's messages and changes are the lines -v printed, in UTF-8 both, in the same order; its
+    output (empty after a failure) is the same bytes."""
     ok, output, stderr = expected
-    changes, rest = "", stderr.decode("utf-8")  # every reported text is UTF-8
+    changes, rest = "", stderr.decode("utf-8")
     # The command line says nothing when all went well.
     for message in outcome["messages"][:-1] if outcome["ok"] else outcome["messages"]:
         at = rest.find(message + "\n")
