@@ -13,6 +13,8 @@ inline constexpr char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
 inline constexpr char kEntryLineEnd[] = ">\r\n";
 inline constexpr char kW95Header[] = "&Main ";
 inline constexpr char kW95Trailer[] = "+";
+// The name an entry without one gets where the W95 edition needs a name, numbered from 1.
+inline constexpr char kPlaceholderFormat[] = "No Name %02lu";
 
 // The W95 markers & # ^ +, which a Mac line may hold and a W95 field can't.
 inline bool IsW95Marker(char c)

@@ -194,31 +194,44 @@ void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int dir
     RunFileCommand(dialogs, details, command);
 }
 
-void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
+namespace {
+
+// What a command writes, chosen by `key` (an export's format, or the answer to the edition question):
+// the save dialog's prompt, filter and extension, and the converter.
+struct SaveChoice {
+    int key;
+    const char* savePrompt;
+    const char* saveFilter;
+    const char* extension;
+    RunFiles run;
+};
+
+const SaveChoice kExports[] = {
+    {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
+    {kExportCsv, "Export the address book as CSV", "CSV Files\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv},
+    {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif", ExportToLdif},
+};
+
+const SaveChoice kImportEditions[] = {
+    {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin},
+    {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac},
+};
+
+// Fills in the save dialog and the converter of the choice with `key`; false when there is none.
+template <size_t count>
+bool ApplySaveChoice(const SaveChoice (&choices)[count], int key, FileCommand* command)
 {
-    struct Export {
-        int format;
-        const char* savePrompt;
-        const char* saveFilter;
-        const char* extension;
-        RunFiles run;
-    };
-    static const Export kExports[] = {
-        {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
-        {kExportCsv, "Export the address book as CSV", "CSV Files\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv},
-        {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif",
-         ExportToLdif},
-    };
-    for (const Export& chosen : kExports) {
-        if (chosen.format == format) {
-            const FileCommand command = {"Select a Corvella address book to export", chosen.savePrompt, chosen.saveFilter, chosen.extension,
-                                         chosen.run, nullptr, false, nullptr, nullptr};
-            RunFileCommand(dialogs, details, command);
+    for (const SaveChoice& choice : choices) {
+        if (choice.key == key) {
+            command->savePrompt = choice.savePrompt;
+            command->saveFilter = choice.saveFilter;
+            command->defaultExtension = choice.extension;
+            command->run = choice.run;
+            return true;
         }
     }
+    return false;
 }
-
-namespace {
 
 // Which edition an import writes, asked between the open and the save dialog.
 bool ChooseImportEdition(FileCommand* command)
@@ -226,30 +239,18 @@ bool ChooseImportEdition(FileCommand* command)
     const int answer = AskYesNoCancel(g_hwndMain, "Which edition of Corvella is the address book for?\n\n"
                                                   "Yes: Corvella for Windows (a W95 book)\n"
                                                   "No: Corvella for Macintosh (a text book)");
-    struct Edition {
-        int answer;
-        const char* savePrompt;
-        const char* saveFilter;
-        const char* extension;
-        RunFiles run;
-    };
-    static const Edition kEditions[] = {
-        {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin},
-        {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac},
-    };
-    for (const Edition& edition : kEditions) {
-        if (edition.answer == answer) {
-            command->savePrompt = edition.savePrompt;
-            command->saveFilter = edition.saveFilter;
-            command->defaultExtension = edition.extension;
-            command->run = edition.run;
-            return true;
-        }
-    }
-    return false;
+    return ApplySaveChoice(kImportEditions, answer, command);
 }
 
 }  // namespace
+
+void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
+{
+    FileCommand command = {"Select a Corvella address book to export", nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, nullptr};
+    if (ApplySaveChoice(kExports, format, &command)) {
+        RunFileCommand(dialogs, details, command);
+    }
+}
 
 void RunImport(FileDialogState* dialogs, ConversionDetails* details)
 {

@@ -164,6 +164,7 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
     // Letters that --recode turned into '?' get a line of their own, -v or not; none lost, no line.
     WriteBytes(In("lost.txt"), "Ann <a@x>\r\n\xCF\x80\xE2\x88\x9E <b@x>\r\n\xC5\x81ukasz <c@x>\r\n");
     WriteBytes(In("lost.cv"), "&Main #\x8A\xE9 ^a@x +");
+    WriteBytes(In("lost.vcf"), "BEGIN:VCARD\r\nFN:\xE2\x98\x83 Snow\r\nEMAIL:s@x\r\nEND:VCARD\r\n");
     const struct {
         const char* arguments;
         const char* err;
@@ -177,6 +178,8 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
         {"--recode win2mac lost.cv out.txt",
          "ferryline-convert: 1 entry has letters that Mac OS Roman can't hold; they became \"?\"; -v lists them\n"},
         {"--recode mac2win book.txt out.cv", ""},
+        {"vcf2win lost.vcf out2.cv",
+         "ferryline-convert: 1 entry has letters that Windows-1252 can't hold; they became \"?\"; -v lists them\n"},
     };
     for (const auto& lost : kLost) {
         run = RunCli(folder, lost.arguments);
