@@ -1,5 +1,6 @@
 // ferryline-convert: the address book converters for the command line and for scripts.
 #include <errno.h>
+#include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,7 +11,6 @@
 #include "convert/ferryline.h"
 #include "platform/platform.h"
 
-static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
     "usage: ferryline-convert [OPTIONS] [--] DIRECTION INPUT OUTPUT\n"
     "       ferryline-convert -i INPUT\n"
@@ -40,7 +40,6 @@ static const char kUsage[] =
     "  --             end of options: every word after it is a direction or a file\n"
     "\n"
     "Exit status: 0 converted, 1 not converted, 2 wrong usage.\n";
-static const char kSameFile[] = "Input and output file must be different.";
 static const char kConversionFailed[] = "An error occurred while converting the file";
 // Every line this program adds to the texts the Windows program shows starts so.
 static const char kPrefix[] = "ferryline-convert: ";
@@ -132,10 +131,13 @@ static void NoteBackupKept(void* context, const char* path, const char* backup)
     reason->backup = backup;
 }
 
-// Messages go to standard error, one a line, as they happen; a failure's reason follows it.
+// Messages go to standard error, one a line, as they happen: a box's line breaks become spaces, so that
+// grep and wc -l count messages. A failure's reason follows it.
 static void PrintMessage(void* context, FerrylineMessageKind kind, const char* text)
 {
-    fputs(text, stderr);
+    for (const char* c = text; *c != '\0'; ++c) {
+        fputc(*c == '\n' ? ' ' : *c, stderr);
+    }
     fputc('\n', stderr);
     FailureReason* reason = static_cast<FailureReason*>(context);
     if (kind == FERRYLINE_ERROR && reason != nullptr && reason->error != 0) {
@@ -313,12 +315,14 @@ static void PrintInspection(const char* title, const FerrylineInspection& book)
     printf("%s: %s%s\n", title, kEditions[book.look.edition],
            book.complete ? "" : ", incomplete: it does not end with its '+' as win2mac needs");
     if (book.look.edition != FERRYLINE_UTF16_TEXT) {
-        printf("entries: %lu\ngroups: %lu\nnameless lines: %lu\nlines with reserved characters (&#^+): %lu\n"
-               "entries without an address: %lu\ngroups named \"Main\": %lu\n",
+        printf("entries: %" PRIu64 "\ngroups: %" PRIu64 "\nnameless lines: %" PRIu64
+               "\nlines with reserved characters (&#^+): %" PRIu64 "\nentries without an address: %" PRIu64
+               "\ngroups named \"Main\": %" PRIu64 "\n",
                book.entries, book.groups, book.namelessLines, book.reservedLines, book.withoutAddress,
                book.mainGroups);
     }
-    printf("longest line: %zu bytes (line %lu)\nline ends: CR LF %lu, LF %lu, CR %lu\nzero bytes: %zu\n",
+    printf("longest line: %" PRIu64 " bytes (line %" PRIu64 ")\nline ends: CR LF %" PRIu64 ", LF %" PRIu64
+           ", CR %" PRIu64 "\nzero bytes: %" PRIu64 "\n",
            book.longestLine, book.longestLineNumber, book.crlfEnds, book.lfEnds, book.crEnds, book.zeroBytes);
     printf("bytes above 127: %zu", book.look.bytesAbove127);
     if (book.look.bytesAbove127 > 0 && book.look.edition != FERRYLINE_UTF16_TEXT) {
@@ -340,7 +344,7 @@ int main(int argc, char** argv)
         return PrintInformation(kUsage);
     }
     if (command.version) {
-        return PrintInformation(kVersion);
+        return PrintInformation((std::string("ferryline-convert ") + ferryline_version() + "\n").c_str());
     }
     FerrylineOptions options;
     if (!ChooseOptions(command, &options)) {
@@ -374,7 +378,7 @@ int main(int argc, char** argv)
     if (command.info) {
         const char* title = FileTitle(command.operands[0], "standard input");
         FerrylineInspection book;
-        if (!ferryline_inspect_file(command.operands[0], title, &streams.files, &env, &book)) {
+        if (ferryline_inspect_file(command.operands[0], title, &streams.files, &env, &book) != FERRYLINE_OK) {
             return EXIT_NOT_CONVERTED;
         }
         PrintInspection(title, book);
@@ -382,19 +386,17 @@ int main(int argc, char** argv)
     }
     const char* input = command.operands[1];
     const char* output = command.operands[2];
-    bool streamed = IsStandardStream(input) || IsStandardStream(output);
-    if (!streamed && (strcmp(input, output) == 0 || PlatformSameFile(input, output))) {
-        PrintMessage(nullptr, FERRYLINE_ERROR, kSameFile);
-        return EXIT_NOT_CONVERTED;
-    }
     FerrylineLook look = {};
     options.force = command.force ? 1 : 0;
     options.look = &look;
-    int converted = ferryline_convert_file(chosen->direction, &options, input, FileTitle(input, "standard input"),
-                                           output, FileTitle(output, "standard output"), &streams.files, &env);
-    if (!converted) {
+    FerrylineStatus status = ferryline_convert_file(chosen->direction, &options, input, FileTitle(input, "standard input"),
+                                                    output, FileTitle(output, "standard output"), &streams.files, &env);
+    if (status == FERRYLINE_SAME_FILE) {
+        return EXIT_NOT_CONVERTED;  // as in the Windows program, refused before any conversion is tried
+    }
+    if (status != FERRYLINE_OK) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
-        if (chosen->direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !command.force) {
+        if (status == FERRYLINE_WRONG_EDITION) {
             fprintf(stderr, "%swin2mac converts it; -f converts it as a Macintosh book all the same\n", kPrefix);
         }
         return EXIT_NOT_CONVERTED;

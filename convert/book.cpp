@@ -63,7 +63,7 @@ static void ReadMacLines(BookReader* reader, char* text, size_t size)
 {
     const char* end = text + size;
     const char* p = text;
-    unsigned long lineNumber = 1;
+    uint64_t lineNumber = 1;
     unsigned long placeholders = 0;
     while (p < end) {
         char c = *p;
@@ -118,7 +118,7 @@ static bool ReadW95Stream(BookReader* reader, char* text, size_t size)
 {
     const char* end = text + size;
     const char* p = text;
-    unsigned long entries = 0;
+    uint64_t entries = 0;
     for (;;) {
         if (!(p < end && *p == '&')) {
             return false;
@@ -244,18 +244,19 @@ static size_t CountItemsAtMost(const char* text, size_t size, FerrylineEdition e
     return count;
 }
 
-int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
-                        const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book)
+FerrylineStatus ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
+                                    const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book)
 {
     env = UsableEnv(env);
     memset(book, 0, sizeof *book);
+    book->alloc = env->alloc;
+    book->allocContext = env->allocContext;
     const char* bytes = static_cast<const char*>(input);
     FerrylineCharset chosen = options != nullptr ? options->charset : FERRYLINE_CHARSET_AUTO;
     Charset charset = ChooseCharset(bytes, size, chosen, CHARSET_WINDOWS_1252);
     TextBlock text;
     if (!DecodeToUtf8(bytes, size, charset, env, &text)) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
     if (edition == FERRYLINE_EDITION_EITHER) {
         edition = GuessEdition(text.bytes, text.size);
@@ -264,8 +265,7 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
     if (edition == FERRYLINE_EDITION_MAC && chosen == FERRYLINE_CHARSET_AUTO && charset == CHARSET_WINDOWS_1252) {
         ReleaseText(&text, env);
         if (!DecodeToUtf8(bytes, size, CHARSET_MAC_ROMAN, env, &text)) {
-            Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-            return 0;
+            return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
         }
     }
     book->edition = edition;
@@ -277,32 +277,29 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
     book->groups = static_cast<FerrylineText*>(Allocate(env, book->groupCapacity));
     book->entries = static_cast<FerrylineBookEntry*>(Allocate(env, book->entryCapacity));
     if (book->groups == nullptr || book->entries == nullptr) {
-        ferryline_book_free(book, env);
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        ferryline_book_free(book);
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
     BookReader reader = {book, env, FERRYLINE_NO_GROUP};
     if (edition == FERRYLINE_EDITION_MAC) {
         ReadMacLines(&reader, text.bytes, text.size);
     } else if (!ReadW95Stream(&reader, text.bytes, text.size)) {
-        ferryline_book_free(book, env);
-        Tell(env, FERRYLINE_ERROR, kNotAnAddressBook, inputTitle);
-        return 0;
+        ferryline_book_free(book);
+        return Fail(env, FERRYLINE_NOT_A_BOOK, kNotAnAddressBook, inputTitle);
     }
     if (!LinkSameNames(book, env)) {
-        ferryline_book_free(book, env);
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        ferryline_book_free(book);
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
-    return 1;
+    return FERRYLINE_OK;
 }
 
-void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env)
+void ferryline_book_free(FerrylineBook* book)
 {
-    env = UsableEnv(env);
-    Release(env, book->text, book->textCapacity);
-    Release(env, book->groups, book->groupCapacity);
-    Release(env, book->entries, book->entryCapacity);
+    const FerrylineEnv held = {book->alloc, book->allocContext, nullptr};
+    Release(&held, book->text, book->textCapacity);
+    Release(&held, book->groups, book->groupCapacity);
+    Release(&held, book->entries, book->entryCapacity);
     memset(book, 0, sizeof *book);
 }
 

@@ -19,16 +19,18 @@ static bool ExportsTo(FerrylineDirection direction, FerrylineDirection fromMac, 
     return direction == fromMac || direction == fromW95 || direction == fromEither;
 }
 
-// Reads the book into its list and writes the list as vCard or CSV.
-static int Export(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
+// Reads the book into its list and writes the list as vCard or CSV. A refused piece is left to the caller
+// to tell.
+static FerrylineStatus Export(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
                   const char* inputTitle, Output* output, const FerrylineEnv* env)
 {
     FerrylineEdition edition = direction == FERRYLINE_MAC_TO_VCARD || direction == FERRYLINE_MAC_TO_CSV ? FERRYLINE_EDITION_MAC
                                : direction == FERRYLINE_WIN_TO_VCARD || direction == FERRYLINE_WIN_TO_CSV ? FERRYLINE_EDITION_W95
                                                                                                              : FERRYLINE_EDITION_EITHER;
     FerrylineBook book;
-    if (!ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book)) {
-        return 0;
+    FerrylineStatus status = ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book);
+    if (status != FERRYLINE_OK) {
+        return status;
     }
     int written = 1;
     if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
@@ -36,11 +38,8 @@ static int Export(FerrylineDirection direction, const FerrylineOptions* options,
     } else {
         WriteCsv(&book, output);
     }
-    ferryline_book_free(&book, env);
-    if (!written) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-    }
-    return written && output->status == FERRYLINE_WRITTEN;
+    ferryline_book_free(&book);
+    return written ? FERRYLINE_OK : Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
 }
 
 static const char kUnicodeText[] =
@@ -48,7 +47,7 @@ static const char kUnicodeText[] =
     "Save it as ANSI text, or have its accented letters converted.";
 static const char kW95GivenAsMac[] = "The file %s is a Corvella W95 address book, not a Macintosh one.";
 
-int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
+FerrylineStatus ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
                 Output* output, const FerrylineEnv* env, unsigned* warnings)
 {
     static const FerrylineOptions kDefaults = {};
@@ -61,26 +60,25 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     FerrylineLook look;
     LookAt(bytes, size, options->look != nullptr && !countWhileConverting, &look);
     // UTF-16 can't be converted byte by byte; recoding and the exports decode it.
-    const char* refusal = look.edition == FERRYLINE_UTF16_TEXT && converting && options->recode == 0 ? kUnicodeText
-                          : direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !options->force
-                              ? kW95GivenAsMac
-                              : nullptr;
-    if (refusal != nullptr && countWhileConverting) {
+    const FerrylineStatus refusal =
+        look.edition == FERRYLINE_UTF16_TEXT && converting && options->recode == 0 ? FERRYLINE_UTF16_REFUSED
+        : direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !options->force
+            ? FERRYLINE_WRONG_EDITION
+            : FERRYLINE_OK;
+    if (refusal != FERRYLINE_OK && countWhileConverting) {
         look.bytesAbove127 = CountHighBytes(bytes, size);
     }
     if (options->look != nullptr) {
         *options->look = look;
     }
-    if (refusal != nullptr) {
-        Tell(env, FERRYLINE_ERROR, refusal, inputTitle);
-        return 0;
+    if (refusal != FERRYLINE_OK) {
+        return Fail(env, refusal, refusal == FERRYLINE_UTF16_REFUSED ? kUnicodeText : kW95GivenAsMac, inputTitle);
     }
     TextBlock recoded = {nullptr, 0, 0};
     size_t skippedHighBytes = 0;
     if (converting && options->recode != 0) {
         if (!RecodeBook(bytes, size, direction == FERRYLINE_MAC_TO_WIN, options->charset, env, &recoded)) {
-            Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-            return 0;
+            return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
         }
         bytes = recoded.bytes;
         size = recoded.size;
@@ -91,53 +89,62 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     }
     size_t convertedHighBytes = 0;
     size_t* counting = countWhileConverting ? &convertedHighBytes : nullptr;
-    int converted = !converting ? Export(direction, options, bytes, size, inputTitle, output, env)
-                    : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings, counting)
-                                                        : WriteMacFromW95(bytes, size, inputTitle, output, env, counting);
+    // The converters fail only by a refused piece, or (a W95 book) by its content, told already.
+    FerrylineStatus status = FERRYLINE_OK;
+    if (!converting) {
+        status = Export(direction, options, bytes, size, inputTitle, output, env);
+    } else if (direction == FERRYLINE_MAC_TO_WIN) {
+        WriteW95FromMac(bytes, size, output, env, warnings, counting);
+    } else if (!WriteMacFromW95(bytes, size, inputTitle, output, env, counting) && output->status == FERRYLINE_OK) {
+        status = FERRYLINE_NOT_A_BOOK;
+    }
     if (countWhileConverting) {
         options->look->bytesAbove127 = skippedHighBytes + convertedHighBytes;
     }
     ReleaseText(&recoded, env);
-    if (converted) {
-        FlushOutput(output);
+    if (status == FERRYLINE_OK && FlushOutput(output) == FERRYLINE_OK) {
+        return FERRYLINE_OK;
     }
-    // A content failure has been told already; a refused piece is told here.
+    // A refused piece is told here: no memory to keep it, or any other refusal as a failed write.
     switch (output->status) {
-    case FERRYLINE_WRITTEN:
-        return converted;
-    case FERRYLINE_WRITE_NO_MEMORY:
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+    case FERRYLINE_OK:
+        return status;
+    case FERRYLINE_NO_MEMORY:
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     default:
-        Tell(env, FERRYLINE_ERROR, kCouldNotWrite, nullptr);
-        return 0;
+        return Fail(env, FERRYLINE_COULD_NOT_WRITE, kCouldNotWrite, nullptr);
     }
 }
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings)
 {
     if ((warnings & WARNING_RESERVED_REPLACED) != 0) {
-        Tell(env, FERRYLINE_INFO, kReplacedWarning, nullptr);
+        Tell(env, FERRYLINE_WARNING, kReplacedWarning, nullptr);
     }
     if ((warnings & WARNING_PLACEHOLDER_NAMES) != 0) {
-        Tell(env, FERRYLINE_INFO, kNoNameWarning, nullptr);
+        Tell(env, FERRYLINE_WARNING, kNoNameWarning, nullptr);
     }
 }
 
-int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env)
+FerrylineStatus ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size,
+                                  const char* inputTitle, FerrylineWriter write, void* writeContext, const FerrylineEnv* env)
 {
     env = UsableEnv(env);
     Output output;
     if (!OpenOutput(&output, write, writeContext, size, env)) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
     unsigned warnings = 0;
-    int converted = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings);
+    FerrylineStatus status =
+        ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings);
     CloseOutput(&output, env);
-    if (converted) {
+    if (status == FERRYLINE_OK) {
         TellWarnings(env, warnings);
     }
-    return converted;
+    return status;
+}
+
+const char* ferryline_version(void)
+{
+    return FERRYLINE_VERSION;
 }

@@ -39,10 +39,10 @@ W95FieldParts CutW95Field(const char* marker, const char* end);
 // The first look at an input; `countHighBytes` false leaves bytesAbove127 at 0 and costs nothing.
 void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* look);
 
-// Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns 1 when the whole
-// output was handed on; `warnings` is then what to tell with TellWarnings.
-int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-                Output* output, const FerrylineEnv* env, unsigned* warnings);
+// Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns FERRYLINE_OK when
+// the whole output was handed on; `warnings` is then what to tell with TellWarnings.
+FerrylineStatus ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
+                            Output* output, const FerrylineEnv* env, unsigned* warnings);
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings);
 

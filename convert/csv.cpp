@@ -70,7 +70,7 @@ static void PutCategories(Output* output, const FerrylineBook* book, size_t firs
 void WriteCsv(const FerrylineBook* book, Output* output)
 {
     PutBytes(output, kHeader, sizeof kHeader - 1);
-    for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_WRITTEN; ++i) {
+    for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_OK; ++i) {
         const FerrylineBookEntry* entry = &book->entries[i];
         if (!entry->firstOfPerson) {
             continue;

@@ -699,11 +699,15 @@ static int FinishWriter(PosixOutput* output)
     return error == 0;
 }
 
-static int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
+static FerrylineStatus PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
     PosixOutput* output = static_cast<PosixOutput*>(file);
     if (output->kind == OUTPUT_STREAM) {
-        return Hold(output, data, bytes) ? 1 : Failed(output->observer, output->path, ENOMEM);
+        if (Hold(output, data, bytes)) {
+            return FERRYLINE_OK;
+        }
+        Failed(output->observer, output->path, ENOMEM);
+        return FERRYLINE_COULD_NOT_WRITE;
     }
     if (!output->writerTried) {
         output->writerTried = true;
@@ -711,7 +715,11 @@ static int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* dat
     }
     int written = output->writer != nullptr ? HandOver(output->writer, static_cast<const char*>(data), bytes)
                                             : WritePiece(output, static_cast<const char*>(data), bytes);
-    return written ? 1 : Failed(output->observer, output->path, errno);
+    if (written) {
+        return FERRYLINE_OK;
+    }
+    Failed(output->observer, output->path, errno);
+    return FERRYLINE_COULD_NOT_WRITE;
 }
 
 // Links the file without a name into the folder under `name`; fails when the name is taken.
@@ -935,7 +943,8 @@ const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         PosixOpenInput,    PosixInputSize,
                                           PosixRead,       PosixCloseInput,   PosixCreateOutput,
-                                          PosixWrite,      PosixCommitOutput, PosixDiscardOutput};
+                                          PosixWrite,      PosixCommitOutput, PosixDiscardOutput,
+                                          PlatformSameFileOperation};
     return &kFiles;
 }
 
@@ -983,6 +992,9 @@ void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer)
 
 int PlatformSameFile(const char* pathA, const char* pathB)
 {
+    if (strcmp(pathA, pathB) == 0) {
+        return 1;  // the same spelling, even of a file not there yet
+    }
     struct stat a;
     struct stat b;
     if (stat(pathA, &a) != 0 || stat(pathB, &b) != 0) {

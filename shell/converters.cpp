@@ -51,45 +51,41 @@ static const char* DirectionName(FerrylineDirection direction)
     }
 }
 
-// `options` is null for none; a W95 book given as a Mac one is converted, since the user has been asked.
-static int ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
-                       const char* outputPath, const char* outputTitle, const FerrylineOptions* options,
-                       ConversionDetails* details)
+// `options` is null for none.
+static FerrylineStatus ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
+                                   const char* outputPath, const char* outputTitle, const FerrylineOptions* options,
+                                   ConversionDetails* details)
 {
     StartDetails(details, DirectionName(direction), inputTitle, outputTitle);
     FerrylineListener listener = {details, ShowConversionMessage, NoteDetailsChange};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
-    FerrylineOptions chosen = {};
-    if (options != nullptr) {
-        chosen = *options;
-    }
-    chosen.force = 1;
-    int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
-    FinishDetails(details, converted);
-    return converted;
+    FerrylineStatus status =
+        ferryline_convert_file(direction, options, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    FinishDetails(details, status == FERRYLINE_OK);
+    return status;
 }
 
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details)
+FerrylineStatus ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
 {
     return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
 
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details)
+FerrylineStatus ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
 {
     return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
 
 // An export always reads the book's own characters, so it takes no options.
-int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                  const FerrylineOptions*, ConversionDetails* details)
+FerrylineStatus ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath,
+                              const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
 {
     return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
 }
 
-int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions*, ConversionDetails* details)
+FerrylineStatus ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
 {
     return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
 }

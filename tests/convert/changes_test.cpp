@@ -62,4 +62,15 @@ TEST(Changes, EachKindTellsBeforeAndAfter)
     }
 }
 
+// A book of more than 2^32 lines is beyond a test's memory; its change still names its line whole, on
+// 64-bit Windows too, where a long has 32 bits.
+TEST(Changes, LineNumbersPastFourBillionAreWhole)
+{
+    const uint64_t line = (uint64_t{1} << 32) + 5;
+    const FerrylineChange change = {FERRYLINE_DROPPED_ENTRY, line, {"Bob", 3}, {nullptr, 0}, {nullptr, 0}};
+    char text[128];
+    ferryline_describe_change(&change, text, sizeof text);
+    EXPECT_STREQ(text, "entry 4294967301: \"Bob\" left out, it has no address");
+}
+
 }  // namespace

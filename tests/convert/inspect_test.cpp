@@ -2,6 +2,8 @@
 // of ferryline_inspect.
 #include <gtest/gtest.h>
 
+#include <inttypes.h>
+
 #include "convert/ferryline.h"
 #include "support/test_support.h"
 
@@ -63,7 +65,9 @@ std::string Summary(const std::string& book)
     const char* editions[] = {"mac", "w95", "utf16"};
     const char* charsets[] = {"ascii", "utf8", "macroman", "cp1252"};
     char text[256];
-    snprintf(text, sizeof text, "%s%s e%lu g%lu n%lu r%lu w%lu m%lu L%zu@%lu ends%lu/%lu/%lu z%zu h%zu %s bom%d",
+    snprintf(text, sizeof text,
+             "%s%s e%" PRIu64 " g%" PRIu64 " n%" PRIu64 " r%" PRIu64 " w%" PRIu64 " m%" PRIu64 " L%" PRIu64 "@%" PRIu64
+             " ends%" PRIu64 "/%" PRIu64 "/%" PRIu64 " z%" PRIu64 " h%zu %s bom%d",
              editions[i.look.edition], i.complete ? "" : " incomplete", i.entries, i.groups, i.namelessLines,
              i.reservedLines, i.withoutAddress, i.mainGroups, i.longestLine, i.longestLineNumber, i.crlfEnds,
              i.lfEnds, i.crEnds, i.zeroBytes, i.look.bytesAbove127, charsets[i.charset],
@@ -132,7 +136,7 @@ TEST(Inspect, AConversionCountsTheBytesAbove127AsTheFirstLookDoes)
         FerrylineOptions options = {0, FERRYLINE_CHARSET_AUTO, 0, 0, &look};
         FerrylineResult result;
         ferryline_convert_bytes(book.first, &options, book.second.data(), book.second.size(), "in.txt", nullptr, &result);
-        ferryline_result_free(&result, nullptr);
+        ferryline_result_free(&result);
         EXPECT_GT(inspection.look.bytesAbove127, 1000u);
         EXPECT_EQ(look.bytesAbove127, inspection.look.bytesAbove127) << book.second.substr(0, 40);
     }
