@@ -8,7 +8,7 @@
 
 namespace {
 
-void Describe(std::string* changes, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+void Describe(std::string* changes, FerrylineChangeKind kind, uint64_t line, FerrylineText text,
               FerrylineText name, FerrylineText address)
 {
     FerrylineChange change = {kind, line, text, name, address};
