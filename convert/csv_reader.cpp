@@ -266,16 +266,11 @@ static void TakeRecord(Importer* importer, const CsvRecord* record, const CsvCol
     });
 }
 
-FerrylineStatus ReadCsvFile(const char* bytes, size_t size, FerrylineCharset chosen, const char* inputTitle,
-                            Importer* importer)
+int ReadCsvFile(const char* bytes, size_t size, const char* inputTitle, Importer* importer)
 {
     const FerrylineEnv* env = importer->env;
-    TextBlock text;
-    if (!DecodeToUtf8(bytes, size, ChooseCharset(bytes, size, chosen, CHARSET_WINDOWS_1252), env, &text)) {
-        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
-    }
-    const char* p = text.bytes;
-    const char* end = text.bytes + text.size;
+    const char* p = bytes;
+    const char* end = bytes + size;
     unsigned long lines = 0;
     CsvRecord header = {};
     CsvRecord record = {};
@@ -295,12 +290,12 @@ FerrylineStatus ReadCsvFile(const char* bytes, size_t size, FerrylineCharset cho
     }
     Release(env, header.fields, header.capacity * sizeof(ImportText));
     Release(env, record.fields, record.capacity * sizeof(ImportText));
-    ReleaseText(&text, env);
     if (importer->failed) {
-        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
+        return 0;
     }
     if (!known) {
-        return Fail(env, FERRYLINE_NOT_A_BOOK, size == 0 ? kNotCsv : kUnknownHeader, inputTitle);
+        Tell(env, FERRYLINE_ERROR, size == 0 ? kNotCsv : kUnknownHeader, inputTitle);
+        return 0;
     }
-    return FERRYLINE_OK;
+    return 1;
 }

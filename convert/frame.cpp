@@ -105,7 +105,7 @@ static FerrylineStatus WriteToFile(void* context, const void* data, size_t size)
 
 FerrylineStatus ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath,
                                        const char* inputTitle, const char* outputPath, const char* outputTitle,
-                                       const FerrylineFiles* files, const FerrylineEnv* env)
+                                       const FerrylineFiles* files, const FerrylineEnv* env, FerrylineLook* look)
 {
     env = UsableEnv(env);
     if (files == nullptr) {
@@ -138,7 +138,7 @@ FerrylineStatus ferryline_convert_file(FerrylineDirection direction, const Ferry
     }
     // A failure has been told already, while the partial output still exists.
     unsigned warnings = 0;
-    status = ConvertInto(direction, options, input.bytes, input.size, inputTitle, &output, env, &warnings);
+    status = ConvertInto(direction, options, input.bytes, input.size, inputTitle, &output, env, &warnings, look);
     CloseOutput(&output, env);
     Release(env, input.bytes, input.capacity);
     if (status != FERRYLINE_OK) {

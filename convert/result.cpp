@@ -131,7 +131,8 @@ FerrylineStatus ferryline_convert_bytes(FerrylineDirection direction, const Ferr
     Collector collector = {env, result, 0, false};
     FerrylineListener listener = {&collector, CollectMessage, CollectChange};
     FerrylineEnv collecting = {env->alloc, env->allocContext, &listener};
-    result->status = ferryline_convert(direction, options, input, size, inputTitle, CollectOutput, &collector, &collecting);
+    result->status = ferryline_convert(direction, options, input, size, inputTitle, CollectOutput, &collector,
+                                       &collecting, &result->look);
     if (collector.unlistedChanges > 0) {
         char line[96];
         int length = snprintf(line, sizeof line, "(%" PRIu64 " more changes not listed)\n", collector.unlistedChanges);

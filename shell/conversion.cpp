@@ -80,14 +80,17 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
 
 namespace {
 
+// What a command runs on the files chosen: a converter of shell/converters.h.
+using RunFiles = FerrylineStatus (*)(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                     const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+
 // One command of the File menu: what its dialogs ask, and what it runs on the files chosen.
 struct FileCommand {
     const char* openPrompt;
     const char* savePrompt;
     const char* saveFilter;        // null: the dialogs' own
     const char* defaultExtension;  // added to a name typed without one; null: none
-    FerrylineStatus (*run)(const char* inputPath, const char* inputTitle, const char* outputPath,
-                           const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+    RunFiles run;
     const FerrylineOptions* options;
     bool confirmMacBook;  // a W95 book refused as a Mac one may be converted all the same
     const char* openFilter;  // null: the dialogs' own
@@ -195,8 +198,7 @@ void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
         const char* savePrompt;
         const char* saveFilter;
         const char* extension;
-        FerrylineStatus (*run)(const char*, const char*, const char*, const char*, const FerrylineOptions*,
-                               ConversionDetails*);
+        RunFiles run;
     };
     static const Export kExports[] = {
         {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
@@ -221,19 +223,25 @@ bool ChooseImportEdition(FileCommand* command)
     const int answer = AskYesNoCancel(g_hwndMain, "Which edition of Corvella is the address book for?\n\n"
                                                   "Yes: Corvella for Windows (a W95 book)\n"
                                                   "No: Corvella for Macintosh (a text book)");
-    if (answer == IDYES) {
-        command->savePrompt = "Save Corvella (for Window) address book as";
-        command->saveFilter = "Corvella Files\0*.cv\0All Files\0*.*\0";
-        command->defaultExtension = "cv";
-        command->run = ImportToWin;
-        return true;
-    }
-    if (answer == IDNO) {
-        command->savePrompt = "Save Corvella (for Macintosh) address book as";
-        command->saveFilter = "Text Files\0*.txt\0All Files\0*.*\0";
-        command->defaultExtension = "txt";
-        command->run = ImportToMac;
-        return true;
+    struct Edition {
+        int answer;
+        const char* savePrompt;
+        const char* saveFilter;
+        const char* extension;
+        RunFiles run;
+    };
+    static const Edition kEditions[] = {
+        {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin},
+        {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac},
+    };
+    for (const Edition& edition : kEditions) {
+        if (edition.answer == answer) {
+            command->savePrompt = edition.savePrompt;
+            command->saveFilter = edition.saveFilter;
+            command->defaultExtension = edition.extension;
+            command->run = edition.run;
+            return true;
+        }
     }
     return false;
 }

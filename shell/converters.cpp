@@ -75,8 +75,8 @@ static FerrylineStatus ConvertFile(FerrylineDirection direction, const char* inp
     StartDetails(details, DirectionName(direction), inputTitle, outputTitle);
     FerrylineListener listener = {details, ShowConversionMessage, NoteDetailsChange};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
-    FerrylineStatus status =
-        ferryline_convert_file(direction, options, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    FerrylineStatus status = ferryline_convert_file(direction, options, inputPath, inputTitle, outputPath, outputTitle,
+                                                    nullptr, &env, nullptr);
     FinishDetails(details, status == FERRYLINE_OK);
     return status;
 }
@@ -113,7 +113,7 @@ FerrylineStatus ExportToLdif(const char* inputPath, const char* inputTitle, cons
     FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
     FerrylineInspection book;
     bool w95 = ferryline_inspect_file(inputPath, inputTitle, nullptr, &quiet, &book) == FERRYLINE_OK &&
-               book.look.edition == FERRYLINE_W95_BOOK;
+               book.look.edition == FERRYLINE_EDITION_W95;
     return ConvertFile(w95 ? FERRYLINE_WIN_TO_LDIF : FERRYLINE_MAC_TO_LDIF, inputPath, inputTitle, outputPath, outputTitle, nullptr,
                        details);
 }

@@ -79,12 +79,12 @@ const char* ferryline_web_direction_field(int index, int field)
 }
 
 // Which edition `bytes` are, as the library tells it: "win" for a W95 book, "mac" for anything else
-// (a text in UTF-16 too: converting it says what it is, and recoding reads it).
+// (a W95 book in UTF-16 too, which recoding reads).
 const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
 {
     FerrylineInspection inspection;
     ferryline_inspect(bytes, size, &inspection);
-    return inspection.look.edition == FERRYLINE_W95_BOOK ? "win" : "mac";
+    return inspection.look.edition == FERRYLINE_EDITION_W95 ? "win" : "mac";
 }
 
 // Converts `size` bytes at `bytes` the way `direction` names. Returns null for a name that is no

@@ -58,7 +58,7 @@ MemoryRun RunInMemory(FerrylineDirection direction, const std::string& input, in
     // A block of exactly the input's size, so that a read past its end is caught.
     std::vector<char> bytes(input.begin(), input.end());
     FerrylineStatus status =
-        ferryline_convert(direction, nullptr, bytes.data(), bytes.size(), "in.txt", TakePiece, &fuzz, &env);
+        ferryline_convert(direction, nullptr, bytes.data(), bytes.size(), "in.txt", TakePiece, &fuzz, &env, nullptr);
     fuzz.run.result = status == FERRYLINE_OK ? 1 : 0;
 
     const int code = static_cast<int>(status);

@@ -87,11 +87,11 @@ def native(direction, path, scratch, options=()):
     return run.returncode == 0, data, b"".join(lines)
 
 
-def matches_native(outcome, expected, charset):
-    """The page's messages and changes are the lines -v printed, in the same order; its output (empty
-    after a failure) is the same bytes."""
+def matches_native(outcome, expected):
+    """The page's messages and changes are the lines -v printed, in UTF-8 both, in the same order; its
+    output (empty after a failure) is the same bytes."""
     ok, output, stderr = expected
-    changes, rest = "", stderr.decode(charset)
+    changes, rest = "", stderr.decode("utf-8")
     # The command line says nothing when all went well, and writes a message's line breaks as spaces.
     for message in outcome["messages"][:-1] if outcome["ok"] else outcome["messages"]:
         line = message.replace("\n", " ")
@@ -106,9 +106,6 @@ def matches_native(outcome, expected, charset):
     return None
 
 
-CHARSET = {"mac2win": "mac_roman", "win2mac": "cp1252", "mac2vcf": "mac_roman", "win2vcf": "cp1252",
-           "mac2csv": "mac_roman", "win2csv": "cp1252", "mac2ldif": "mac_roman", "win2ldif": "cp1252",
-           "vcf2mac": "utf-8", "vcf2win": "utf-8", "csv2mac": "utf-8", "csv2win": "utf-8"}
 # What the page offers for a book of the edition, or a file of the kind, the first direction reads.
 OFFERED = {"mac2win": ["mac2win", "mac2vcf", "mac2csv", "mac2ldif"], "win2mac": ["win2mac", "win2vcf", "win2csv", "win2ldif"],
            "vcf2mac": ["vcf2mac", "vcf2win"], "vcf2win": ["vcf2mac", "vcf2win"],
@@ -282,7 +279,7 @@ def test_ui_conversion(browser, scratch, downloads, book, direction, how, saved_
     shown["output"] = save(browser, shown["save"], downloads, how == "keyboard").read_bytes() if saved_as else b""
     if os.listdir(downloads) != ([saved_as] if saved_as else []):
         return f"saved {os.listdir(downloads)}"
-    return matches_native(shown, native(direction, book, scratch), CHARSET[direction])
+    return matches_native(shown, native(direction, book, scratch))
 
 
 def api_books():
@@ -310,14 +307,14 @@ def test_api_matches_native(browser, scratch, downloads):
         path = pathlib.Path(scratch) / f"book{index}"
         path.write_bytes(data)
         outcome = api_convert(browser, direction, data, {"title": path.name})
-        error = matches_native(outcome, native(direction, path, scratch), CHARSET[direction])
+        error = matches_native(outcome, native(direction, path, scratch))
         if error:
             return f"{direction} on {data[:60]!r}...: {error}"
         # The export options, as the command line's.
         for option, word in {"vcf": [("vcard", "4.0")], "csv": [("csv", "google")]}.get(direction[4:], []):
             if data:
                 outcome = api_convert(browser, direction, data, {"title": path.name, option: word})
-                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]), CHARSET[direction])
+                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]))
                 if error:
                     return f"{direction} --{option} {word} on {data[:60]!r}...: {error}"
         if direction in ("mac2win", "win2mac") and index % 3 == 0:
