@@ -7,7 +7,6 @@
 
 #include "convert/ferryline.h"
 #include "shell/converters.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -40,19 +39,12 @@ void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)
     record->Flags = flags;
 }
 
-// A W95 book chosen as a Mac one is converted only when the user says so; No is the default. A book
-// that can't be read is left to the conversion to report.
-bool ConfirmMacBook(const char* path, const char* title)
+// After the conversion has refused a W95 book chosen as a Mac one, and said so: it is converted only when
+// the user says so; No is the default.
+bool ConfirmMacBook(const char* title)
 {
-    FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
-    FerrylineInspection book;
-    if (!ferryline_inspect_file(path, title, nullptr, &quiet, &book) || book.look.edition != FERRYLINE_EDITION_W95) {
-        return true;
-    }
-    char question[kTitleSize + 160];
-    snprintf(question, sizeof question,
-             "The file %s looks like a Corvella W95 address book, not a Macintosh one.\n\n"
-             "Convert it as a Macintosh address book anyway?", title);
+    char question[kTitleSize + 80];
+    snprintf(question, sizeof question, "Convert %s as a Macintosh address book anyway?", title);
     return AskYesNo(g_hwndMain, question);
 }
 
@@ -89,8 +81,8 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
 namespace {
 
 // What a command runs on the files chosen: a converter of shell/converters.h.
-using RunFiles = int (*)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                         const FerrylineOptions* options, ConversionDetails* details);
+using RunFiles = FerrylineStatus (*)(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                     const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 
 // One command of the File menu: what its dialogs ask, and what it runs on the files chosen.
 struct FileCommand {
@@ -100,7 +92,7 @@ struct FileCommand {
     const char* defaultExtension;  // added to a name typed without one; null: none
     RunFiles run;
     const FerrylineOptions* options;
-    bool confirmMacBook;  // ask before converting a W95 book as a Mac one
+    bool confirmMacBook;  // a W95 book refused as a Mac one may be converted all the same
     const char* openFilter;  // null: the dialogs' own
     // Not null: asked once the input is chosen, it fills in the rest of the command (false: cancelled).
     bool (*completeCommand)(FileCommand* command);
@@ -160,24 +152,29 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     if (inputPath[0] == '\0') {
         return;
     }
-    if (command.confirmMacBook && !ConfirmMacBook(inputPath, inputTitle)) {
-        return;
-    }
     if (command.completeCommand != nullptr && !command.completeCommand(&command)) {
         return;
     }
     if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
         return;
     }
-    // Compares the files themselves, so another spelling of the input (letter case, a short name,
-    // a relative part) is refused as well.
-    if (PlatformSameFile(inputPath, outputPath)) {
-        ShowError(g_hwndMain, "Input and output file must be different.");
-        return;
+    FerrylineOptions options = {};
+    if (command.options != nullptr) {
+        options = *command.options;
     }
-    if (command.run(inputPath, inputTitle, outputPath, outputTitle, command.options, details)) {
+    FerrylineStatus status = command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details);
+    if (status == FERRYLINE_WRONG_EDITION && command.confirmMacBook) {
+        if (!ConfirmMacBook(inputTitle)) {
+            return;
+        }
+        options.force = 1;
+        status = command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details);
+    }
+    // The conversion compares the files themselves, so another spelling of the input (letter case, a
+    // short name, a relative part) is refused as well, with a message of its own and nothing more.
+    if (status == FERRYLINE_OK) {
         ShowInfo(g_hwndMain, "Conversion successful");
-    } else {
+    } else if (status != FERRYLINE_SAME_FILE) {
         ShowError(g_hwndMain, "An error occurred while converting the file");
     }
 }

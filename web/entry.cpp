@@ -106,9 +106,14 @@ FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes,
     return result;
 }
 
-int ferryline_web_ok(const FerrylineResult* result)
+// The result's status as the page's script names it.
+const char* ferryline_web_status(const FerrylineResult* result)
 {
-    return result->ok;
+    static const char* const kNames[] = {"ok",           "wrong-edition",   "not-a-book",      "utf16-refused",
+                                         "could-not-open", "could-not-read", "could-not-create", "could-not-write",
+                                         "no-memory",    "same-file"};
+    const size_t index = static_cast<size_t>(result->status);
+    return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "failed";
 }
 
 const char* ferryline_web_output(const FerrylineResult* result)
@@ -145,7 +150,7 @@ size_t ferryline_web_changes_size(const FerrylineResult* result)
 void ferryline_web_free(FerrylineResult* result)
 {
     if (result != nullptr) {
-        ferryline_result_free(result, nullptr);
+        ferryline_result_free(result);
         free(result);
     }
 }
