@@ -11,6 +11,8 @@
 #include "convert/ferryline.h"
 #include "platform/platform.h"
 
+using namespace ferryline;
+
 #ifdef FERRYLINE_PAUSE_HOOK
 int PauseAtStep(void* context, PlatformStep step);  // tests/reliability/pause_at_step.cpp
 #endif

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+using namespace ferryline;
+
 const char kStandardStreamPath[] = "-";
 
 // The two files the wrapper stands in for, told apart from the parent's files by their addresses.

@@ -20,11 +20,11 @@ struct StandardStreams {
     char* output;
     size_t outputSize;
     size_t outputCapacity;
-    const PlatformObserver* observer;  // told why a standard stream failed; may be null
+    const ferryline::PlatformObserver* observer;  // told why a standard stream failed; may be null
 };
 
 void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent, FerrylineAlloc alloc,
-                         void* allocContext, const PlatformObserver* observer);
+                         void* allocContext, const ferryline::PlatformObserver* observer);
 
 bool IsStandardStream(const char* path);
 

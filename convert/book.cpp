@@ -11,6 +11,8 @@
 #include "convert/mac_grammar.h"
 #include "convert/w95_grammar.h"
 
+namespace ferryline {
+
 // A book being read: the entries and the group names as they appear (a name may come again).
 struct BookReader {
     FerrylineBook* book;
@@ -187,8 +189,8 @@ static size_t CountItemsAtMost(const char* text, size_t size, FerrylineEdition e
     return count;
 }
 
-FerrylineStatus ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
-                                    const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book)
+extern "C" FerrylineStatus ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
+                                               const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book)
 {
     env = UsableEnv(env);
     memset(book, 0, sizeof *book);
@@ -233,7 +235,7 @@ FerrylineStatus ferryline_read_book(FerrylineEdition edition, const FerrylineOpt
     return FERRYLINE_OK;
 }
 
-void ferryline_book_free(FerrylineBook* book)
+extern "C" void ferryline_book_free(FerrylineBook* book)
 {
     const FerrylineEnv held = {book->alloc, book->allocContext, nullptr};
     Release(&held, book->text, book->textCapacity);
@@ -320,3 +322,5 @@ void NotePersonExported(const FerrylineBook* book, size_t first, bool namedByAdd
         NoteLineChange(env, FERRYLINE_ENTRIES_JOINED, entry->line, position, entry->name, entry->address);
     }
 }
+
+}  // namespace ferryline

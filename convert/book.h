@@ -5,6 +5,8 @@
 #include "convert/ferryline.h"
 #include "convert/output.h"
 
+namespace ferryline {
+
 // One card per person, with the person's groups as categories; version 4 adds a card for each group.
 // Returns 0 when refused the memory for the lists of members.
 int WriteVcard(const FerrylineBook* book, int version, Output* output, const FerrylineEnv* env);
@@ -55,5 +57,7 @@ FerrylineText PositionWord(const FerrylineBook* book);
 // Tells the changes an export makes to the person whose first entry is `first`: one contact for entries
 // listed more than once, and a name taken from the address when `namedByAddress`.
 void NotePersonExported(const FerrylineBook* book, size_t first, bool namedByAddress, const FerrylineEnv* env);
+
+}  // namespace ferryline
 
 #endif

@@ -8,6 +8,8 @@
 #include "convert/format.h"
 #include "convert/mac_grammar.h"
 
+namespace ferryline {
+
 // Appends to a text of fixed capacity, counting what would not fit, as snprintf does.
 struct LineText {
     char* buffer;
@@ -73,7 +75,7 @@ static void AppendEscaped(LineText* line, FerrylineText text, bool written)
     }
 }
 
-size_t ferryline_shown_text(const char* text, size_t size, char* buffer, size_t capacity)
+extern "C" size_t ferryline_shown_text(const char* text, size_t size, char* buffer, size_t capacity)
 {
     LineText line = {buffer, capacity, 0};
     AppendEscaped(&line, FerrylineText{text, size}, false);
@@ -144,7 +146,7 @@ static void AppendGroupBefore(LineText* line, FerrylineText group)
     }
 }
 
-size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, size_t capacity)
+extern "C" size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, size_t capacity)
 {
     LineText line = {buffer, capacity, 0};
     switch (change->kind) {
@@ -220,3 +222,5 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
     }
     return line.length;
 }
+
+}  // namespace ferryline

@@ -7,6 +7,8 @@
 #include "convert/env.h"
 #include "convert/words.h"
 
+namespace ferryline {
+
 static const uint32_t kReplacementCharacter = 0xFFFD;
 
 // Bytes 0x80 to 0xFF of Mac OS Roman, as Apple's Macintosh Roman set of Mac OS 8.5 and later gives them
@@ -403,3 +405,5 @@ int RecodeBook(const char* bytes, size_t size, bool fromMac, FerrylineCharset ch
     ReleaseText(&utf8, env);
     return 1;
 }
+
+}  // namespace ferryline

@@ -8,6 +8,8 @@
 
 #include "convert/ferryline.h"
 
+namespace ferryline {
+
 enum Charset { CHARSET_MAC_ROMAN, CHARSET_WINDOWS_1252, CHARSET_LATIN1, CHARSET_UTF8, CHARSET_UTF16LE, CHARSET_UTF16BE };
 
 // The character an 8-bit set gives `byte`. Windows-1252's five unassigned bytes read as the C1
@@ -57,5 +59,7 @@ size_t EncodeFromUtf8(const char* text, size_t size, Charset to, char* out, size
 // as a change. Returns 0 after telling that no memory was left.
 int RecodeBook(const char* bytes, size_t size, bool fromMac, FerrylineCharset chosen, const FerrylineEnv* env,
                TextBlock* recoded);
+
+}  // namespace ferryline
 
 #endif

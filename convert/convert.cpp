@@ -8,6 +8,8 @@
 
 #include <stdint.h>
 
+namespace ferryline {
+
 const char kCouldNotWrite[] = "Could not write to output file";
 const char kCouldNotAllocateConversion[] = "Could not allocate memory to convert the file";
 static const char kReplacedWarning[] =
@@ -243,9 +245,9 @@ void TellWarnings(const FerrylineEnv* env, unsigned warnings)
     }
 }
 
-FerrylineStatus ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input,
-                                  size_t size, const char* inputTitle, FerrylineWriter write, void* writeContext,
-                                  const FerrylineEnv* env, FerrylineLook* look)
+extern "C" FerrylineStatus ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input,
+                                             size_t size, const char* inputTitle, FerrylineWriter write, void* writeContext,
+                                             const FerrylineEnv* env, FerrylineLook* look)
 {
     env = UsableEnv(env);
     Output output;
@@ -262,7 +264,9 @@ FerrylineStatus ferryline_convert(FerrylineDirection direction, const FerrylineO
     return status;
 }
 
-const char* ferryline_version(void)
+extern "C" const char* ferryline_version(void)
 {
     return FERRYLINE_VERSION;
 }
+
+}  // namespace ferryline

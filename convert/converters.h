@@ -7,6 +7,8 @@
 #include "convert/ferryline.h"
 #include "convert/output.h"
 
+namespace ferryline {
+
 // Warnings a conversion gathers, told only once its output is complete.
 enum ConversionWarning { WARNING_RESERVED_REPLACED = 1, WARNING_PLACEHOLDER_NAMES = 2, WARNING_LEFT_OUT = 4 };
 
@@ -59,5 +61,7 @@ extern const char kCouldNotAllocateConversion[];
 extern const char kNotAnAddressBook[];
 // Told when the output refused a piece, or could not be finished.
 extern const char kCouldNotWrite[];
+
+}  // namespace ferryline
 
 #endif

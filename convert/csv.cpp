@@ -6,6 +6,8 @@
 #include "convert/book.h"
 #include "convert/env.h"
 
+namespace ferryline {
+
 static const char kOutlookHeader[] = "\xEF\xBB\xBF"
                                      "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n";
 static const char kGoogleHeader[] =
@@ -147,3 +149,5 @@ int WriteCsv(const FerrylineBook* book, int layout, Output* output, const Ferryl
     CloseGroupMarks(&marks, env);
     return 1;
 }
+
+}  // namespace ferryline

@@ -9,6 +9,8 @@
 #include "convert/env.h"
 #include "convert/import.h"
 
+namespace ferryline {
+
 static const char kUnknownHeader[] =
     "The file %s is not a CSV address book Ferryline knows: its first line names none of the columns "
     "\"E-mail Address\" (Outlook, Ferryline) or \"E-mail 1 - Value\" (Google).";
@@ -299,3 +301,5 @@ int ReadCsvFile(const char* bytes, size_t size, const char* inputTitle, Importer
     }
     return 1;
 }
+
+}  // namespace ferryline

@@ -10,6 +10,8 @@
 #include "convert/import.h"
 #include "convert/mac_grammar.h"
 
+namespace ferryline {
+
 struct EditionWriter {
     Output* output;
     const FerrylineEnv* env;
@@ -195,3 +197,5 @@ int WriteEditionBook(const FerrylineBook* book, const unsigned long* lines, Ferr
     Release(env, writer.scratch, writer.scratchCapacity);
     return 1;
 }
+
+}  // namespace ferryline

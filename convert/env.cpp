@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+namespace ferryline {
+
 // The C library's allocator, for a caller that brings none.
 static void* StandardAlloc(void* /*context*/, void* block, size_t /*oldSize*/, size_t newSize)
 {
@@ -130,3 +132,5 @@ void TellLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, uint64_t 
     FerrylineChange change = {kind, line, text, name, address};
     env->listener->change(env->listener->context, &change);
 }
+
+}  // namespace ferryline

@@ -6,6 +6,8 @@
 
 #include "convert/ferryline.h"
 
+namespace ferryline {
+
 // `env`, or for null the C library's allocator and nobody to tell.
 const FerrylineEnv* UsableEnv(const FerrylineEnv* env);
 
@@ -36,5 +38,7 @@ inline void NoteLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, ui
         TellLineChange(env, kind, line, text, name, address);
     }
 }
+
+}  // namespace ferryline
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "convert/words.h"
 
+namespace ferryline {
+
 static const char kMarkerReplacement = '-';
 
 // Every byte to itself, except the four markers to the dash.
@@ -70,3 +72,5 @@ bool NeedsQuotes(const char* name, size_t length)
     }
     return special;
 }
+
+}  // namespace ferryline

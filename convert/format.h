@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <string.h>
 
+namespace ferryline {
+
 // The default group every W95 book starts with.
 inline constexpr char kMainGroup[] = "Main";
 
@@ -61,5 +63,7 @@ inline bool TextEquals(const char* text, size_t length, const char* literal)
 {
     return length == strlen(literal) && memcmp(text, literal, length) == 0;
 }
+
+}  // namespace ferryline
 
 #endif

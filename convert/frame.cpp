@@ -7,6 +7,8 @@
 #include "convert/converters.h"
 #include "convert/env.h"
 
+namespace ferryline {
+
 static const char kCouldNotOpen[] = "Could not open the file %s";
 static const char kCouldNotAllocate[] = "Could not allocate memory to read file";
 static const char kCouldNotRead[] = "Could not read the file %s";
@@ -103,9 +105,9 @@ static FerrylineStatus WriteToFile(void* context, const void* data, size_t size)
     return writer->files->write(writer->files, writer->file, data, size);
 }
 
-FerrylineStatus ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath,
-                                       const char* inputTitle, const char* outputPath, const char* outputTitle,
-                                       const FerrylineFiles* files, const FerrylineEnv* env, FerrylineLook* look)
+extern "C" FerrylineStatus ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath,
+                                                  const char* inputTitle, const char* outputPath, const char* outputTitle,
+                                                  const FerrylineFiles* files, const FerrylineEnv* env, FerrylineLook* look)
 {
     env = UsableEnv(env);
     if (files == nullptr) {
@@ -154,8 +156,8 @@ FerrylineStatus ferryline_convert_file(FerrylineDirection direction, const Ferry
     return FERRYLINE_OK;
 }
 
-FerrylineStatus ferryline_inspect_file(const char* path, const char* title, const FerrylineFiles* files,
-                                       const FerrylineEnv* env, FerrylineInspection* inspection)
+extern "C" FerrylineStatus ferryline_inspect_file(const char* path, const char* title, const FerrylineFiles* files,
+                                                  const FerrylineEnv* env, FerrylineInspection* inspection)
 {
     env = UsableEnv(env);
     InputBlock input;
@@ -166,3 +168,5 @@ FerrylineStatus ferryline_inspect_file(const char* path, const char* title, cons
     }
     return status;
 }
+
+}  // namespace ferryline

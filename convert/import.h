@@ -9,6 +9,8 @@
 #include "convert/ferryline.h"
 #include "convert/output.h"
 
+namespace ferryline {
+
 // A list read from a vCard or CSV file, with the input line each entry came from, for the changes the
 // edition's writer tells.
 struct ImportedBook {
@@ -124,5 +126,7 @@ void NoteImportChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigne
     __attribute__((format(printf, 4, 5)))
 #endif
     ;
+
+}  // namespace ferryline
 
 #endif

@@ -8,6 +8,8 @@
 #include "convert/env.h"
 #include "convert/import.h"
 
+namespace ferryline {
+
 // Marks a preferred address in its size until the person's list is whole.
 static const size_t kPreferredBit = (size_t)1 << (sizeof(size_t) * 8 - 1);
 
@@ -452,3 +454,5 @@ void FreeImportedBook(ImportedBook* book, const FerrylineEnv* env)
     ferryline_book_free(&book->book);
     memset(book, 0, sizeof *book);
 }
+
+}  // namespace ferryline

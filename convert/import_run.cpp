@@ -4,6 +4,8 @@
 #include "convert/env.h"
 #include "convert/import.h"
 
+namespace ferryline {
+
 bool IsImport(FerrylineDirection direction)
 {
     return direction == FERRYLINE_VCARD_TO_MAC || direction == FERRYLINE_VCARD_TO_WIN || direction == FERRYLINE_CSV_TO_MAC ||
@@ -42,3 +44,5 @@ FerrylineStatus Import(FerrylineDirection direction, const FerrylineOptions* opt
     // A refused piece is left to the caller to tell.
     return written ? FERRYLINE_OK : Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
 }
+
+}  // namespace ferryline

@@ -10,6 +10,8 @@
 #include "convert/w95_grammar.h"
 #include "convert/scan.h"
 
+namespace ferryline {
+
 // The length of the UTF-8 sequence that starts at bytes[i], or 0 when none does.
 static size_t Utf8SequenceAt(const unsigned char* bytes, size_t size, size_t i)
 {
@@ -134,7 +136,7 @@ static void CountW95Items(const char* bytes, size_t size, FerrylineInspection* i
     inspection->complete = ended && start == 0 ? 1 : 0;
 }
 
-void ferryline_inspect(const void* input, size_t size, FerrylineInspection* inspection)
+extern "C" void ferryline_inspect(const void* input, size_t size, FerrylineInspection* inspection)
 {
     const char* bytes = static_cast<const char*>(input);
     memset(inspection, 0, sizeof *inspection);
@@ -155,3 +157,5 @@ void ferryline_inspect(const void* input, size_t size, FerrylineInspection* insp
         CountW95Items(bytes, size, inspection);
     }
 }
+
+}  // namespace ferryline

@@ -8,6 +8,8 @@
 #include "convert/env.h"
 #include "convert/import.h"
 
+namespace ferryline {
+
 static const size_t kFoldAt = 76;
 
 struct LdifLine {
@@ -235,3 +237,5 @@ int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env
     Release(env, dn, dnBytes);
     return 1;
 }
+
+}  // namespace ferryline

@@ -6,6 +6,8 @@
 #include "convert/converters.h"
 #include "convert/scan.h"
 
+namespace ferryline {
+
 static bool StartsWith(const char* bytes, size_t size, const char* literal)
 {
     size_t length = strlen(literal);
@@ -124,7 +126,9 @@ void LookAt(const char* bytes, size_t size, FerrylineCharset chosen, bool countH
                                                                                  : FERRYLINE_CHARSET_AUTO;
 }
 
-void ferryline_look(const void* bytes, size_t size, FerrylineCharset chosen, FerrylineLook* look)
+extern "C" void ferryline_look(const void* bytes, size_t size, FerrylineCharset chosen, FerrylineLook* look)
 {
     LookAt(static_cast<const char*>(bytes), size, chosen, true, true, look);
 }
+
+}  // namespace ferryline

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+namespace ferryline {
+
 size_t FindNameEnd(const char* line, size_t length)
 {
     if (length > 0 && line[0] == '"') {
@@ -80,3 +82,5 @@ void ReadMacLines(const char* bytes, size_t size, MacLineVisitor visit, void* co
         visit(context, CutMacLine(start, static_cast<size_t>(p - start), number));
     }
 }
+
+}  // namespace ferryline

@@ -10,6 +10,8 @@
 #include "convert/ferryline.h"
 #include "convert/format.h"
 
+namespace ferryline {
+
 // The pseudo-address of a Mac group line.
 inline constexpr char kGroupAddress[] = "GROUP@GROUP";
 
@@ -75,5 +77,7 @@ typedef void (*MacLineVisitor)(void* context, const MacLine& line);
 
 // Hands each line of the book to `visit`, in order.
 void ReadMacLines(const char* bytes, size_t size, MacLineVisitor visit, void* context);
+
+}  // namespace ferryline
 
 #endif

@@ -8,6 +8,7 @@
 #include "convert/scan.h"
 #include "convert/words.h"
 
+namespace ferryline {
 
 // The first placeholder name, "No Name %02lu" for 1; later ones count up from it.
 static const char kFirstPlaceholder[] = "No Name 01";
@@ -511,3 +512,5 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     }
     return output->status == FERRYLINE_OK;
 }
+
+}  // namespace ferryline

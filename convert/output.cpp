@@ -1,5 +1,7 @@
 #include "convert/output.h"
 
+namespace ferryline {
+
 // Large enough that handing on a piece costs little next to making it; smaller for small inputs.
 static const size_t kLargestBlock = 256 * 1024;
 static const size_t kSmallestBlock = 4 * 1024;
@@ -55,3 +57,5 @@ char* OutputRoomSlowly(Output* output, size_t size)
     }
     return output->status == FERRYLINE_OK ? output->block + output->used : nullptr;
 }
+
+}  // namespace ferryline

@@ -9,6 +9,8 @@
 #include "convert/env.h"
 #include "convert/ferryline.h"
 
+namespace ferryline {
+
 struct Output {
     FerrylineWriter write;
     void* writeContext;
@@ -74,5 +76,7 @@ inline void CopyShortly(char* out, const char* from, size_t length, size_t reada
         memcpy(out, from, length);
     }
 }
+
+}  // namespace ferryline
 
 #endif

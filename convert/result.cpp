@@ -6,6 +6,8 @@
 #include "convert/env.h"
 #include "convert/ferryline.h"
 
+namespace ferryline {
+
 // The change lines kept at most; past that they are counted, so a hostile book can't fill the memory.
 static const size_t kChangeTextLimit = 4u << 20;
 
@@ -121,8 +123,8 @@ static void CollectChange(void* context, const FerrylineChange* change)
     Release(collector->env, text, length + 1);
 }
 
-FerrylineStatus ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input,
-                                        size_t size, const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result)
+extern "C" FerrylineStatus ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input,
+                                                   size_t size, const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result)
 {
     env = UsableEnv(env);
     memset(result, 0, sizeof *result);
@@ -152,7 +154,7 @@ FerrylineStatus ferryline_convert_bytes(FerrylineDirection direction, const Ferr
     return result->status;
 }
 
-void ferryline_result_free(FerrylineResult* result)
+extern "C" void ferryline_result_free(FerrylineResult* result)
 {
     const FerrylineEnv held = {result->alloc, result->allocContext, nullptr};
     const FerrylineEnv* env = &held;
@@ -164,3 +166,5 @@ void ferryline_result_free(FerrylineResult* result)
     Release(env, result->changes, result->changesCapacity);
     memset(result, 0, sizeof *result);
 }
+
+}  // namespace ferryline

@@ -5,6 +5,8 @@
 #include "convert/format.h"
 #include "convert/words.h"
 
+namespace ferryline {
+
 namespace {
 
 // The high bits of a word's bytes as the low eight bits, the first byte lowest.
@@ -190,3 +192,5 @@ ScannedRun ScanRunSlowly(Scan* scan, const char* from)
     run.end = scan->bytes + scan->size;
     return run;
 }
+
+}  // namespace ferryline

@@ -8,6 +8,8 @@
 
 #include "convert/words.h"
 
+namespace ferryline {
+
 // Bytes classified at a time, and the 64-bit words of each class's mask.
 const size_t kChunkSize = 4096;
 const size_t kChunkWords = kChunkSize / 64;
@@ -203,5 +205,7 @@ inline ScannedFlags ScanRunInWindow(Scan* scan, ScanWindow* window, const char* 
     ScannedRun slow = ScanRunSlowly(scan, from);
     return ScannedFlags{slow.end, slow.second != nullptr, slow.third != nullptr};
 }
+
+}  // namespace ferryline
 
 #endif

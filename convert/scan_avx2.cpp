@@ -5,6 +5,8 @@
 
 #include "convert/scan.h"
 
+namespace ferryline {
+
 namespace {
 
 // The W95 classes of a byte as the bits of one byte, looked up by its two halves: a byte has a bit when
@@ -108,3 +110,5 @@ bool GetAvx2Classifiers(Classifiers* classifiers)
     classifiers->w95 = ClassifyAvx2<false>;
     return true;
 }
+
+}  // namespace ferryline

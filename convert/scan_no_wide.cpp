@@ -1,6 +1,8 @@
 // Processors without an instruction-set path for classifying bytes: the portable functions serve.
 #include "convert/scan.h"
 
+namespace ferryline {
+
 bool GetAvx2Classifiers(Classifiers* /*classifiers*/)
 {
     return false;
@@ -10,3 +12,5 @@ bool GetSse2Classifiers(Classifiers* /*classifiers*/)
 {
     return false;
 }
+
+}  // namespace ferryline

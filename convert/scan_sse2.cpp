@@ -5,6 +5,8 @@
 
 #include "convert/scan.h"
 
+namespace ferryline {
+
 namespace {
 
 __attribute__((target("sse2"))) inline uint64_t Bits(__m128i hits, unsigned shift)
@@ -86,3 +88,5 @@ bool GetSse2Classifiers(Classifiers* classifiers)
     classifiers->w95 = ClassifySse2<false>;
     return true;
 }
+
+}  // namespace ferryline

@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+namespace ferryline {
+
 static uint32_t RotateLeft(uint32_t value, unsigned bits)
 {
     return (value << bits) | (value >> (32 - bits));
@@ -114,3 +116,5 @@ void NameBasedUuid(const unsigned char space[16], const UuidName* parts, size_t 
     }
     text[at] = '\0';
 }
+
+}  // namespace ferryline

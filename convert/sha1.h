@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+namespace ferryline {
+
 struct Sha1 {
     uint32_t state[5];
     uint64_t length;        // bytes taken so far
@@ -23,5 +25,7 @@ struct UuidName {
     size_t size;
 };
 void NameBasedUuid(const unsigned char space[16], const UuidName* parts, size_t partCount, char text[46]);
+
+}  // namespace ferryline
 
 #endif

@@ -5,6 +5,8 @@
 #include "convert/env.h"
 #include "convert/sha1.h"
 
+namespace ferryline {
+
 static const size_t kFoldAt = 75;
 
 // A content line being put, folded as it grows.
@@ -199,3 +201,5 @@ int WriteVcard(const FerrylineBook* book, int version, Output* output, const Fer
     CloseGroupMarks(&marks, env);
     return written;
 }
+
+}  // namespace ferryline

@@ -8,6 +8,8 @@
 #include "convert/env.h"
 #include "convert/import.h"
 
+namespace ferryline {
+
 static const char kNotVcard[] = "The file %s is not a vCard file: it holds no BEGIN:VCARD line.";
 
 // A content line's parts, as offsets into the importer's text block, where the unfolded line is kept.
@@ -484,3 +486,5 @@ int ReadVcardFile(const char* bytes, size_t size, const char* inputTitle, Import
     }
     return 1;
 }
+
+}  // namespace ferryline

@@ -1,5 +1,7 @@
 #include "convert/w95_grammar.h"
 
+namespace ferryline {
+
 Field ReadField(const char* marker, const char* end)
 {
     const char* start = marker + 1;
@@ -77,3 +79,5 @@ bool ReadW95Items(const char* bytes, size_t size, W95ItemVisitor visit, void* co
         }
     }
 }
+
+}  // namespace ferryline

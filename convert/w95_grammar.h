@@ -11,6 +11,8 @@
 #include "convert/ferryline.h"
 #include "convert/format.h"
 
+namespace ferryline {
+
 // The W95 markers & # ^ + can't stand inside a field, nor can the zero byte that ends the data.
 // Inline, since the reader asks it of every byte of a field.
 inline bool IsW95Delimiter(char c)
@@ -72,5 +74,7 @@ typedef void (*W95ItemVisitor)(void* context, const W95Item& item);
 // Hands each item of the stream at `bytes`, which starts at its first '&', to `visit`, in order, up to
 // its '+' or its first fault. Returns whether it ended with its '+'.
 bool ReadW95Items(const char* bytes, size_t size, W95ItemVisitor visit, void* context);
+
+}  // namespace ferryline
 
 #endif

@@ -7,6 +7,8 @@
 #include "convert/scan.h"
 #include "convert/w95_grammar.h"
 
+namespace ferryline {
+
 const char kNotAnAddressBook[] = "The file %s is not a Corvella W95 address book or is corrupt.";
 
 enum ParseState { STATE_GROUP, STATE_ENTRY, STATE_ADDRESS, STATE_AFTER, STATE_END };
@@ -250,3 +252,5 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     }
     return 1;
 }
+
+}  // namespace ferryline

@@ -6,6 +6,8 @@
 #include <stdint.h>
 #include <string.h>
 
+namespace ferryline {
+
 const uint64_t kByteOnes = 0x0101010101010101ull;
 const uint64_t kByteLowBits = 0x7f7f7f7f7f7f7f7full;
 
@@ -46,5 +48,7 @@ inline void StoreLittleEndian(char* to, uint64_t word)
     }
     memcpy(to, bytes, sizeof bytes);
 }
+
+}  // namespace ferryline
 
 #endif

@@ -7,6 +7,8 @@
 
 #include "convert/ferryline.h"
 
+namespace ferryline {
+
 // Steps inside the system's file operations that a test can make fail as a file system would.
 enum PlatformStep {
     PLATFORM_STEP_UNNAMED_FILE,    // creating the output without a name (Linux O_TMPFILE)
@@ -63,5 +65,7 @@ const char* PlatformFileTitle(const char* path);
 // Makes standard input and output carry bytes unchanged, and a refused write (a closed pipe, a file
 // size limit) a failed write rather than the end of the process.
 void PlatformPrepareStandardStreams();
+
+}  // namespace ferryline
 
 #endif

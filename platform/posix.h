@@ -10,6 +10,8 @@
 
 #include "platform/platform.h"
 
+namespace ferryline {
+
 // One read or write call moves at most this much; the system may move less and is asked again.
 static const size_t kChunkLimit = 1u << 30;
 
@@ -69,5 +71,7 @@ void RestoreInterrupts(const sigset_t& saved);
 sigset_t HoldAllSignals();
 // Takes the held signals that would end the process, so that the mask `saved` can be restored.
 void DropEndingSignals(const sigset_t& saved);
+
+}  // namespace ferryline
 
 #endif

@@ -7,6 +7,8 @@
 
 #include "platform/posix.h"
 
+namespace ferryline {
+
 int WriteAll(int fd, const char* data, size_t bytes)
 {
     while (bytes > 0) {
@@ -46,7 +48,7 @@ bool Refused(const PlatformObserver* observer, PlatformStep step)
     return error != 0;
 }
 
-const FerrylineFiles* ferryline_system_files(void)
+extern "C" const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         PosixOpenInput,    PosixInputSize,
                                           PosixRead,       PosixCloseInput,   PosixCreateOutput,
@@ -85,3 +87,5 @@ int PlatformSameFile(const char* pathA, const char* pathB)
     }
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+}  // namespace ferryline

@@ -10,6 +10,8 @@
 
 #include "platform/platform.h"
 
+namespace ferryline {
+
 // A block that grows by less than this is not weighed against the memory left: checking costs a few
 // reads of small system files, and so little memory is not what ends a process.
 static const uint64_t kWeighedGrowth = 16u << 20;
@@ -208,7 +210,7 @@ static void AdviseBlock(void* block, size_t bytes)
 #endif
 }
 
-void* ferryline_system_alloc(void*, void* block, size_t oldSize, size_t newSize)
+extern "C" void* ferryline_system_alloc(void*, void* block, size_t oldSize, size_t newSize)
 {
     if (newSize == 0) {
         free(block);
@@ -223,3 +225,5 @@ void* ferryline_system_alloc(void*, void* block, size_t oldSize, size_t newSize)
     }
     return grown;
 }
+
+}  // namespace ferryline

@@ -9,6 +9,8 @@
 
 #include "platform/posix.h"
 
+namespace ferryline {
+
 #ifndef PATH_MAX
 #define PATH_MAX 4096
 #endif
@@ -247,3 +249,5 @@ bool PlatformIsPathSeparator(char c)
 {
     return c == '/';
 }
+
+}  // namespace ferryline

@@ -8,6 +8,8 @@
 
 #include "platform/posix.h"
 
+namespace ferryline {
+
 struct PosixInput {
     int fd;
     const PlatformObserver* observer;
@@ -79,3 +81,5 @@ void PosixCloseInput(const FerrylineFiles*, FerrylineFile file)
     free(Input(file)->path);
     free(Input(file));
 }
+
+}  // namespace ferryline

@@ -24,6 +24,8 @@
 #endif
 #endif
 
+namespace ferryline {
+
 #ifndef NAME_MAX
 #define NAME_MAX 255
 #endif
@@ -737,3 +739,5 @@ void PosixDiscardOutput(const FerrylineFiles*, FerrylineFile file)
 {
     ReleaseOutput(static_cast<PosixOutput*>(file));
 }
+
+}  // namespace ferryline

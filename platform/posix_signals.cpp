@@ -12,6 +12,8 @@
 #include "platform/posix.h"
 #include "platform/shared.h"
 
+namespace ferryline {
+
 // Above every signal number of the systems this runs on; sigismember refuses those beyond its own.
 static const int kHighestSignal = 65;
 
@@ -112,3 +114,5 @@ void PlatformPrepareStandardStreams()
     signal(SIGXFSZ, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
 }
+
+}  // namespace ferryline

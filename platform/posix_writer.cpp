@@ -7,6 +7,8 @@
 
 #include "platform/posix.h"
 
+namespace ferryline {
+
 // The pieces are written by a thread of its own while the conversion makes the next ones: copying a
 // piece into a slot costs a fraction of its write, in which the system copies it into its cache and
 // finds pages for it. Two slots: one being written, one being filled.
@@ -132,3 +134,5 @@ int FinishWriter(Writer* writer)
     }
     return error == 0;
 }
+
+}  // namespace ferryline

@@ -9,6 +9,8 @@
 
 #include "platform/platform.h"
 
+namespace ferryline {
+
 std::atomic<const char*> g_removeOnInterrupt[2];
 
 void NoteTemporary(void*, const char* path, bool standing)
@@ -58,3 +60,5 @@ FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer)
     files.context = const_cast<PlatformObserver*>(observer);
     return files;
 }
+
+}  // namespace ferryline

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+namespace ferryline {
+
 // The one process-wide record of the library (see PlatformRemoveTemporaryOnInterrupt): the files an
 // interrupt's handler removes, a temporary file and a backup at most. A handler reaches nothing else.
 extern std::atomic<const char*> g_removeOnInterrupt[2];
@@ -14,5 +16,7 @@ void NoteTemporary(void* context, const char* path, bool standing);
 
 // Removes the files of the record, from a handler: only calls a handler may make.
 void RemoveRecordedTemporaries();
+
+}  // namespace ferryline
 
 #endif

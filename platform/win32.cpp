@@ -13,6 +13,8 @@
 #include "platform/platform.h"
 #include "platform/shared.h"
 
+namespace ferryline {
+
 // ReadFile and WriteFile take a 32-bit count; larger requests are split.
 static const size_t kChunkLimit = 1u << 30;
 
@@ -491,7 +493,7 @@ static void Win32DiscardOutput(const FerrylineFiles*, FerrylineFile file)
     FreeOutput(output);
 }
 
-void* ferryline_system_alloc(void*, void* block, size_t, size_t newSize)
+extern "C" void* ferryline_system_alloc(void*, void* block, size_t, size_t newSize)
 {
     if (newSize == 0) {
         free(block);
@@ -500,7 +502,7 @@ void* ferryline_system_alloc(void*, void* block, size_t, size_t newSize)
     return realloc(block, newSize);
 }
 
-const FerrylineFiles* ferryline_system_files(void)
+extern "C" const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         Win32OpenInput,    Win32InputSize,
                                           Win32Read,       Win32CloseInput,   Win32CreateOutput,
@@ -597,3 +599,5 @@ void PlatformPrepareStandardStreams()
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
 }
+
+}  // namespace ferryline

@@ -8,6 +8,8 @@
 #include "convert/env.h"
 #include "convert/ferryline.h"
 
+using namespace ferryline;
+
 namespace {
 
 // Bytes 0x80 to 0xFF of Mac OS Roman and 0x80 to 0x9F of Windows-1252, one character each; Windows-1252's

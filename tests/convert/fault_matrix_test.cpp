@@ -17,6 +17,8 @@
 #include "convert/ferryline.h"
 #include "support/test_support.h"
 
+using namespace ferryline;
+
 namespace {
 
 // Four records and a trailer after the header, with a nameless line and a reserved character, so a

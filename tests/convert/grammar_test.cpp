@@ -11,6 +11,8 @@
 #include "convert/scan.h"
 #include "support/grammar_writers.h"
 
+using namespace ferryline;
+
 namespace {
 
 struct Converted {

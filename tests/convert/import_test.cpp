@@ -8,6 +8,8 @@
 #include "convert/ferryline.h"
 #include "support/test_support.h"
 
+using namespace ferryline;
+
 namespace {
 
 struct Converted {

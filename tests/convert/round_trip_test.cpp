@@ -6,6 +6,8 @@
 #include "convert/ferryline.h"
 #include "support/test_support.h"
 
+using namespace ferryline;
+
 namespace {
 
 const int kBooks = 300;

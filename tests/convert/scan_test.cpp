@@ -8,6 +8,8 @@
 #include "convert/format.h"
 #include "convert/scan.h"
 
+using namespace ferryline;
+
 namespace {
 
 // Every classifier this build and processor have: the portable one always, the others where they run.

@@ -10,6 +10,8 @@
 #include "convert/ferryline.h"
 #include "convert/sha1.h"
 
+using namespace ferryline;
+
 namespace {
 
 std::string Hex(const unsigned char* bytes, size_t size)

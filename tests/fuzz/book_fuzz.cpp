@@ -11,6 +11,8 @@
 #include "fuzz/fuzz_checks.h"
 #include "support/grammar_writers.h"
 
+using namespace ferryline;
+
 // Valid UTF-8 without a control character other than those `allowed` (a set of C0 bytes).
 static bool IsCleanUtf8(const std::string& text, const char* allowed)
 {

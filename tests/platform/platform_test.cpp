@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+using namespace ferryline;
+
 namespace {
 
 struct Folder {

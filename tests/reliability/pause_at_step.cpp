@@ -11,6 +11,8 @@
 
 #include "platform/platform.h"
 
+using namespace ferryline;
+
 static const char* StepName(PlatformStep step)
 {
     switch (step) {

@@ -7,6 +7,8 @@
 #include "convert/mac_grammar.h"
 #include "convert/w95_grammar.h"
 
+using namespace ferryline;
+
 namespace {
 
 // `text` in UTF-8 from `charset`, kept in `room`.

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <random>
 
+using namespace ferryline;
+
 namespace fs = std::filesystem;
 
 ScratchFolder MakeScratchFolder()

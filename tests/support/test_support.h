@@ -83,7 +83,7 @@ struct TestEnv {
     // Called just before an output is committed; null for none.
     void (*beforeCommit)(void* context);
     void* beforeCommitContext;
-    PlatformObserver observer;  // what the system's files tell; context: this structure
+    ferryline::PlatformObserver observer;  // what the system's files tell; context: this structure
     FerrylineFiles system;      // the system's files, telling the observer
 };
 
