@@ -1,4 +1,5 @@
-/* The library used from C, as the README shows it: a W95 book converted in memory. */
+/* The library used from C, as the README shows it: a W95 book converted in memory, and the same through
+   a writer of C's own that refuses every piece. */
 #include <string.h>
 
 #include "convert/ferryline.h"
@@ -17,4 +18,23 @@ int ConvertSampleFromC(char* mac, size_t capacity)
     mac[result.outputSize] = '\0';
     ferryline_result_free(&result);
     return 1;
+}
+
+static FerrylineStatus RefusePiece(void* context, const void* data, size_t size)
+{
+    (void)context;
+    (void)data;
+    (void)size;
+    return FERRYLINE_NO_MEMORY;
+}
+
+FerrylineStatus ConvertIntoRefusingWriterFromC(void)
+{
+    const char mac[] = "Bob Smith <bob@example.org>\r\n";
+    return ferryline_convert(FERRYLINE_MAC_TO_WIN, NULL, mac, strlen(mac), "book.txt", RefusePiece, NULL, NULL, NULL);
+}
+
+const char* VersionFromC(void)
+{
+    return ferryline_version();
 }

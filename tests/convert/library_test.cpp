@@ -279,6 +279,8 @@ TEST(Library, WorksFromC)
     char mac[256];
     ASSERT_EQ(ConvertSampleFromC(mac, sizeof mac), 1);
     EXPECT_STREQ(mac, "Bob Smith <bob@example.org>\r\n\"Friends\" <GROUP@GROUP>\r\nAnn <ann@example.org>\r\n");
+    EXPECT_EQ(ConvertIntoRefusingWriterFromC(), FERRYLINE_NO_MEMORY);
+    EXPECT_STREQ(VersionFromC(), FERRYLINE_VERSION);
 }
 
 }  // namespace
