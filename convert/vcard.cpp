@@ -1,10 +1,9 @@
 // The neutral list as vCard: 3.0 (RFC 2426) or 4.0 (RFC 6350), UTF-8, CRLF, folded at 75 octets.
-#include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "convert/book.h"
 #include "convert/env.h"
+#include "convert/sha1.h"
 
 static const size_t kFoldAt = 75;
 
@@ -12,6 +11,7 @@ static const size_t kFoldAt = 75;
 struct CardLine {
     Output* output;
     size_t octets;  // on the current physical line
+    int version;
 };
 
 static size_t SequenceLength(unsigned char lead)
@@ -42,14 +42,16 @@ static void PutLiteral(CardLine* line, const char* literal)
     PutFolded(line, literal, strlen(literal));
 }
 
-// A text value with backslash, comma and semicolon escaped; control characters, which a value may not
+// A text value with backslash and comma escaped, and semicolon where it may separate fields: in every
+// 3.0 value, and in 4.0 in a field of a compound value such as N (4.0's plain text has no escaped
+// semicolon, and readers such as ical.js keep its backslash). Control characters, which a value may not
 // hold, are written as spaces.
-static void PutEscaped(CardLine* line, FerrylineText text)
+static void PutEscaped(CardLine* line, FerrylineText text, bool compound = false)
 {
     size_t start = 0;
     for (size_t i = 0; i < text.size; ++i) {
         char c = text.bytes[i];
-        bool special = c == '\\' || c == ',' || c == ';';
+        bool special = c == '\\' || c == ',' || (c == ';' && (compound || line->version != 4));
         bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
         if (special || control) {
             PutFolded(line, text.bytes + start, i - start);
@@ -74,49 +76,42 @@ static void PutProperty(CardLine* line, const char* name, FerrylineText value)
     EndLine(line);
 }
 
-static uint64_t HashText(uint64_t hash, FerrylineText text)
-{
-    for (size_t i = 0; i < text.size; ++i) {
-        hash = (hash ^ static_cast<unsigned char>(text.bytes[i])) * 0x100000001B3ull;
-    }
-    return (hash ^ 0xFF) * 0x100000001B3ull;  // a separator, so "ab","c" differs from "a","bc"
-}
+// The namespace of the cards' UIDs, chosen at random once and never to change: every export of a person
+// gives the same UID, so an address book that imports a book again updates its cards instead of doubling
+// them. A person's UID is the version 5 UUID of its name, a line feed and its address; a group's, of its
+// name (no name holds a line feed, so neither can be the other's). The texts are UTF-8 as the book was read.
+static const unsigned char kUidNamespace[16] = {0x31, 0x4b, 0xe5, 0x43, 0x59, 0x13, 0x4e, 0x21,
+                                                0x8d, 0x02, 0xb9, 0x88, 0xef, 0x6d, 0x11, 0xd3};
 
-// A UID made from the card's kind and texts, so that exporting a book again gives the same cards:
-// "urn:uuid:" and a version 8 (custom) UUID from two FNV-1a hashes.
-static void PutUid(CardLine* line, const char* property, const char* kind, FerrylineText first, FerrylineText second)
+static void PutUid(CardLine* line, const char* property, FerrylineText name, const FerrylineText* address)
 {
-    uint64_t high = 0xCBF29CE484222325ull;
-    uint64_t low = 0x84222325CBF29CE4ull;
-    FerrylineText kindText = {kind, strlen(kind)};
-    high = HashText(HashText(HashText(high, kindText), first), second);
-    low = HashText(HashText(HashText(low, second), first), kindText);
-    char uid[64];
-    snprintf(uid, sizeof uid, "urn:uuid:%08lx-%04lx-8%03lx-%04lx-%012llx", static_cast<unsigned long>(high >> 32),
-             static_cast<unsigned long>((high >> 16) & 0xFFFF), static_cast<unsigned long>(high & 0xFFF),
-             static_cast<unsigned long>(0x8000 | ((low >> 48) & 0x3FFF)),
-             static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+    UuidName parts[3] = {{name.bytes, name.size}, {"\n", 1}, {nullptr, 0}};
+    if (address != nullptr) {
+        parts[2] = UuidName{address->bytes, address->size};
+    }
+    char uid[46];
+    NameBasedUuid(kUidNamespace, parts, address != nullptr ? 3 : 1, uid);
     PutLiteral(line, property);
     PutLiteral(line, uid);
     EndLine(line);
 }
 
-static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t first, int version)
+static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t first)
 {
     const FerrylineBookEntry* entry = &book->entries[first];
-    PutLiteral(line, version == 4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
+    PutLiteral(line, line->version == 4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
     // A person without a name is shown by the address.
     PutProperty(line, "FN:", entry->name.size > 0 ? entry->name : entry->address);
     PersonalName parts = SplitPersonalName(entry->name);
     PutLiteral(line, "N:");
-    PutEscaped(line, parts.family);
+    PutEscaped(line, parts.family, true);
     PutLiteral(line, ";");
-    PutEscaped(line, parts.given);
+    PutEscaped(line, parts.given, true);
     PutLiteral(line, ";;;");
-    PutEscaped(line, parts.suffix);
+    PutEscaped(line, parts.suffix, true);
     EndLine(line);
     if (entry->address.size > 0) {
-        PutProperty(line, version == 4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:", entry->address);
+        PutProperty(line, line->version == 4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:", entry->address);
     }
     bool any = false;
     ForEachGroupOfPerson(book, first, [&](size_t group) {
@@ -127,22 +122,19 @@ static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t firs
     if (any) {
         EndLine(line);
     }
-    if (version == 4) {
-        PutUid(line, "UID:", "person", entry->name, entry->address);
-    }
+    PutUid(line, "UID:", entry->name, &entry->address);
     PutLiteral(line, "END:VCARD\r\n");
 }
 
 // A KIND:group card naming each of its people once.
 static void PutGroupCard(CardLine* line, const FerrylineBook* book, size_t group, const size_t* members, size_t count)
 {
-    FerrylineText none = {"", 0};
     PutLiteral(line, "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\n");
     PutProperty(line, "FN:", book->groups[group]);
-    PutUid(line, "UID:", "group", book->groups[group], none);
+    PutUid(line, "UID:", book->groups[group], nullptr);
     for (size_t i = 0; i < count; ++i) {
         const FerrylineBookEntry* entry = &book->entries[members[i]];
-        PutUid(line, "MEMBER:", "person", entry->name, entry->address);
+        PutUid(line, "MEMBER:", entry->name, &entry->address);
     }
     PutLiteral(line, "END:VCARD\r\n");
 }
@@ -185,10 +177,10 @@ static int PutGroupCards(CardLine* line, const FerrylineBook* book, const Ferryl
 
 int WriteVcard(const FerrylineBook* book, int version, Output* output, const FerrylineEnv* env)
 {
-    CardLine line = {output, 0};
+    CardLine line = {output, 0, version};
     for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_WRITTEN; ++i) {
         if (book->entries[i].firstOfPerson) {
-            PutPersonCard(&line, book, i, version);
+            PutPersonCard(&line, book, i);
         }
     }
     return version == 4 ? PutGroupCards(&line, book, env) : 1;

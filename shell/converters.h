@@ -25,11 +25,21 @@ int ExportToVcard(const char* inputPath, const char* inputTitle, const char* out
                   const FerrylineOptions* options, ConversionDetails* details);
 int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
                 const FerrylineOptions* options, ConversionDetails* details);
+// LDIF for Thunderbird, from a book of either edition.
+int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                 const FerrylineOptions* options, ConversionDetails* details);
+// A vCard file, or a CSV file (its name ends in .csv), written as a book of one edition.
+int ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions* options, ConversionDetails* details);
+int ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions* options, ConversionDetails* details);
 
 // Information (success, warnings, Help, About) and error boxes, under the caption "Convert CV Address Book".
 void ShowInfo(HWND owner, const char* text);
 void ShowError(HWND owner, const char* text);
 // A warning box with Yes and No, No the default; true for Yes.
 bool AskYesNo(HWND owner, const char* text);
+// A question box with Yes, No and Cancel, Yes the default; IDYES, IDNO or IDCANCEL.
+int AskYesNoCancel(HWND owner, const char* text);
 
 #endif

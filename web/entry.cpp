@@ -6,7 +6,8 @@
 #include "convert/ferryline.h"
 
 // Every conversion the page may offer. A new direction of the library is one more line here; the page
-// builds its choices from this table. `from` is the edition the input must be ("mac" or "win").
+// builds its choices from this table. `from` is the edition the input must be ("mac" or "win"), or the
+// kind of file an import takes ("vcf" or "csv").
 struct WebDirection {
     const char* name;  // as the command line spells it
     FerrylineDirection direction;
@@ -22,6 +23,12 @@ static const WebDirection kDirections[] = {
     {"win2vcf", FERRYLINE_WIN_TO_VCARD, "win", "vCard for Apple Contacts, Google Contacts, Outlook", "vcf"},
     {"mac2csv", FERRYLINE_MAC_TO_CSV, "mac", "CSV for spreadsheets, Google Contacts, Outlook", "csv"},
     {"win2csv", FERRYLINE_WIN_TO_CSV, "win", "CSV for spreadsheets, Google Contacts, Outlook", "csv"},
+    {"mac2ldif", FERRYLINE_MAC_TO_LDIF, "mac", "LDIF for Thunderbird", "ldif"},
+    {"win2ldif", FERRYLINE_WIN_TO_LDIF, "win", "LDIF for Thunderbird", "ldif"},
+    {"vcf2mac", FERRYLINE_VCARD_TO_MAC, "vcf", "Text book for Corvella on the Macintosh", "txt"},
+    {"vcf2win", FERRYLINE_VCARD_TO_WIN, "vcf", "W95 book for Corvella on Windows", "cv"},
+    {"csv2mac", FERRYLINE_CSV_TO_MAC, "csv", "Text book for Corvella on the Macintosh", "txt"},
+    {"csv2win", FERRYLINE_CSV_TO_WIN, "csv", "W95 book for Corvella on Windows", "cv"},
 };
 static const int kDirectionCount = static_cast<int>(sizeof kDirections / sizeof kDirections[0]);
 
@@ -35,12 +42,14 @@ static const WebDirection* DirectionNamed(const char* name)
     return nullptr;
 }
 
-// The options the page can set.
-static FerrylineOptions WebOptions(int recode)
+// The options the page can set: as FerrylineOptions has them (0 for a default).
+static FerrylineOptions WebOptions(int recode, int vcardVersion, int csvLayout)
 {
     FerrylineOptions options;
     memset(&options, 0, sizeof options);
     options.recode = recode != 0 ? 1 : 0;
+    options.vcardVersion = vcardVersion;
+    options.csvLayout = csvLayout;
     return options;
 }
 
@@ -82,7 +91,7 @@ const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
 // direction or when there is no memory for the result; otherwise a result for the accessors below,
 // released with ferryline_web_free.
 FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
-                                       int recode)
+                                       int recode, int vcardVersion, int csvLayout)
 {
     const WebDirection* entry = DirectionNamed(direction);
     if (entry == nullptr) {
@@ -92,7 +101,7 @@ FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes,
     if (result == nullptr) {
         return nullptr;
     }
-    FerrylineOptions options = WebOptions(recode);
+    FerrylineOptions options = WebOptions(recode, vcardVersion, csvLayout);
     ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, nullptr, result);
     return result;
 }

@@ -7,7 +7,12 @@
   const NO_MEMORY = 'Could not allocate memory to read file';
   // The character set each edition's books are written in, for names quoted in the changes.
   const EDITION_CHARSET = { mac: 'macintosh', win: 'windows-1252' };
-  const EDITION_NAME = { mac: 'a Macintosh address book (text)', win: 'a Windows address book (W95)' };
+  const EDITION_NAME = {
+    mac: 'a Macintosh address book (text)',
+    win: 'a Windows address book (W95)',
+    vcf: 'a vCard file, to bring into either edition',
+    csv: 'a CSV file of contacts, to bring into either edition',
+  };
 
   function embeddedWasm() {
     const text = document.getElementById('ferryline-wasm').textContent.trim();
@@ -86,6 +91,18 @@
     return edition === null ? 'mac' : readCString(module, edition);
   }
 
+  // A vCard or CSV file, by its first line or its name: "vcf", "csv", or '' for neither.
+  function importKindOf(name, bytes) {
+    const head = bytes.subarray(0, 4096);
+    const wide = head.length > 1 && ((head[0] === 0xff && head[1] === 0xfe) || (head[0] === 0xfe && head[1] === 0xff));
+    const encoding = wide ? (head[0] === 0xff ? 'utf-16le' : 'utf-16be') : 'utf-8';
+    const firstLine = new TextDecoder(encoding).decode(head).replace(/^\uFEFF/, '').trimStart().split(/\r?\n|\r/)[0];
+    if (/^BEGIN:VCARD/i.test(firstLine) || /\.(vcf|vcard)$/i.test(name)) {
+      return 'vcf';
+    }
+    return /E-mail/i.test(firstLine) && firstLine.includes(',') || /\.csv$/i.test(name) ? 'csv' : '';
+  }
+
   function failure(message) {
     return { ok: false, output: new Uint8Array(0), messages: [message, NOT_CONVERTED], changes: [] };
   }
@@ -108,8 +125,24 @@
     return { ok, output, messages, changes };
   }
 
+  // The words of the export options, as the command line's --vcard and --csv take them, and the
+  // library's numbers for them (0: the default).
+  const VCARD_VERSIONS = { '3.0': 3, '4.0': 4 };
+  const CSV_LAYOUTS = { outlook: 0, google: 1 };
+
+  function chosenNumber(choices, word, option) {
+    if (word === undefined) {
+      return 0;
+    }
+    if (!Object.prototype.hasOwnProperty.call(choices, word)) {
+      throw new RangeError(`ferryline.convert: ${option} "${word}" is not one of ` + Object.keys(choices).join(', '));
+    }
+    return choices[word];
+  }
+
   // Converts `bytes` (a Uint8Array) the way `direction` names ("mac2win", "win2mac", ...). Options:
-  // `recode` (convert accented letters, where offered) and `title` (the name messages give the input).
+  // `recode` (convert accented letters, where offered), `vcard` ('3.0' or '4.0'), `csv` ('outlook' or
+  // 'google') and `title` (the name messages give the input).
   async function convert(direction, bytes, options) {
     if (!(bytes instanceof Uint8Array)) {
       throw new TypeError('ferryline.convert: bytes must be a Uint8Array');
@@ -121,11 +154,13 @@
                            directions.map((candidate) => candidate.name).join(', '));
     }
     const settings = options || {};
+    const vcardVersion = chosenNumber(VCARD_VERSIONS, settings.vcard, 'vcard');
+    const csvLayout = chosenNumber(CSV_LAYOUTS, settings.csv, 'csv');
     const title = String(settings.title || 'book');
     const outcome = withText(module, entry.name, (namePointer) => withText(module, title, (titlePointer) =>
       withBytes(module, bytes, (input) => {
         const result = module._ferryline_web_convert(namePointer, input, bytes.length, titlePointer,
-                                                     settings.recode ? 1 : 0);
+                                                     settings.recode ? 1 : 0, vcardVersion, csvLayout);
         if (result === 0) {
           return null;
         }
@@ -212,7 +247,7 @@
       showDirections(directions);
       return;
     }
-    state.edition = editionOf(module, state.bytes);
+    state.edition = importKindOf(file.name, state.bytes) || editionOf(module, state.bytes);
     element('edition').textContent =
       `${file.name} (${formatSize(state.bytes.length)}) is ${EDITION_NAME[state.edition]}.`;
     showDirections(directions);

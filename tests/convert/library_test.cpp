@@ -132,8 +132,8 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
 {
     const std::string mac = "Bob <A1>\r\nplain\r\nA&B <x>\r\n\"G\" <GROUP@GROUP>\r\nR\x8E\xB9 <A1>\r\n";
     const std::string w95 = "&Main #Bob ^A1 #Nobody &G #Ann ^A2 #\x8A\xE9 ^A3 +";
-    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, nullptr};
-    const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4, 0, nullptr};
+    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, nullptr, 0};
+    const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4, 0, nullptr, 0};
     // A record longer than the output block, whose pieces reach the result's block one by one.
     const std::string longMac = "Ann <a@x>\r\nLong " + std::string(600 * 1000, 'n') + " <long@x>\r\n";
     const struct {

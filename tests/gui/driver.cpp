@@ -1025,9 +1025,10 @@ void CaseExports()
     if (ExpectBox(kSuccess)) {
         ExpectFile("contacts.vcf",
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9\r\nN:C\xC3\xB4t\xC3\xA9;Ren\xC3\xA9;;;\r\n"
-                   "EMAIL;TYPE=INTERNET:rene@example.org\r\nEND:VCARD\r\n"
+                   "EMAIL;TYPE=INTERNET:rene@example.org\r\nUID:urn:uuid:82c53635-98ab-58c3-854a-be47cf468869\r\n"
+                   "END:VCARD\r\n"
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nN:;Ann;;;\r\nEMAIL;TYPE=INTERNET:ann@example.org\r\n"
-                   "CATEGORIES:Caf\xC3\xA9\r\nEND:VCARD\r\n");
+                   "CATEGORIES:Caf\xC3\xA9\r\nUID:urn:uuid:19c6ac4f-1f21-5734-a1fe-729cce76bd45\r\nEND:VCARD\r\n");
     }
     ChooseMenuItem('F', 'C');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
