@@ -221,6 +221,15 @@ TEST(Library, TheResultHoldsOutputMessagesInOrderAndChangeLines)
               "entry 1: \"Esc\\x1b]0;x\\x07\" left out, it has no address\n")
         << "control bytes never reach a terminal";
     ferryline_result_free(&result, nullptr);
+
+    // Changes of a large book, well under the list's limit, are listed every one.
+    std::string nameless;
+    for (int i = 0; i < 20000; ++i) {
+        nameless += "a\n";
+    }
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, nullptr, nameless.data(), nameless.size(), "book", nullptr, &result), 1);
+    EXPECT_EQ(std::count(result.changes, result.changes + result.changesSize, '\n'), 20000);
+    ferryline_result_free(&result, nullptr);
 }
 
 TEST(Library, TheChangeListStopsAtItsLimitAndCountsTheRest)
