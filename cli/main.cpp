@@ -1,5 +1,6 @@
 // ferryline-convert: the address book converters for the command line and for scripts.
 #include <errno.h>
+#include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,7 +15,6 @@
 int PauseAtStep(void* context, PlatformStep step);  // tests/reliability/pause_at_step.cpp
 #endif
 
-static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
     "usage: ferryline-convert [OPTIONS] [--] DIRECTION INPUT OUTPUT\n"
     "       ferryline-convert -i INPUT\n"
@@ -54,7 +54,6 @@ static const char kUsage[] =
     "  --             end of options: every word after it is a direction or a file\n"
     "\n"
     "Exit status: 0 converted, 1 not converted, 2 wrong usage.\n";
-static const char kSameFile[] = "Input and output file must be different.";
 static const char kConversionFailed[] = "An error occurred while converting the file";
 // Every line this program adds to the texts the Windows program shows starts so.
 static const char kPrefix[] = "ferryline-convert: ";
@@ -139,31 +138,44 @@ struct FailureReason {
     std::string backup;
 };
 
+// A file name or title as it is printed: UTF-8, its control characters and the bytes that are no part
+// of a UTF-8 character escaped, so that a name can't send the terminal a command.
+static std::string Shown(const char* text)
+{
+    size_t size = strlen(text);
+    std::string shown(ferryline_shown_text(text, size, nullptr, 0) + 1, '\0');
+    shown.resize(ferryline_shown_text(text, size, &shown[0], shown.size()));
+    return shown;
+}
+
 static void NoteReason(void* context, const char* path, int error)
 {
     FailureReason* reason = static_cast<FailureReason*>(context);
-    reason->path = path;
+    reason->path = Shown(path);
     reason->error = error;
 }
 
 static void NoteBackupKept(void* context, const char* path, const char* backup)
 {
     FailureReason* reason = static_cast<FailureReason*>(context);
-    reason->backupOf = path;
-    reason->backup = backup;
+    reason->backupOf = Shown(path);
+    reason->backup = Shown(backup);
 }
 
 // What the conversion's listener hears about.
 struct Listening {
     FailureReason reason;
     bool verbose;
-    unsigned long lettersLost;  // lines or entries with letters that became '?'
+    uint64_t lettersLost;  // lines or entries with letters that became '?'
 };
 
-// Messages go to standard error, one a line, as they happen; a failure's reason follows it.
+// Messages go to standard error, one a line, as they happen: a box's line breaks become spaces, so that
+// grep and wc -l count messages. A failure's reason follows it.
 static void PrintMessage(void* context, FerrylineMessageKind kind, const char* text)
 {
-    fputs(text, stderr);
+    for (const char* c = text; *c != '\0'; ++c) {
+        fputc(*c == '\n' ? ' ' : *c, stderr);
+    }
     fputc('\n', stderr);
     FailureReason* reason = context != nullptr ? &static_cast<Listening*>(context)->reason : nullptr;
     if (kind == FERRYLINE_ERROR && reason != nullptr && reason->error != 0) {
@@ -312,9 +324,14 @@ static int PrintInformation(const char* text)
 }
 
 // Messages name a file by its last path component, as the Windows program names it by its title.
-static const char* FileTitle(const char* path, const char* streamName)
+static std::string FileTitle(const char* path, const char* streamName)
 {
-    return IsStandardStream(path) ? streamName : PlatformFileTitle(path);
+    return IsStandardStream(path) ? streamName : Shown(PlatformFileTitle(path));
+}
+
+static bool WritesW95(FerrylineDirection direction)
+{
+    return direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_VCARD_TO_WIN || direction == FERRYLINE_CSV_TO_WIN;
 }
 
 // One line, for a book whose accented letters were (or would be) copied byte for byte.
@@ -340,27 +357,53 @@ static const char* CharsetName(FerrylineBytesLookLike charset)
     }
 }
 
+// The direction that reads a book of `edition` as `direction` would, when that is another one.
+static const char* RightDirection(FerrylineDirection direction, FerrylineEdition edition)
+{
+    const bool w95 = edition == FERRYLINE_EDITION_W95;
+    switch (direction) {
+    case FERRYLINE_MAC_TO_WIN:
+        return w95 ? "win2mac" : nullptr;
+    case FERRYLINE_MAC_TO_VCARD:
+        return w95 ? "win2vcf" : nullptr;
+    case FERRYLINE_MAC_TO_CSV:
+        return w95 ? "win2csv" : nullptr;
+    case FERRYLINE_WIN_TO_VCARD:
+        return w95 ? nullptr : "mac2vcf";
+    case FERRYLINE_WIN_TO_CSV:
+        return w95 ? nullptr : "mac2csv";
+    case FERRYLINE_MAC_TO_LDIF:
+        return w95 ? "win2ldif" : nullptr;
+    case FERRYLINE_WIN_TO_LDIF:
+        return w95 ? nullptr : "mac2ldif";
+    default:
+        return nullptr;
+    }
+}
+
 static void PrintInspection(const char* title, const FerrylineInspection& book)
 {
-    static const char* const kEditions[] = {"a Macintosh address book", "a W95 address book",
-                                            "Unicode (UTF-16) text, not converted byte by byte"};
     static const char* const kMarks[] = {"none", "UTF-8", "UTF-16 little-endian", "UTF-16 big-endian"};
-    printf("%s: %s%s\n", title, kEditions[book.look.edition],
+    const bool utf16 = book.look.charset == FERRYLINE_CHARSET_UTF16LE || book.look.charset == FERRYLINE_CHARSET_UTF16BE;
+    printf("%s: %s%s%s\n", title, book.look.edition == FERRYLINE_EDITION_W95 ? "a W95 address book" : "a Macintosh address book",
+           utf16 ? " in Unicode (UTF-16), converted only with --recode" : "",
            book.complete ? "" : ", incomplete: it does not end with its '+' as win2mac needs");
-    if (book.look.edition != FERRYLINE_UTF16_TEXT) {
-        printf("entries: %lu\ngroups: %lu\nnameless lines: %lu\nlines with reserved characters (&#^+): %lu\n"
-               "entries without an address: %lu\ngroups named \"Main\": %lu\n",
+    if (!utf16) {
+        printf("entries: %" PRIu64 "\ngroups: %" PRIu64 "\nnameless lines: %" PRIu64
+               "\nlines with reserved characters (&#^+): %" PRIu64 "\nentries without an address: %" PRIu64
+               "\ngroups named \"Main\": %" PRIu64 "\n",
                book.entries, book.groups, book.namelessLines, book.reservedLines, book.withoutAddress,
                book.mainGroups);
     }
-    printf("longest line: %zu bytes (line %lu)\nline ends: CR LF %lu, LF %lu, CR %lu\nzero bytes: %zu\n",
+    printf("longest line: %" PRIu64 " bytes (line %" PRIu64 ")\nline ends: CR LF %" PRIu64 ", LF %" PRIu64
+           ", CR %" PRIu64 "\nzero bytes: %" PRIu64 "\n",
            book.longestLine, book.longestLineNumber, book.crlfEnds, book.lfEnds, book.crEnds, book.zeroBytes);
     printf("bytes above 127: %zu", book.look.bytesAbove127);
-    if (book.look.bytesAbove127 > 0 && book.look.edition != FERRYLINE_UTF16_TEXT) {
+    if (book.look.bytesAbove127 > 0 && !utf16) {
         printf(", they look like %s", CharsetName(book.charset));
     }
     printf("\nbyte order mark: %s\n", kMarks[book.look.byteOrderMark]);
-    if (book.look.bytesAbove127 > 0 && book.look.edition != FERRYLINE_UTF16_TEXT) {
+    if (book.look.bytesAbove127 > 0 && !utf16) {
         PrintRecodeHint(stdout, book.look.bytesAbove127);
     }
 }
@@ -375,7 +418,7 @@ int main(int argc, char** argv)
         return PrintInformation(kUsage);
     }
     if (command.version) {
-        return PrintInformation(kVersion);
+        return PrintInformation((std::string("ferryline-convert ") + ferryline_version() + "\n").c_str());
     }
     FerrylineOptions options;
     if (!ChooseOptions(command, &options)) {
@@ -407,36 +450,41 @@ int main(int argc, char** argv)
 #endif
     PlatformRemoveTemporaryOnInterrupt(&observer);
     FerrylineFiles files = PlatformObservedFiles(&observer);
-    // Changes are heard when listed, or counted for the line about letters lost to recoding.
-    FerrylineListener listener = {&listening, PrintMessage, command.verbose || command.recode ? PrintChange : nullptr};
+    // Changes are heard when listed, or counted for the line about letters lost to '?', which only a
+    // conversion that reads letters can lose: not mac2win or win2mac copying bytes, the fastest, which
+    // then need not describe a change nobody reads.
+    const bool copiesBytes = command.info || ((chosen->direction == FERRYLINE_MAC_TO_WIN ||
+                                               chosen->direction == FERRYLINE_WIN_TO_MAC) && !command.recode);
+    FerrylineListener listener = {&listening, PrintMessage, command.verbose || !copiesBytes ? PrintChange : nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
     StandardStreams streams;
     OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
     if (command.info) {
-        const char* title = FileTitle(command.operands[0], "standard input");
+        std::string title = FileTitle(command.operands[0], "standard input");
         FerrylineInspection book;
-        if (!ferryline_inspect_file(command.operands[0], title, &streams.files, &env, &book)) {
+        if (ferryline_inspect_file(command.operands[0], title.c_str(), &streams.files, &env, &book) != FERRYLINE_OK) {
             return EXIT_NOT_CONVERTED;
         }
-        PrintInspection(title, book);
+        PrintInspection(title.c_str(), book);
         return EXIT_CONVERTED;
     }
     const char* input = command.operands[1];
     const char* output = command.operands[2];
-    bool streamed = IsStandardStream(input) || IsStandardStream(output);
-    if (!streamed && (strcmp(input, output) == 0 || PlatformSameFile(input, output))) {
-        PrintMessage(nullptr, FERRYLINE_ERROR, kSameFile);
-        return EXIT_NOT_CONVERTED;
-    }
     FerrylineLook look = {};
     options.force = command.force ? 1 : 0;
-    options.look = &look;
-    int converted = ferryline_convert_file(chosen->direction, &options, input, FileTitle(input, "standard input"),
-                                           output, FileTitle(output, "standard output"), &streams.files, &env);
-    if (!converted) {
+    std::string inputTitle = FileTitle(input, "standard input");
+    std::string outputTitle = FileTitle(output, "standard output");
+    FerrylineStatus status = ferryline_convert_file(chosen->direction, &options, input, inputTitle.c_str(), output,
+                                                    outputTitle.c_str(), &streams.files, &env, &look);
+    if (status == FERRYLINE_SAME_FILE) {
+        return EXIT_NOT_CONVERTED;  // as in the Windows program, refused before any conversion is tried
+    }
+    if (status != FERRYLINE_OK) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
-        if (chosen->direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !command.force) {
-            fprintf(stderr, "%swin2mac converts it; -f converts it as a Macintosh book all the same\n", kPrefix);
+        const char* rightDirection = RightDirection(chosen->direction, look.edition);
+        if (status == FERRYLINE_WRONG_EDITION && rightDirection != nullptr) {
+            fprintf(stderr, "%s%s converts it; -f converts it as a %s book all the same\n", kPrefix, rightDirection,
+                    look.edition == FERRYLINE_EDITION_W95 ? "Macintosh" : "W95");
         }
         return EXIT_NOT_CONVERTED;
     }
@@ -447,9 +495,9 @@ int main(int argc, char** argv)
     }
     // Letters lost to '?' are said even without -v, which lists them.
     if (listening.lettersLost > 0) {
-        fprintf(stderr, "%s%lu %s letters that %s can't hold; they became \"?\"%s\n", kPrefix, listening.lettersLost,
+        fprintf(stderr, "%s%" PRIu64 " %s letters that %s can't hold; they became \"?\"%s\n", kPrefix, listening.lettersLost,
                 listening.lettersLost == 1 ? "entry has" : "entries have",
-                chosen->direction == FERRYLINE_MAC_TO_WIN ? "Windows-1252" : "Mac OS Roman",
+                WritesW95(chosen->direction) ? "Windows-1252" : "Mac OS Roman",
                 command.verbose ? " (listed above)" : "; -v lists them");
     }
     return EXIT_CONVERTED;

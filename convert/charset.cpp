@@ -1,9 +1,11 @@
 #include "convert/charset.h"
 
+#include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "convert/env.h"
+#include "convert/words.h"
 
 static const uint32_t kReplacementCharacter = 0xFFFD;
 
@@ -82,7 +84,7 @@ const char* CharsetName(Charset charset)
 
 // Reads one UTF-8 sequence at `p`; a malformed one (overlong, a surrogate, beyond U+10FFFF, cut short)
 // reads as U+FFFD one byte long. Returns its length.
-static size_t ReadUtf8(const unsigned char* p, const unsigned char* end, uint32_t* character)
+size_t ReadUtf8(const unsigned char* p, const unsigned char* end, uint32_t* character)
 {
     unsigned char lead = p[0];
     size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
@@ -188,6 +190,11 @@ static bool IsPlainlyUtf8(const char* bytes, size_t size)
     const unsigned char* end = p + size;
     bool beyondAscii = false;
     while (p < end) {
+        // ASCII, as most of any book is, eight bytes at a time.
+        if (end - p >= 8 && (LoadLittleEndian(reinterpret_cast<const char*>(p)) & 0x8080808080808080ull) == 0) {
+            p += 8;
+            continue;
+        }
         uint32_t character = 0;
         size_t length = ReadUtf8(p, end, &character);
         if (character == kReplacementCharacter && length == 1) {
@@ -223,6 +230,10 @@ Charset ChooseCharset(const char* bytes, size_t size, FerrylineCharset chosen, C
         return CHARSET_UTF8;
     case FERRYLINE_CHARSET_LATIN1:
         return CHARSET_LATIN1;
+    case FERRYLINE_CHARSET_UTF16LE:
+        return CHARSET_UTF16LE;
+    case FERRYLINE_CHARSET_UTF16BE:
+        return CHARSET_UTF16BE;
     case FERRYLINE_CHARSET_AUTO:
         break;
     }
@@ -266,6 +277,19 @@ static size_t DecodeInto(const char* bytes, size_t size, Charset from, char* out
     return length;
 }
 
+size_t DecodeEightBit(const char* bytes, size_t size, Charset from, char* out)
+{
+    if (from != CHARSET_MAC_ROMAN && from != CHARSET_WINDOWS_1252 && from != CHARSET_LATIN1) {
+        memcpy(out, bytes, size);
+        return size;
+    }
+    size_t length = 0;
+    for (size_t i = 0; i < size; ++i) {
+        length += PutUtf8(DecodeByte(from, static_cast<unsigned char>(bytes[i])), out + length);
+    }
+    return length;
+}
+
 int DecodeToUtf8(const char* bytes, size_t size, Charset from, const FerrylineEnv* env, TextBlock* text)
 {
     text->size = DecodeInto(bytes, size, from, nullptr);
@@ -300,10 +324,10 @@ size_t EncodeFromUtf8(const char* text, size_t size, Charset to, char* out, size
 }
 
 // Tells that `count` characters of a line (a Mac book) or a field of an entry (a W95 book) became '?'.
-static void TellReplaced(const FerrylineEnv* env, bool fromMac, unsigned long number, const char* segment,
+static void TellReplaced(const FerrylineEnv* env, bool fromMac, uint64_t number, const char* segment,
                          size_t length, size_t count, Charset to)
 {
-    static const char kFormat[] = "%s %lu: \"%.*s\": %zu %s that %s can't hold became \"?\"";
+    static const char kFormat[] = "%s %" PRIu64 ": \"%.*s\": %zu %s that %s can't hold became \"?\"";
     if (length > 0x7FFFFFFF) {
         length = 0x7FFFFFFF;
     }
@@ -351,7 +375,7 @@ int RecodeBook(const char* bytes, size_t size, bool fromMac, FerrylineCharset ch
     }
     // Lines count as the Mac converter counts them; W95 entries by their '#', and nothing is told past
     // the '+' that ends the book.
-    unsigned long number = fromMac ? 1 : 0;
+    uint64_t number = fromMac ? 1 : 0;
     bool ended = false;
     const char* p = utf8.bytes;
     const char* end = utf8.bytes + utf8.size;

@@ -20,21 +20,38 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
 int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env,
                     size_t* highBytes);
 
-// The first look at an input; `countHighBytes` false leaves bytesAbove127 at 0 and costs nothing.
-void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* look);
+// The first look at an input, read in `chosen`; `countHighBytes` false leaves bytesAbove127 at 0, and
+// `decideCharset` false leaves the charset AUTO, both at no cost (see DecideCharset).
+void LookAt(const char* bytes, size_t size, FerrylineCharset chosen, bool countHighBytes, bool decideCharset,
+            FerrylineLook* look);
 
-// Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns 1 when the whole
-// output was handed on; `warnings` is then what to tell with TellWarnings.
-int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-                Output* output, const FerrylineEnv* env, unsigned* warnings);
+// The set a book of `edition` is read in: `chosen`, or as AUTO finds it.
+FerrylineCharset DecideCharset(const char* bytes, size_t size, FerrylineCharset chosen, FerrylineEdition edition);
+
+const size_t kUtf8BomSize = 3;
+
+// Whether the bytes are UTF-16, by a byte order mark or by the zeros of its Latin letters.
+bool StoredAsUtf16(const char* bytes, size_t size);
+
+inline bool IsUtf16(FerrylineCharset charset)
+{
+    return charset == FERRYLINE_CHARSET_UTF16LE || charset == FERRYLINE_CHARSET_UTF16BE;
+}
+
+// Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns FERRYLINE_OK when
+// the whole output was handed on; `warnings` is then what to tell with TellWarnings.
+// `look`, when not null, is given the first look at the input.
+FerrylineStatus ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
+                            const char* inputTitle, Output* output, const FerrylineEnv* env, unsigned* warnings,
+                            FerrylineLook* look);
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings);
 
 // Whether the direction reads a vCard or CSV file into a book of either edition.
 bool IsImport(FerrylineDirection direction);
 // Reads the vCard or CSV file in `bytes` and writes it as a book of the direction's edition.
-int Import(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-           Output* output, const FerrylineEnv* env, unsigned* warnings);
+FerrylineStatus Import(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
+                       const char* inputTitle, Output* output, const FerrylineEnv* env, unsigned* warnings);
 
 // Told when no block can be had for the output or for what the writer keeps.
 extern const char kCouldNotAllocateConversion[];

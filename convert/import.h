@@ -103,9 +103,10 @@ void SetPersonUid(Importer* importer, const char* bytes, size_t size);
 int FinishImport(Importer* importer, ImportedBook* book);
 void FreeImportedBook(ImportedBook* book, const FerrylineEnv* env);
 
-// Readers of the two formats, into `importer`. Each returns 0 after telling why the input was refused.
-int ReadVcardFile(const char* bytes, size_t size, FerrylineCharset chosen, const char* inputTitle, Importer* importer);
-int ReadCsvFile(const char* bytes, size_t size, FerrylineCharset chosen, const char* inputTitle, Importer* importer);
+// Readers of the two formats, of UTF-8 text, into `importer`. Each returns 0 after telling why the input
+// was refused, or with `failed` set when refused memory.
+int ReadVcardFile(const char* text, size_t size, const char* inputTitle, Importer* importer);
+int ReadCsvFile(const char* text, size_t size, const char* inputTitle, Importer* importer);
 
 // The list written as a book of the Mac or the W95 edition, in its character set. `lines` (null: the
 // entry's number) names the input line in the changes. Sets WARNING_* bits in `warnings`. Returns 0 when
@@ -116,10 +117,11 @@ int WriteEditionBook(const FerrylineBook* book, const unsigned long* lines, Ferr
 // The list as LDIF (RFC 2849) for Thunderbird's address book.
 int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env);
 
-// Tells a change of an import as one line of text, `format` filled like printf.
-void NoteImportChange(const FerrylineEnv* env, unsigned long line, const char* format, ...)
+// Tells a change of an import (FERRYLINE_IMPORT_NOTE or FERRYLINE_CHARACTER_REPLACED) as one line of
+// text, `format` filled like printf.
+void NoteImportChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, const char* format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 3, 4)))
+    __attribute__((format(printf, 4, 5)))
 #endif
     ;
 

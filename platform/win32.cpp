@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "platform/platform.h"
+#include "platform/shared.h"
 
 // ReadFile and WriteFile take a 32-bit count; larger requests are split.
 static const size_t kChunkLimit = 1u << 30;
@@ -306,7 +307,7 @@ static int Win32CreateOutput(const FerrylineFiles* self, const char* path, Ferry
     return 1;
 }
 
-static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
+static FerrylineStatus Win32Write(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
     HANDLE handle = static_cast<Win32Output*>(file)->handle;
     SetLastError(NO_ERROR);
@@ -317,12 +318,13 @@ static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* dat
         // A write the system took only in part is as failed as one it refused.
         if (!WriteFile(handle, from, want, &done, nullptr) || done != want) {
             DWORD error = done != want && GetLastError() == NO_ERROR ? ERROR_DISK_FULL : GetLastError();
-            return Failed(static_cast<Win32Output*>(file)->observer, static_cast<Win32Output*>(file)->finalPath, error);
+            Failed(static_cast<Win32Output*>(file)->observer, static_cast<Win32Output*>(file)->finalPath, error);
+            return FERRYLINE_COULD_NOT_WRITE;
         }
         from += done;
         bytes -= done;
     }
-    return 1;
+    return FERRYLINE_OK;
 }
 
 // The full form of `path` in a new block, or null.
@@ -502,7 +504,8 @@ const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         Win32OpenInput,    Win32InputSize,
                                           Win32Read,       Win32CloseInput,   Win32CreateOutput,
-                                          Win32Write,      Win32CommitOutput, Win32DiscardOutput};
+                                          Win32Write,      Win32CommitOutput, Win32DiscardOutput,
+                                          PlatformSameFileOperation};
     return &kFiles;
 }
 
@@ -519,20 +522,7 @@ void PlatformDescribeError(int error, char* text, size_t capacity)
     }
 }
 
-// The one process-wide record of the library (see platform.h): a console control handler runs on a
-// thread of its own and reaches nothing that is passed.
-static std::atomic<const char*> g_removeOnInterrupt[2];
-
-static void NoteTemporary(void*, const char* path, bool standing)
-{
-    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
-        const char* expected = standing ? nullptr : path;
-        if (slot.compare_exchange_strong(expected, standing ? path : nullptr)) {
-            return;
-        }
-    }
-}
-
+// The console control handler runs on a thread of its own and reaches only the record of shared.h.
 static BOOL WINAPI RemoveTemporaryAndEnd(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
@@ -544,12 +534,7 @@ static BOOL WINAPI RemoveTemporaryAndEnd(DWORD event)
         Sleep(1);
     }
     // The files are opened to be shared for deletion, so they go once the process ends.
-    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
-        const char* path = slot.load();
-        if (path != nullptr) {
-            DeleteFileA(path);
-        }
-    }
+    RemoveRecordedTemporaries();
     ExitProcess(g_inPlace.load() == IN_PLACE_WRITTEN ? 0 : 130);
 }
 

@@ -7,7 +7,6 @@
 
 #include "convert/ferryline.h"
 #include "shell/converters.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -40,19 +39,12 @@ void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)
     record->Flags = flags;
 }
 
-// A W95 book chosen as a Mac one is converted only when the user says so; No is the default. A book
-// that can't be read is left to the conversion to report.
-bool ConfirmMacBook(const char* path, const char* title)
+// After the conversion has refused a W95 book chosen as a Mac one, and said so: it is converted only when
+// the user says so; No is the default.
+bool ConfirmMacBook(const char* title)
 {
-    FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
-    FerrylineInspection book;
-    if (!ferryline_inspect_file(path, title, nullptr, &quiet, &book) || book.look.edition != FERRYLINE_W95_BOOK) {
-        return true;
-    }
-    char question[kTitleSize + 160];
-    snprintf(question, sizeof question,
-             "The file %s looks like a Corvella W95 address book, not a Macintosh one.\n\n"
-             "Convert it as a Macintosh address book anyway?", title);
+    char question[kTitleSize + 80];
+    snprintf(question, sizeof question, "Convert %s as a Macintosh address book anyway?", title);
     return AskYesNo(g_hwndMain, question);
 }
 
@@ -88,16 +80,19 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
 
 namespace {
 
+// What a command runs on the files chosen: a converter of shell/converters.h.
+using RunFiles = FerrylineStatus (*)(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                     const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+
 // One command of the File menu: what its dialogs ask, and what it runs on the files chosen.
 struct FileCommand {
     const char* openPrompt;
     const char* savePrompt;
     const char* saveFilter;        // null: the dialogs' own
     const char* defaultExtension;  // added to a name typed without one; null: none
-    int (*run)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-               const FerrylineOptions* options, ConversionDetails* details);
+    RunFiles run;
     const FerrylineOptions* options;
-    bool confirmMacBook;  // ask before converting a W95 book as a Mac one
+    bool confirmMacBook;  // a W95 book refused as a Mac one may be converted all the same
     const char* openFilter;  // null: the dialogs' own
     // Not null: asked once the input is chosen, it fills in the rest of the command (false: cancelled).
     bool (*completeCommand)(FileCommand* command);
@@ -157,24 +152,29 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     if (inputPath[0] == '\0') {
         return;
     }
-    if (command.confirmMacBook && !ConfirmMacBook(inputPath, inputTitle)) {
-        return;
-    }
     if (command.completeCommand != nullptr && !command.completeCommand(&command)) {
         return;
     }
     if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
         return;
     }
-    // Compares the files themselves, so another spelling of the input (letter case, a short name,
-    // a relative part) is refused as well.
-    if (PlatformSameFile(inputPath, outputPath)) {
-        ShowError(g_hwndMain, "Input and output file must be different.");
-        return;
+    FerrylineOptions options = {};
+    if (command.options != nullptr) {
+        options = *command.options;
     }
-    if (command.run(inputPath, inputTitle, outputPath, outputTitle, command.options, details)) {
+    FerrylineStatus status = command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details);
+    if (status == FERRYLINE_WRONG_EDITION && command.confirmMacBook) {
+        if (!ConfirmMacBook(inputTitle)) {
+            return;
+        }
+        options.force = 1;
+        status = command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details);
+    }
+    // The conversion compares the files themselves, so another spelling of the input (letter case, a
+    // short name, a relative part) is refused as well, with a message of its own and nothing more.
+    if (status == FERRYLINE_OK) {
         ShowInfo(g_hwndMain, "Conversion successful");
-    } else {
+    } else if (status != FERRYLINE_SAME_FILE) {
         ShowError(g_hwndMain, "An error occurred while converting the file");
     }
 }
@@ -191,31 +191,44 @@ void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int dir
     RunFileCommand(dialogs, details, command);
 }
 
-void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
+namespace {
+
+// What a command writes, chosen by `key` (an export's format, or the answer to the edition question):
+// the save dialog's prompt, filter and extension, and the converter.
+struct SaveChoice {
+    int key;
+    const char* savePrompt;
+    const char* saveFilter;
+    const char* extension;
+    RunFiles run;
+};
+
+const SaveChoice kExports[] = {
+    {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
+    {kExportCsv, "Export the address book as CSV", "CSV Files\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv},
+    {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif", ExportToLdif},
+};
+
+const SaveChoice kImportEditions[] = {
+    {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin},
+    {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac},
+};
+
+// Fills in the save dialog and the converter of the choice with `key`; false when there is none.
+template <size_t count>
+bool ApplySaveChoice(const SaveChoice (&choices)[count], int key, FileCommand* command)
 {
-    struct Export {
-        int format;
-        const char* savePrompt;
-        const char* saveFilter;
-        const char* extension;
-        int (*run)(const char*, const char*, const char*, const char*, const FerrylineOptions*, ConversionDetails*);
-    };
-    static const Export kExports[] = {
-        {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
-        {kExportCsv, "Export the address book as CSV", "CSV Files\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv},
-        {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif",
-         ExportToLdif},
-    };
-    for (const Export& chosen : kExports) {
-        if (chosen.format == format) {
-            const FileCommand command = {"Select a Corvella address book to export", chosen.savePrompt, chosen.saveFilter, chosen.extension,
-                                         chosen.run, nullptr, false, nullptr, nullptr};
-            RunFileCommand(dialogs, details, command);
+    for (const SaveChoice& choice : choices) {
+        if (choice.key == key) {
+            command->savePrompt = choice.savePrompt;
+            command->saveFilter = choice.saveFilter;
+            command->defaultExtension = choice.extension;
+            command->run = choice.run;
+            return true;
         }
     }
+    return false;
 }
-
-namespace {
 
 // Which edition an import writes, asked between the open and the save dialog.
 bool ChooseImportEdition(FileCommand* command)
@@ -223,24 +236,18 @@ bool ChooseImportEdition(FileCommand* command)
     const int answer = AskYesNoCancel(g_hwndMain, "Which edition of Corvella is the address book for?\n\n"
                                                   "Yes: Corvella for Windows (a W95 book)\n"
                                                   "No: Corvella for Macintosh (a text book)");
-    if (answer == IDYES) {
-        command->savePrompt = "Save Corvella (for Window) address book as";
-        command->saveFilter = "Corvella Files\0*.cv\0All Files\0*.*\0";
-        command->defaultExtension = "cv";
-        command->run = ImportToWin;
-        return true;
-    }
-    if (answer == IDNO) {
-        command->savePrompt = "Save Corvella (for Macintosh) address book as";
-        command->saveFilter = "Text Files\0*.txt\0All Files\0*.*\0";
-        command->defaultExtension = "txt";
-        command->run = ImportToMac;
-        return true;
-    }
-    return false;
+    return ApplySaveChoice(kImportEditions, answer, command);
 }
 
 }  // namespace
+
+void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
+{
+    FileCommand command = {"Select a Corvella address book to export", nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, nullptr};
+    if (ApplySaveChoice(kExports, format, &command)) {
+        RunFileCommand(dialogs, details, command);
+    }
+}
 
 void RunImport(FileDialogState* dialogs, ConversionDetails* details)
 {

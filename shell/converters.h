@@ -11,28 +11,28 @@
 extern HWND g_hwndMain;
 
 // Each converter reads `inputPath` and writes `outputPath`; the titles name the files in messages.
-// Returns 1 when the output was written completely, 0 after telling the user what failed. Warnings
-// are shown before it returns 1.
-// `options` (null for none) asks for accented letters to be converted. Every change goes into `details`.
-// ConvertMacToWin converts a W95 book as well: the user has been asked.
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details);
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details);
+// Returns FERRYLINE_OK when the output was written completely, or what failed after telling the user.
+// Warnings are shown before it returns FERRYLINE_OK.
+// `options` (null for none) asks for accented letters to be converted, and for a W95 book to be
+// converted as a Mac one (`force`). Every change goes into `details`.
+FerrylineStatus ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 // Exports a book of either edition to vCard 3.0 or CSV, the same way.
 // `options` is not used: an export always reads the book's characters.
-int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                  const FerrylineOptions* options, ConversionDetails* details);
-int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath,
+                              const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 // LDIF for Thunderbird, from a book of either edition.
-int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                 const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath,
+                             const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 // A vCard file, or a CSV file (its name ends in .csv), written as a book of one edition.
-int ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions* options, ConversionDetails* details);
-int ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 
 // Information (success, warnings, Help, About) and error boxes, under the caption "Convert CV Address Book".
 void ShowInfo(HWND owner, const char* text);

@@ -79,12 +79,12 @@ const char* ferryline_web_direction_field(int index, int field)
 }
 
 // Which edition `bytes` are, as the library tells it: "win" for a W95 book, "mac" for anything else
-// (a text in UTF-16 too: converting it says what it is, and recoding reads it).
+// (a W95 book in UTF-16 too, which recoding reads).
 const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
 {
     FerrylineInspection inspection;
     ferryline_inspect(bytes, size, &inspection);
-    return inspection.look.edition == FERRYLINE_W95_BOOK ? "win" : "mac";
+    return inspection.look.edition == FERRYLINE_EDITION_W95 ? "win" : "mac";
 }
 
 // Converts `size` bytes at `bytes` the way `direction` names. Returns null for a name that is no
@@ -106,9 +106,14 @@ FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes,
     return result;
 }
 
-int ferryline_web_ok(const FerrylineResult* result)
+// The result's status as the page's script names it.
+const char* ferryline_web_status(const FerrylineResult* result)
 {
-    return result->ok;
+    static const char* const kNames[] = {"ok",           "wrong-edition",   "not-a-book",      "utf16-refused",
+                                         "could-not-open", "could-not-read", "could-not-create", "could-not-write",
+                                         "no-memory",    "same-file"};
+    const size_t index = static_cast<size_t>(result->status);
+    return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "failed";
 }
 
 const char* ferryline_web_output(const FerrylineResult* result)
@@ -145,7 +150,7 @@ size_t ferryline_web_changes_size(const FerrylineResult* result)
 void ferryline_web_free(FerrylineResult* result)
 {
     if (result != nullptr) {
-        ferryline_result_free(result, nullptr);
+        ferryline_result_free(result);
         free(result);
     }
 }

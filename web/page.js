@@ -5,8 +5,6 @@
   const CONVERTED = 'Conversion successful';
   const NOT_CONVERTED = 'An error occurred while converting the file';
   const NO_MEMORY = 'Could not allocate memory to read file';
-  // The character set each edition's books are written in, for names quoted in the changes.
-  const EDITION_CHARSET = { mac: 'macintosh', win: 'windows-1252' };
   const EDITION_NAME = {
     mac: 'a Macintosh address book (text)',
     win: 'a Windows address book (W95)',
@@ -77,14 +75,6 @@
     return withBytes(module, terminated, use);
   }
 
-  function decoderFor(edition) {
-    try {
-      return new TextDecoder(EDITION_CHARSET[edition]);
-    } catch (error) {
-      return new TextDecoder();
-    }
-  }
-
   // Which edition the book is, from its content: "mac" or "win".
   function editionOf(module, bytes) {
     const edition = withBytes(module, bytes, (pointer) => module._ferryline_web_edition(pointer, bytes.length));
@@ -104,11 +94,13 @@
   }
 
   function failure(message) {
-    return { ok: false, output: new Uint8Array(0), messages: [message, NOT_CONVERTED], changes: [] };
+    return { ok: false, status: 'no-memory', output: new Uint8Array(0), messages: [message, NOT_CONVERTED],
+             changes: [] };
   }
 
-  function collect(module, result, entry) {
-    const ok = module._ferryline_web_ok(result) === 1;
+  function collect(module, result) {
+    const status = readCString(module, module._ferryline_web_status(result));
+    const ok = status === 'ok';
     const messages = [];
     const count = module._ferryline_web_message_count(result);
     for (let i = 0; i < count; ++i) {
@@ -119,10 +111,11 @@
     const output = ok ? module.HEAPU8.slice(outputAt, outputAt + module._ferryline_web_output_size(result))
                       : new Uint8Array(0);
     const changesAt = module._ferryline_web_changes(result);
-    const changesText = decoderFor(entry.from).decode(
+    // The library tells changes in UTF-8, whatever the book's character set.
+    const changesText = new TextDecoder().decode(
       module.HEAPU8.subarray(changesAt, changesAt + module._ferryline_web_changes_size(result)));
     const changes = changesText === '' ? [] : changesText.replace(/\n$/, '').split('\n');
-    return { ok, output, messages, changes };
+    return { ok, status, output, messages, changes };
   }
 
   // The words of the export options, as the command line's --vcard and --csv take them, and the
@@ -165,7 +158,7 @@
           return null;
         }
         try {
-          return collect(module, result, entry);
+          return collect(module, result);
         } finally {
           module._ferryline_web_free(result);
         }

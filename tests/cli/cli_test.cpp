@@ -52,15 +52,15 @@ TEST_F(Cli, ConvertsBothWays)
     EXPECT_EQ(ReadBytes(In("back.txt")), ReadBytes(In("book.txt")));
 }
 
-TEST_F(Cli, WarningsGoToStandardErrorInOrder)
+TEST_F(Cli, WarningsGoToStandardErrorInOrderOneALine)
 {
     WriteBytes(In("book.txt"), "a&b\r\n");
     Outcome run = RunCli(folder, "mac2win book.txt book.cv");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err,
-              "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.\n"
-              "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
-              "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.\n");
+              "Some of the addresses contained invalid characters (&#^+). These characters were replaced with dashes.\n"
+              "Some of the addresses did not have personal names, which are required by Corvella for Windows. "
+              "These now have \"No Name ##\" as their names so you will need to fix them within Corvella.\n");
 }
 
 TEST_F(Cli, VerboseListsEachChangeAsItHappens)
@@ -85,18 +85,61 @@ TEST_F(Cli, VerboseListsEachChangeAsItHappens)
 const char kRecodeHint[] = " bytes above 127 (accented letters?) are copied unchanged; --recode converts them "
                            "between the editions' character sets\n";
 
-TEST_F(Cli, AW95BookGivenAsAMacOneIsRefusedUnlessForced)
+TEST_F(Cli, ABookOfTheOtherEditionIsRefusedUnlessForcedWithTheRightDirectionNamed)
 {
     WriteBytes(In("book.cv"), "&Main #Bob ^A1 +");
-    Outcome run = RunCli(folder, "mac2win book.cv out.cv");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string("The file book.cv is a Corvella W95 address book, not a Macintosh one.\n") + kFailed +
-                           "ferryline-convert: win2mac converts it; -f converts it as a Macintosh book all the same\n");
-    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"book.cv"});
-    for (const char* force : {"-f", "--force"}) {
-        run = RunCli(folder, std::string(force) + " mac2win - out.cv <book.cv");
-        EXPECT_EQ(run.status, 0) << force;
-        EXPECT_EQ(ReadBytes(In("out.cv")), "&Main #No Name 01 ^-Main -Bob -A1 - +") << force;
+    WriteBytes(In("book.txt"), "Bob <A1>\r\n");
+    const std::string w95 = "The file book.cv is a Corvella W95 address book, not a Macintosh one.\n";
+    const std::string mac = "The file book.txt is a Macintosh address book, not a Corvella W95 one.\n";
+    const struct {
+        const char* command;
+        std::string refusal;
+        const char* hint;
+        const char* forced;  // the start of what -f writes
+    } cases[] = {
+        {"mac2win book.cv", w95, "win2mac converts it; -f converts it as a Macintosh book", "&Main #No Name 01 ^-Main -Bob -A1 - +"},
+        {"mac2vcf book.cv", w95, "win2vcf converts it; -f converts it as a Macintosh book", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:&Main"},
+        {"mac2csv book.cv", w95, "win2csv converts it; -f converts it as a Macintosh book", "\xEF\xBB\xBF"},
+        {"win2vcf book.txt", mac, "mac2vcf converts it; -f converts it as a W95 book", ""},
+        {"win2csv book.txt", mac, "mac2csv converts it; -f converts it as a W95 book", ""},
+    };
+    for (const auto& c : cases) {
+        Outcome run = RunCli(folder, std::string(c.command) + " out");
+        EXPECT_EQ(run.status, 1) << c.command;
+        EXPECT_EQ(run.err, c.refusal + kFailed + "ferryline-convert: " + c.hint + " all the same\n") << c.command;
+        EXPECT_EQ(ListFolder(folder), (std::vector<std::string>{"book.cv", "book.txt"})) << c.command;
+        if (c.forced[0] != '\0') {
+            run = RunCli(folder, std::string("-f ") + c.command + " out");
+            EXPECT_EQ(run.status, 0) << c.command;
+            EXPECT_EQ(ReadBytes(In("out")).compare(0, strlen(c.forced), c.forced), 0) << c.command;
+            remove(In("out").c_str());
+        }
+    }
+    Outcome run = RunCli(folder, "--force mac2win - out.cv <book.cv");
+    EXPECT_EQ(run.status, 0);
+}
+
+// What the command line prints is UTF-8 with no control character: a file name's escape sequence and
+// a Mac OS Roman name alike.
+TEST_F(Cli, FileNamesAndChangesReachTheTerminalAsUtf8WithoutControls)
+{
+    WriteBytes(In("a\x1B[7mX.txt"), "Zo\x91 & Co <z@x>\r\n");
+    const struct {
+        const char* arguments;
+        const char* line;  // a line the run prints
+    } cases[] = {
+        {"-i \"$(printf 'a\\033[7mX.txt')\"", "a\\x1b[7mX.txt: a Macintosh address book\n"},
+        {"-v mac2win \"$(printf 'a\\033[7mX.txt')\" out.cv",
+         "ferryline-convert: line 1: reserved characters (&#^+) replaced with dashes: \"Zo\xC3\xAB & Co\" <z@x> "
+         "became \"Zo\xC3\xAB - Co\" <z@x>\n"},
+        {"win2vcf \"$(printf 'a\\033[7mX.txt')\" out.vcf",
+         "The file a\\x1b[7mX.txt is a Macintosh address book, not a Corvella W95 one.\n"},
+    };
+    for (const auto& c : cases) {
+        Outcome run = RunCli(folder, c.arguments);
+        std::string printed = run.out + run.err;
+        EXPECT_NE(printed.find(c.line), std::string::npos) << printed;
+        EXPECT_EQ(printed.find('\x1B'), std::string::npos) << printed;
     }
 }
 
@@ -107,7 +150,7 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
         Outcome run = RunCli(folder, std::string(direction) + " book.txt out");
         EXPECT_EQ(run.status, 1) << direction;
         EXPECT_EQ(run.err, std::string("The file book.txt is saved as Unicode (UTF-16) and can't be converted byte by "
-                                       "byte.\nSave it as ANSI text, or have its accented letters converted.\n") +
+                                       "byte. Save it as ANSI text, or have its accented letters converted.\n") +
                                kFailed);
     }
     WriteBytes(In("book.txt"), "Ren\x8E C\x99t\x8E <r@x>\r\n");
@@ -121,6 +164,7 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
     // Letters that --recode turned into '?' get a line of their own, -v or not; none lost, no line.
     WriteBytes(In("lost.txt"), "Ann <a@x>\r\n\xCF\x80\xE2\x88\x9E <b@x>\r\n\xC5\x81ukasz <c@x>\r\n");
     WriteBytes(In("lost.cv"), "&Main #\x8A\xE9 ^a@x +");
+    WriteBytes(In("lost.vcf"), "BEGIN:VCARD\r\nFN:\xE2\x98\x83 Snow\r\nEMAIL:s@x\r\nEND:VCARD\r\n");
     const struct {
         const char* arguments;
         const char* err;
@@ -134,6 +178,8 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
         {"--recode win2mac lost.cv out.txt",
          "ferryline-convert: 1 entry has letters that Mac OS Roman can't hold; they became \"?\"; -v lists them\n"},
         {"--recode mac2win book.txt out.cv", ""},
+        {"vcf2win lost.vcf out2.cv",
+         "ferryline-convert: 1 entry has letters that Windows-1252 can't hold; they became \"?\"; -v lists them\n"},
     };
     for (const auto& lost : kLost) {
         run = RunCli(folder, lost.arguments);
@@ -161,7 +207,7 @@ TEST_F(Cli, InfoTellsWhatABookHoldsAndWritesNothing)
          "longest line: 238 bytes (line 1)\nline ends: CR LF 0, LF 0, CR 0\nzero bytes: 0\nbytes above 127: 0\n"
          "byte order mark: none\n"},
         {std::string("\xFE\xFF\0B\0o\0b\0\n", 10),
-         "book: Unicode (UTF-16) text, not converted byte by byte\nlongest line: 9 bytes (line 1)\n"
+         "book: a Macintosh address book in Unicode (UTF-16), converted only with --recode\nlongest line: 9 bytes (line 1)\n"
          "line ends: CR LF 0, LF 1, CR 0\nzero bytes: 4\nbytes above 127: 2\nbyte order mark: UTF-16 big-endian\n"},
     };
     for (const InfoCase& c : cases) {
@@ -239,7 +285,7 @@ TEST_F(Cli, UsageAndVersion)
 {
     Outcome run = RunCli(folder, "--version");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "ferryline-convert 1.0\n");
+    EXPECT_EQ(run.out, std::string("ferryline-convert ") + FERRYLINE_VERSION + "\n");
     run = RunCli(folder, "--help");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out.rfind("usage: ferryline-convert", 0), 0u);

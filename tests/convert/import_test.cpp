@@ -21,11 +21,11 @@ Converted Convert(FerrylineDirection direction, const std::string& input, const 
 {
     FerrylineResult result;
     ferryline_convert_bytes(direction, options, input.data(), input.size(), "in", nullptr, &result);
-    Converted converted = {result.ok != 0, std::string(result.output, result.outputSize), "", std::string(result.changes, result.changesSize)};
+    Converted converted = {result.status == FERRYLINE_OK, std::string(result.output, result.outputSize), "", std::string(result.changes, result.changesSize)};
     for (size_t i = 0; i < result.messageCount; ++i) {
         converted.messages += std::string(result.messages[i].text) + "\n";
     }
-    ferryline_result_free(&result, nullptr);
+    ferryline_result_free(&result);
     return converted;
 }
 
@@ -44,13 +44,18 @@ TEST(Import, CardsAndRowsBecomeEntries)
     const std::string v40 = "BEGIN:VCARD\r\nVERSION:4.0\r\n";
     const std::string end = "END:VCARD\r\n";
     const ImportCase cases[] = {
-        {"2.1 quoted-printable with a soft line break, a named character set, a photo passed over", FERRYLINE_VCARD_TO_MAC,
+        {"2.1 quoted-printable with soft line breaks, named character sets, a photo passed over, the preferred address first",
+         FERRYLINE_VCARD_TO_MAC,
          v21 + "N;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J=FC=\r\nrgen;;;\r\n"
                "PHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n /9j/4AAQSkZJRg:ABAQ\r\n AAAQ\r\n\r\n"
-               "EMAIL;INTERNET:j@example.org\r\n" + end,
-         "J\x9frgen M\x9fller <j@example.org>\r\n", ""},
-        {"folded lines, escapes, a property group, the preferred address first, UTF-8 in Windows-1252", FERRYLINE_VCARD_TO_WIN,
-         v30 + "FN:Zo\xC3\xAB\\, Ana\r\nitem1.EMAIL;TYPE=INTERNET:a@exam\r\n ple.org\r\nitem2.EMAIL;TYPE=INTERNET,pref:p@example.org\r\n" + end,
+               "EMAIL;INTERNET:j@example.org\r\nEMAIL;PREF;INTERNET:p@example.org\r\n" + end +
+               v21 + "FN;CHARSET=UTF-8;QUOTED-PRINTABLE:Zo=C3=AB =\r\n=E2=98=83\r\nEMAIL:z@example.org\r\n" + end,
+         "J\x9frgen M\x9fller <p@example.org>\r\nJ\x9frgen M\x9fller <j@example.org>\r\nZo\x91 ? <z@example.org>\r\n",
+         "1 character that Mac OS Roman can't hold"},
+        {"folded lines, escapes, a property group, the preferred address first, UTF-8 in Windows-1252, Google's own group",
+         FERRYLINE_VCARD_TO_WIN,
+         v30 + "FN:Zo\xC3\xAB\\, Ana\r\nitem1.EMAIL;TYPE=INTERNET:a@exam\r\n ple.org\r\nitem2.EMAIL;TYPE=INTERNET,pref:p@example.org\r\n"
+                   "CATEGORIES:myContacts\r\n" + end,
          "&Main #Zo\xEB, Ana ^p@example.org #Zo\xEB, Ana ^a@example.org +", ""},
         {"N when there is no FN; categories as groups, a person under each", FERRYLINE_VCARD_TO_MAC,
          v30 + "N:Smith;Bob;;Dr.;Jr.\r\nEMAIL:b@example.org\r\nCATEGORIES:Work,Golf\\, Club\r\n" + end +

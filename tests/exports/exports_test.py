@@ -7,6 +7,7 @@ import csv
 import io
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -68,13 +69,14 @@ def make_items(seed, letters, plus):
     people = [(person_name(rng, letters, i), "p%d%s@example.org" % (i, "+tag" if plus and i % 3 == 0 else ""))
               for i in range(30)]
     people.append(("", "nameless@example.org"))
-    people.append((people[0][0], "namesake@example.org"))  # another person of the first one's name
     groups = ["Friends", "Work, old;team", "Ünïcode " + letters[:5], "back\\slash"]
     items = [("entry",) + p for p in people[:5]]
+    # People alike in name or in address are people of their own, each with a UID of its own.
+    items += [("entry", people[0][0], "other@example.org"), ("entry", "Same Address", people[1][1])]
     for g in groups + groups[:2]:  # the first two groups come twice
         items.append(("group", g))
         items += [("entry",) + rng.choice(people) for _ in range(6)]
-    items += [("entry",) + person for person in people[-2:]]
+    items.append(("entry",) + people[-1])
     return items
 
 
@@ -157,6 +159,8 @@ def check_vcard(name, data, book, version):
             bad.append((got, want, names - allowed, (n.given, n.family, n.suffix)))
         uids[(pname, address)] = card_uid(card)
     check(name + ": every card's FN, N, EMAIL, CATEGORIES and UID (from name and address)", not bad, bad[:2])
+    all_uids = [card_uid(c) for c in cards]
+    check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
     if version != "4.0":
         check(name + ": no group cards in 3.0", not groups)
         return
@@ -171,8 +175,6 @@ def check_vcard(name, data, book, version):
               for person in uids.values()}
     check(name + ": each person is a MEMBER of its groups' cards alone",
           all(sorted(naming[uids[(p[0], p[1])]]) == sorted(p[2]) for p in people), list(naming.items())[:2])
-    all_uids = [card_uid(c) for c in cards]
-    check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
 
 
 def check_csv(name, data, book, changes):
@@ -299,28 +301,49 @@ for version in ("3.0", "4.0"):
     status, out, err = run("--vcard", version, "mac2vcf", os.path.join(WORK, "mac-roman"), "-")
     check_khard("mac-roman vCard %s" % version, out, mac_book_expected, version)
 
-# Placeholder names and entries left out are listed by -v; the export shows the address instead.
+# -v lists what the export did, never a conversion's change: a nameless card named by its address.
 book = os.path.join(WORK, "odd.txt")
 with open(book, "wb") as f:
     f.write(b"a@x\r\nB <b@x>\r\n\r\nc@x\r\n")
 status, out, err = run("-v", "mac2vcf", book, "-")
 check("nameless Mac lines listed by -v", status == 0 and err ==
-      'ferryline-convert: line 1: no personal name, named "No Name 01": "a@x" became "No Name 01" <a@x>\n'
-      'ferryline-convert: line 4: no personal name, named "No Name 02": "c@x" became "No Name 02" <c@x>\n', err)
+      'ferryline-convert: line 1: no personal name, exported with its address as its name: "a@x"\n'
+      'ferryline-convert: line 4: no personal name, exported with its address as its name: "c@x"\n', err)
 check("nameless Mac lines: FN is the address", [c.fn.value for c in vobject.readComponents(out.decode())] == ["a@x", "B", "c@x"])
-# The exports name and number nameless lines as mac2win does (past "No Name 99"), whatever ends the lines
-# before them.
+status, out, err = run("-v", "mac2csv", book, "-")
+check("an address kept as it is is no change", status == 0 and err == "", err)
+
+# A person in group A, then 16 other groups, then A again: one contact, A once in its categories and
+# one MEMBER line of A.
+with open(book, "wb") as f:
+    lines = ['"A" <GROUP@GROUP>', "Ann <a@x>"]
+    for g in range(16):
+        lines += ['"G%d" <GROUP@GROUP>' % g, "Ann <a@x>"]
+    lines += ['"A" <GROUP@GROUP>', "Ann <a@x>"]
+    f.write(("\r\n".join(lines) + "\r\n").encode())
+status, out, err = run("-v", "--vcard", "4.0", "mac2vcf", book, "-")
+cards = list(vobject.readComponents(out.decode()))
+categories = [c.categories.value for c in cards if "categories" in c.contents]
+check("a group far apart comes once in Categories", categories == [["A"] + ["G%d" % g for g in range(16)]], categories)
+members = [len(c.contents.get("member", [])) for c in cards if c.fn.value == "A"]
+check("and once among its group's members", members == [1], members)
+check("a person listed more than once is listed by -v", err ==
+      'ferryline-convert: line 2: "Ann" <a@x> is listed more than once; exported as one contact in all its groups\n', err)
+status, out, err = run("mac2csv", book, "-")
+check("and once in the CSV categories", out.decode("utf-8-sig").splitlines()[1].endswith(",A;" + ";".join("G%d" % g for g in range(16))), out)
+# The exports tell nameless lines at the line numbers mac2win gives them, whatever ends the lines before.
 with open(book, "wb") as f:
     f.write(b"".join(b"n%d@x%s\"N, %d\" <m%d@x>\r\n" % (i, (b"\r\n", b"\n", b"\r")[i % 3], i, i) for i in range(101)))
-named = [line for line in run("-v", "mac2win", book, "-")[2].splitlines() if "no personal name" in line]
-for direction in ("mac2vcf", "mac2csv"):
-    status, out, err = run("-v", direction, book, "-")
-    check("%s -v names nameless lines as mac2win does" % direction, status == 0 and len(named) == 101
-          and err.splitlines() == named, (err, named))
+named = re.findall(r'line (\d+): no personal name, named "[^"]*": "([^"]*)"', run("-v", "mac2win", book, "-")[2])
+status, out, err = run("-v", "mac2vcf", book, "-")
+exported = re.findall(r'line (\d+): no personal name, exported with its address as its name: "([^"]*)"', err)
+check("mac2vcf -v tells nameless lines where mac2win does", status == 0 and len(named) == 101 and exported == named,
+      (exported[:3], named[:3]))
 with open(book, "wb") as f:
     f.write(b"&Main #Ann ^a@x #Gone &G #Bo ^b@x &H #Bo ^b@x +")
 status, out, err = run("-v", "win2csv", book, "-")
 check("W95 entry without an address left out and listed", status == 0 and err == 'ferryline-convert: entry 2: "Gone" left out, it has no address\n'
+      'ferryline-convert: entry 3: "Bo" <b@x> is listed more than once; exported as one contact in all its groups\n'
       and out.decode("utf-8-sig").splitlines()[1:] == ["Ann,,Ann,a@x,", "Bo,,Bo,b@x,G;H"], (err, out))
 
 # Failures: the wrong edition, bad options; nothing is written and an existing file stays.
@@ -330,8 +353,9 @@ with open(target, "wb") as f:
 with open(book, "wb") as f:
     f.write(mac_text.encode("mac_roman"))
 status, out, err = run("win2vcf", book, target)
-check("a Mac book given to win2vcf is refused", status == 1 and err == "The file odd.txt is not a Corvella W95 address "
-      "book or is corrupt.\nAn error occurred while converting the file\n", err)
+check("a Mac book given to win2vcf is refused", status == 1 and err == "The file odd.txt is a Macintosh address book, "
+      "not a Corvella W95 one.\nAn error occurred while converting the file\n"
+      "ferryline-convert: mac2vcf converts it; -f converts it as a W95 book all the same\n", err)
 check("the refused export leaves the output as it was", open(target, "rb").read() == b"before")
 for args in (["--vcard", "5.0", "mac2vcf"], ["--charset", "ebcdic", "mac2csv"], ["--vcard"], ["mac2json"]):
     status, out, err = run(*args, book, os.path.join(WORK, "never"))

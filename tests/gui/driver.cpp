@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/ferryline.h"
+
 namespace {
 
 const char kMainClass[] = "Ferryline";
@@ -32,6 +34,11 @@ const char kHelpText[] = "Sorry, help not available (yet)";
 const char kOpenExportTitle[] = "Select a Corvella address book to export";
 const char kSaveVcardTitle[] = "Export the address book as vCard";
 const char kSaveCsvTitle[] = "Export the address book as CSV";
+const char kSaveLdifTitle[] = "Export the address book as LDIF for Thunderbird";
+const char kOpenImportTitle[] = "Select a vCard or CSV file to import";
+const char kEditionQuestion[] = "Which edition of Corvella is the address book for?\n\n"
+                                "Yes: Corvella for Windows (a W95 book)\n"
+                                "No: Corvella for Macintosh (a text book)";
 
 const DWORD kTimeoutMs = 20000;
 const DWORD kPollMs = 25;
@@ -641,15 +648,18 @@ void CaseResources()
         HMENU options = GetSubMenu(menu, 1);
         HMENU help = GetSubMenu(menu, 2);
         if (Check(file != nullptr && options != nullptr && help != nullptr, "the popups are missing")) {
-            Check(GetMenuItemCount(file) == 8, "File has %d items", GetMenuItemCount(file));
+            Check(GetMenuItemCount(file) == 11, "File has %d items", GetMenuItemCount(file));
             ExpectMenuItem(file, 0, 1, "&Mac to Win...\tCtrl+M");
             ExpectMenuItem(file, 1, 2, "&Win to Mac...\tCtrl+W");
             ExpectMenuItem(file, 2, 6, "Conversion &details...");
             Check((GetMenuState(file, 3, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above the exports");
             ExpectMenuItem(file, 4, 4, "Export to &vCard...");
             ExpectMenuItem(file, 5, 5, "Export to &CSV...");
-            Check((GetMenuState(file, 6, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
-            ExpectMenuItem(file, 7, 3, "E&xit");
+            ExpectMenuItem(file, 6, 8, "Export to &LDIF (Thunderbird)...");
+            Check((GetMenuState(file, 7, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above the import");
+            ExpectMenuItem(file, 8, 7, "&Import vCard or CSV...");
+            Check((GetMenuState(file, 9, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
+            ExpectMenuItem(file, 10, 3, "E&xit");
             Check(GetMenuItemCount(options) == 1, "Options has %d items", GetMenuItemCount(options));
             ExpectMenuItem(options, 0, 20, "Convert &accented letters");
             Check((GetMenuState(options, 0, MF_BYPOSITION) & MF_CHECKED) == 0, "accented letters checked at start");
@@ -846,29 +856,32 @@ bool AnswerQuestion(const char* expected, bool clickYes)
     return WaitGone(box);
 }
 
-const char kW95Question[] =
-    "The file book.cv looks like a Corvella W95 address book, not a Macintosh one.\n\n"
-    "Convert it as a Macintosh address book anyway?";
+const char kW95Refused[] = "The file book.cv is a Corvella W95 address book, not a Macintosh one.";
+const char kW95Question[] = "Convert book.cv as a Macintosh address book anyway?";
 const char kReplacedWarning[] =
     "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
 const char kNoNameWarning[] =
     "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. These now "
     "have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
 
-// A W95 book chosen for Mac to Win: the default answer converts nothing; Yes converts it as a Mac book.
+// A W95 book chosen for Mac to Win is refused, and then the default answer converts nothing; Yes
+// converts it as a Mac book.
 void CaseWrongBook()
 {
     WriteBytes("book.cv", kW95Book);
     PressCtrl('M');
     ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "out.cv");
+    ExpectBox(kW95Refused);
     AnswerQuestion(kW95Question, false);
     ExpectNothingShown();
     Check(ListFolder() == "book.cv;", "after No the folder holds %s", ListFolder().c_str());
 
     PressCtrl('M');
     ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
-    AnswerQuestion(kW95Question, true);
     ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "out.cv");
+    ExpectBox(kW95Refused);
+    AnswerQuestion(kW95Question, true);
     ExpectBox(kReplacedWarning);
     ExpectBox(kNoNameWarning);
     ExpectBox(kSuccess);
@@ -1043,6 +1056,62 @@ void CaseExports()
     Check(ListFolder() == "book.cv;book.txt;contacts.vcf;people.csv;", "the folder holds %s", ListFolder().c_str());
 }
 
+// Answers the question of which edition to write with the button `id`: Yes the default, Cancel there too.
+bool AnswerEdition(int id)
+{
+    HWND box = WaitForWindow(kDialogClass, kBoxCaption);
+    if (box == nullptr || !Activate(box)) {
+        return false;
+    }
+    Check(BoxText(box) == kEditionQuestion, "question says \"%s\"", Escape(BoxText(box)).c_str());
+    HWND button = GetDlgItem(box, id);
+    if (!Check(button != nullptr && GetDlgItem(box, IDYES) != nullptr && GetDlgItem(box, IDNO) != nullptr &&
+                   GetDlgItem(box, IDCANCEL) != nullptr,
+               "the question does not offer Yes, No and Cancel")) {
+        return false;
+    }
+    Check(WaitUntil([&] { return FocusOf(box) == GetDlgItem(box, IDYES); }, 5000), "Yes is not the default");
+    ClickWindow(button);
+    return WaitGone(box);
+}
+
+// File > Import: a vCard into a W95 book, a CSV file into a Mac book, Cancel at the question; and File >
+// Export to LDIF from a Mac book.
+void CaseImportAndLdif()
+{
+    WriteBytes("contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 & Co\r\nEMAIL:r+x@example.org\r\n"
+                               "CATEGORIES:Caf\xC3\xA9\r\nEND:VCARD\r\n");
+    WriteBytes("people.csv", "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n,,Ann,ann@example.org,\r\n");
+    ChooseMenuItem('F', 'I');
+    ChooseFile(ExpectFileDialog(kOpenImportTitle, 0, "vCard and CSV Files", "All Files"), "contacts.vcf");
+    AnswerEdition(IDYES);
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0, "Corvella Files", "All Files"), "book");
+    ExpectBox(kReplacedWarning);
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("book.cv", "&Main &Caf\xE9 #Ren\xE9 - Co ^r-x@example.org +");
+    }
+    ChooseMenuItem('F', 'I');
+    ChooseFile(ExpectFileDialog(kOpenImportTitle, 0, "vCard and CSV Files", "All Files"), "people.csv");
+    AnswerEdition(IDNO);
+    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0, "Text Files", "All Files"), "book");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("book.txt", "Ann <ann@example.org>\r\n");
+    }
+    ChooseMenuItem('F', 'I');
+    ChooseFile(ExpectFileDialog(kOpenImportTitle, 0, "vCard and CSV Files", "All Files"), "people.csv");
+    AnswerEdition(IDCANCEL);
+    ExpectNothingShown();
+    ChooseMenuItem('F', 'L');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
+    ChooseFile(ExpectFileDialog(kSaveLdifTitle, 0, "LDIF Files", "All Files"), "thunderbird");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("thunderbird.ldif", "dn: cn=Ann,mail=ann@example.org\nobjectclass: top\nobjectclass: person\n"
+                                       "objectclass: organizationalPerson\nobjectclass: inetOrgPerson\n"
+                                       "objectclass: mozillaAbPersonAlpha\ncn: Ann\ngivenName: Ann\nmail: ann@example.org\n\n");
+    }
+    Check(ListFolder() == "book.cv;book.txt;contacts.vcf;people.csv;thunderbird.ldif;", "the folder holds %s", ListFolder().c_str());
+}
+
 // A failed export tells why and leaves no file; cancelling the save dialog shows nothing.
 void CaseExportFailure()
 {
@@ -1089,7 +1158,7 @@ void CaseHelpAndAbout()
     ChooseMenuItem('H', 'H');
     ExpectBox(kHelpText);
     ChooseMenuItem('H', 'A');
-    ExpectBox("Convert Corvella Address Books 1.0 - by the Ferryline project\n"
+    ExpectBox("Convert Corvella Address Books " FERRYLINE_VERSION " - by the Ferryline project\n"
               "Copyright (C) 2026 The Ferryline authors. MIT licence.");
 }
 
@@ -1151,6 +1220,7 @@ const Case kCases[] = {
     {"enter", CaseEnter, true},
     {"exports", CaseExports, true},
     {"export-failure", CaseExportFailure, true},
+    {"import-and-ldif", CaseImportAndLdif, true},
     {"accented-letters", CaseAccentedLetters, true},
     {"help-about", CaseHelpAndAbout, true},
     {"exit-menu", CaseExitMenu, true},

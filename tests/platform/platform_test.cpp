@@ -28,10 +28,11 @@ struct Folder {
     ~Folder() { RemoveScratchFolder(scratch); }
 };
 
+// 1 converted, 0 not.
 int Convert(const Folder& folder, TestEnv* test)
 {
     OpenTestEnv(test, FaultPlan());
-    return ConvertFiles(test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt");
+    return ConvertFiles(test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt") == FERRYLINE_OK;
 }
 
 TEST(Platform, SameFileIsFoundHoweverSpelled)
@@ -84,8 +85,8 @@ TEST(Platform, FolderAsInputOrOutputIsRefused)
     Folder folder;
     TestEnv test;
     OpenTestEnv(&test, FaultPlan());
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.scratch.path, "dir", folder.output, "out.txt"), 0);
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_WIN_TO_MAC, folder.input, "in.txt", folder.scratch.path, "dir"), 0);
+    EXPECT_NE(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.scratch.path, "dir", folder.output, "out.txt"), FERRYLINE_OK);
+    EXPECT_NE(ConvertFiles(&test, FERRYLINE_WIN_TO_MAC, folder.input, "in.txt", folder.scratch.path, "dir"), FERRYLINE_OK);
     EXPECT_EQ(test.record.messages, (std::vector<std::string>{"error: Could not open the file dir",
                                                              "error: Could not create the output file dir"}));
 }
@@ -264,9 +265,55 @@ TEST(Platform, AnotherUsersLinkInASharedFolderIsNotFollowed)
         std::string output = PathIn(folder.scratch, link.output);
         TestEnv test;
         OpenTestEnv(&test, FaultPlan());
-        EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", output, "out.txt"), 0);
+        EXPECT_NE(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", output, "out.txt"), FERRYLINE_OK);
         EXPECT_EQ(test.record.reasons, std::vector<std::string>{output + ": " + std::to_string(EACCES)});
         EXPECT_EQ(ReadBytes(victim), "victim");
+    }
+}
+
+// Where the output is written under a temporary name, a conversion first removes the named temporary
+// files that killed conversions left in the folder: only this program's names, only the user's own,
+// only those whose process has ended.
+TEST(Platform, NamedTemporaryFilesOfEndedProcessesAreRemoved)
+{
+    pid_t ended = fork();
+    ASSERT_GE(ended, 0);
+    if (ended == 0) {
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    std::string own = std::to_string(getpid());
+    std::string gone = std::to_string(ended);
+    const struct {
+        std::string name;
+        bool removed;
+        bool othersFile;
+    } kCases[] = {
+        {".ferryline-" + gone + "-aB3xY9", true, false},
+        {".ferryline-" + own + "-aB3xY9", false, false},  // this process's
+        {".ferryline-1-aB3xY9", false, false},            // a process that runs
+        {".ferryline-" + gone + "-aB3xY", false, false},  // not a name the program makes
+        {".ferryline-" + gone + "-aB3x.9", false, false},
+        {"ferryline-" + gone + "-aB3xY9", false, false},
+        {".ferryline-" + gone + "-zzzzzz", false, true},  // another user's
+    };
+    Folder folder;
+    for (const auto& stray : kCases) {
+        WriteBytes(PathIn(folder.scratch, stray.name), "stray");
+        if (stray.othersFile && (geteuid() != 0 || chown(PathIn(folder.scratch, stray.name).c_str(), 65534, 65534) != 0)) {
+            unlink(PathIn(folder.scratch, stray.name).c_str());
+        }
+    }
+    FaultPlan plan = FaultPlan();
+    plan.refusedSteps = 1u << PLATFORM_STEP_UNNAMED_FILE;
+    plan.refusedError = EOPNOTSUPP;
+    TestEnv test;
+    OpenTestEnv(&test, plan);
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt"), FERRYLINE_OK);
+    for (const auto& stray : kCases) {
+        if (!stray.othersFile || geteuid() == 0) {
+            EXPECT_EQ(FileExists(PathIn(folder.scratch, stray.name)), !stray.removed) << stray.name;
+        }
     }
 }
 
@@ -322,7 +369,7 @@ int WritePieces(const std::string& path, const std::vector<std::string>& pieces)
         return 0;
     }
     for (const std::string& piece : pieces) {
-        if (files->write(files, file, piece.data(), piece.size()) != FERRYLINE_WRITTEN) {
+        if (files->write(files, file, piece.data(), piece.size()) != FERRYLINE_OK) {
             files->discardOutput(files, file);
             return 0;
         }

@@ -87,17 +87,18 @@ def native(direction, path, scratch, options=()):
     return run.returncode == 0, data, b"".join(lines)
 
 
-def matches_native(outcome, expected, charset):
-    """The page's messages and changes are the lines -v printed, in the same order; its output (empty
-    after a failure) is the same bytes."""
+def matches_native(outcome, expected):
+    """The page's messages and changes are the lines -v printed, in UTF-8 both, in the same order; its
+    output (empty after a failure) is the same bytes."""
     ok, output, stderr = expected
-    changes, rest = "", stderr.decode(charset)
-    # The command line says nothing when all went well.
+    changes, rest = "", stderr.decode("utf-8")
+    # The command line says nothing when all went well, and writes a message's line breaks as spaces.
     for message in outcome["messages"][:-1] if outcome["ok"] else outcome["messages"]:
-        at = rest.find(message + "\n")
+        line = message.replace("\n", " ")
+        at = rest.find(line + "\n")
         if at < 0:
-            return f"message {message!r} is not next in {stderr!r}"
-        changes, rest = changes + rest[:at], rest[at + len(message) + 1:]
+            return f"message {line!r} is not next in {stderr[:2000]!r}"
+        changes, rest = changes + rest[:at], rest[at + len(line) + 1:]
     if (changes + rest).splitlines() != outcome["changes"]:
         return f"changes {outcome['changes']!r} != {(changes + rest).splitlines()!r}"
     if outcome["ok"] != ok or bytes(outcome["output"]) != output:
@@ -105,9 +106,6 @@ def matches_native(outcome, expected, charset):
     return None
 
 
-CHARSET = {"mac2win": "mac_roman", "win2mac": "cp1252", "mac2vcf": "mac_roman", "win2vcf": "cp1252",
-           "mac2csv": "mac_roman", "win2csv": "cp1252", "mac2ldif": "mac_roman", "win2ldif": "cp1252",
-           "vcf2mac": "utf-8", "vcf2win": "utf-8", "csv2mac": "utf-8", "csv2win": "utf-8"}
 # What the page offers for a book of the edition, or a file of the kind, the first direction reads.
 OFFERED = {"mac2win": ["mac2win", "mac2vcf", "mac2csv", "mac2ldif"], "win2mac": ["win2mac", "win2vcf", "win2csv", "win2ldif"],
            "vcf2mac": ["vcf2mac", "vcf2win"], "vcf2win": ["vcf2mac", "vcf2win"],
@@ -143,7 +141,8 @@ def api_convert(browser, direction, data, options=None):
     return browser.execute_async_script("""
         const [direction, data, options, done] = arguments;
         window.ferryline.convert(direction, new Uint8Array(data), options)
-          .then((r) => done({ok: r.ok, output: Array.from(r.output), messages: r.messages, changes: r.changes}))
+          .then((r) => done({ok: r.ok, status: r.status, output: Array.from(r.output), messages: r.messages,
+                             changes: r.changes}))
           .catch((e) => done({error: e.name}));""", direction, list(data), options or {})
 
 
@@ -237,6 +236,11 @@ def test_one_file(browser, scratch, downloads):
         misuse = api_convert(browser, direction, b"a", options).get("error")
         if misuse != "RangeError":
             return f"{direction} {options} gave {misuse}"
+    # The result says what failed, as the library's status.
+    for data, status in ((b"Bob <A1>\r\n", "ok"), (b"&Main #Bob ^A1 +", "wrong-edition")):
+        outcome = api_convert(browser, "mac2win", data)
+        if outcome["status"] != status or outcome["ok"] != (status == "ok"):
+            return f"mac2win on {data!r}: status {outcome['status']!r}, ok {outcome['ok']}, expected {status!r}"
     return None
 
 
@@ -247,7 +251,9 @@ def ui_cases(scratch):
     books = {"generated.txt": mac_book(rnd, 300), "generated.book.cv": w95_book(rnd, 300),
              "cut.cv": b"&Main #Ann Example ^ann@example.org #Bo",
              "no-end.cv": b"&Main #Ann Example ^ann@example.org &Work #Bo ^bo@example.org", "mark.cv": b" \r\n&Main #Bob",
-             "contacts.vcf": CONTACTS_VCF, "contacts.csv": CONTACTS_CSV}
+             "contacts.vcf": CONTACTS_VCF, "contacts.csv": CONTACTS_CSV,
+             # A W95 book saved as UTF-16 is one all the same: the page offers its directions.
+             "unicode.cv": "\ufeff&Main #Zo\u00eb ^z@example.org +".encode("utf-16-le")}
     folder = pathlib.Path(scratch)
     for name, data in books.items():
         (folder / name).write_bytes(data)
@@ -261,6 +267,7 @@ def ui_cases(scratch):
         (folder / "mark.cv", "win2mac", "keyboard", None),
         (folder / "contacts.vcf", "vcf2win", "click", "contacts.cv"),
         (folder / "contacts.csv", "csv2mac", "drop", "contacts.txt"),
+        (folder / "unicode.cv", "win2mac", "click", None),
     ]
 
 
@@ -275,7 +282,7 @@ def test_ui_conversion(browser, scratch, downloads, book, direction, how, saved_
     shown["output"] = save(browser, shown["save"], downloads, how == "keyboard").read_bytes() if saved_as else b""
     if os.listdir(downloads) != ([saved_as] if saved_as else []):
         return f"saved {os.listdir(downloads)}"
-    return matches_native(shown, native(direction, book, scratch), CHARSET[direction])
+    return matches_native(shown, native(direction, book, scratch))
 
 
 def api_books():
@@ -303,14 +310,14 @@ def test_api_matches_native(browser, scratch, downloads):
         path = pathlib.Path(scratch) / f"book{index}"
         path.write_bytes(data)
         outcome = api_convert(browser, direction, data, {"title": path.name})
-        error = matches_native(outcome, native(direction, path, scratch), CHARSET[direction])
+        error = matches_native(outcome, native(direction, path, scratch))
         if error:
             return f"{direction} on {data[:60]!r}...: {error}"
         # The export options, as the command line's.
         for option, word in {"vcf": [("vcard", "4.0")], "csv": [("csv", "google")]}.get(direction[4:], []):
             if data:
                 outcome = api_convert(browser, direction, data, {"title": path.name, option: word})
-                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]), CHARSET[direction])
+                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]))
                 if error:
                     return f"{direction} --{option} {word} on {data[:60]!r}...: {error}"
         if direction in ("mac2win", "win2mac") and index % 3 == 0:
