@@ -40,20 +40,57 @@ void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)
     record->Flags = flags;
 }
 
-// A W95 book chosen as a Mac one is converted only when the user says so; No is the default. A book
-// that can't be read is left to the conversion to report.
-bool ConfirmMacBook(const char* path, const char* title)
+// One look at the chosen book, before the save dialog: which edition it is and whether it holds letters
+// beyond ASCII. False when it can't be read; the conversion then tells why.
+bool LookAtBook(const char* path, const char* title, FerrylineInspection* book)
 {
     FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
-    FerrylineInspection book;
-    if (!ferryline_inspect_file(path, title, nullptr, &quiet, &book) || book.look.edition != FERRYLINE_W95_BOOK) {
-        return true;
-    }
+    return ferryline_inspect_file(path, title, nullptr, &quiet, book) != 0;
+}
+
+// A W95 book chosen as a Mac one is converted only when the user says so; No is the default.
+bool ConfirmMacBook(const char* title)
+{
     char question[kTitleSize + 160];
     snprintf(question, sizeof question,
              "The file %s looks like a Corvella W95 address book, not a Macintosh one.\n\n"
              "Convert it as a Macintosh address book anyway?", title);
-    return AskYesNo(g_hwndMain, question);
+    return AskYesNo(g_hwndMain, question, false);
+}
+
+// Bytes above 127 that copied as they are would mean other letters in the other edition; a UTF-16 text
+// can't be copied at all. The UTF-8 byte order mark is left out, as the conversion leaves it out.
+bool HoldsLettersBeyondAscii(const FerrylineInspection& book)
+{
+    const size_t mark = book.look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
+    return book.look.edition == FERRYLINE_UTF16_TEXT || book.look.bytesAbove127 > mark;
+}
+
+// The character set the conversion reads the book in when it converts accented letters: what the text
+// plainly is (UTF-16, or UTF-8 by its mark or its bytes), otherwise the set of the edition it reads.
+const char* ReadCharsetName(const FerrylineInspection& book, bool macToWin)
+{
+    if (book.look.edition == FERRYLINE_UTF16_TEXT) {
+        return "UTF-16";
+    }
+    if (book.look.byteOrderMark == FERRYLINE_UTF8_BOM || book.charset == FERRYLINE_LOOKS_UTF8) {
+        return "UTF-8";
+    }
+    return WrittenCharsetName(!macToWin);
+}
+
+// With Options > "Convert accented letters" off, a book with such letters brings a question whose
+// default, Yes, converts them for this conversion only.
+bool AskConvertLetters(const char* title, const FerrylineInspection& book, bool macToWin)
+{
+    char question[kTitleSize + 320];
+    snprintf(question, sizeof question,
+             "The file %s holds letters beyond plain ASCII (accented letters, most likely), which the two "
+             "editions store differently.\n\n"
+             "Convert them from %s to %s for this conversion?\n"
+             "No copies their bytes unchanged.",
+             title, ReadCharsetName(book, macToWin), WrittenCharsetName(macToWin));
+    return AskYesNo(g_hwndMain, question, true);
 }
 
 }  // namespace
@@ -97,8 +134,10 @@ struct FileCommand {
     int (*run)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
                const FerrylineOptions* options, ConversionDetails* details);
     const FerrylineOptions* options;
-    bool confirmMacBook;  // ask before converting a W95 book as a Mac one
+    int conversion;  // kMacToWin or kWinToMac, whose book is looked at first; kNoConversion for an export
 };
+
+const int kNoConversion = -1;
 
 // The save dialog with the command's own filter, picked, and its default extension; the shared record
 // is as it was afterwards, so the conversions' dialogs don't change.
@@ -142,8 +181,21 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, const 
     if (inputPath[0] == '\0') {
         return;
     }
-    if (command.confirmMacBook && !ConfirmMacBook(inputPath, inputTitle)) {
-        return;
+    FerrylineOptions options = {};
+    if (command.options != nullptr) {
+        options = *command.options;
+    }
+    const bool macToWin = command.conversion == kMacToWin;
+    bool macBookForWinToMac = false;
+    FerrylineInspection book;
+    if (command.conversion != kNoConversion && LookAtBook(inputPath, inputTitle, &book)) {
+        if (macToWin && book.look.edition == FERRYLINE_W95_BOOK && !ConfirmMacBook(inputTitle)) {
+            return;
+        }
+        if (!options.recode && HoldsLettersBeyondAscii(book) && AskConvertLetters(inputTitle, book, macToWin)) {
+            options.recode = 1;
+        }
+        macBookForWinToMac = !macToWin && book.look.edition == FERRYLINE_MAC_BOOK;
     }
     if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
         return;
@@ -154,8 +206,14 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, const 
         ShowError(g_hwndMain, "Input and output file must be different.");
         return;
     }
-    if (command.run(inputPath, inputTitle, outputPath, outputTitle, command.options, details)) {
+    if (command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details)) {
         ShowInfo(g_hwndMain, "Conversion successful");
+    } else if (macBookForWinToMac) {
+        char message[kTitleSize + 160];
+        snprintf(message, sizeof message,
+                 "An error occurred while converting the file\n\n"
+                 "The file %s looks like a Macintosh address book: Mac to Win... converts it.", inputTitle);
+        ShowError(g_hwndMain, message);
     } else {
         ShowError(g_hwndMain, "An error occurred while converting the file");
     }
@@ -169,7 +227,7 @@ void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int dir
     const FileCommand command = {
         macToWin ? "Select a Corvella (for Macintosh) address book" : "Select a Corvella (for Windows) address book",
         macToWin ? "Save Corvella (for Window) address book as" : "Save Corvella (for Macintosh) address book as",
-        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, macToWin};
+        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, direction};
     RunFileCommand(dialogs, details, command);
 }
 
@@ -180,6 +238,6 @@ void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
         "Select a Corvella address book to export",
         vcard ? "Export the address book as vCard" : "Export the address book as CSV",
         vcard ? "vCard Files\0*.vcf\0All Files\0*.*\0" : "CSV Files\0*.csv\0All Files\0*.*\0",
-        vcard ? "vcf" : "csv", vcard ? ExportToVcard : ExportToCsv, nullptr, false};
+        vcard ? "vcf" : "csv", vcard ? ExportToVcard : ExportToCsv, nullptr, kNoConversion};
     RunFileCommand(dialogs, details, command);
 }

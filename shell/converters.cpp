@@ -1,5 +1,7 @@
 #include "shell/converters.h"
 
+#include <stdio.h>
+
 #include "convert/ferryline.h"
 
 HWND g_hwndMain = nullptr;
@@ -7,6 +9,7 @@ HWND g_hwndMain = nullptr;
 static const char kMessageCaption[] = "Convert CV Address Book";
 static const UINT kInfoBox = MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST;
 static const UINT kErrorBox = MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST;
+static const UINT kWarningBox = MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST;
 static_assert(kInfoBox == 0x50040, "information box type");
 static_assert(kErrorBox == 0x50010, "error box type");
 
@@ -20,10 +23,20 @@ void ShowError(HWND owner, const char* text)
     MessageBoxA(owner, text, kMessageCaption, kErrorBox);
 }
 
-bool AskYesNo(HWND owner, const char* text)
+void ShowWarning(HWND owner, const char* text)
 {
-    return MessageBoxA(owner, text, kMessageCaption,
-                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_SETFOREGROUND | MB_TOPMOST) == IDYES;
+    MessageBoxA(owner, text, kMessageCaption, kWarningBox);
+}
+
+bool AskYesNo(HWND owner, const char* text, bool yesByDefault)
+{
+    const UINT kind = yesByDefault ? MB_ICONQUESTION | MB_DEFBUTTON1 : MB_ICONWARNING | MB_DEFBUTTON2;
+    return MessageBoxA(owner, text, kMessageCaption, MB_YESNO | kind | MB_SETFOREGROUND | MB_TOPMOST) == IDYES;
+}
+
+const char* WrittenCharsetName(bool macToWin)
+{
+    return macToWin ? "Windows-1252" : "Mac OS Roman";
 }
 
 // Every message of a conversion is a box the user closes before the conversion goes on.
@@ -66,6 +79,16 @@ static int ConvertFile(FerrylineDirection direction, const char* inputPath, cons
     chosen.force = 1;
     int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
     FinishDetails(details, converted);
+    if (converted && details->questionMarks > 0) {
+        char warning[256];
+        const bool one = details->questionMarks == 1;
+        snprintf(warning, sizeof warning,
+                 "In %lu %s, letters that %s can't hold became \"?\".\n"
+                 "File > Conversion details... lists %s.",
+                 details->questionMarks, one ? "entry" : "entries",
+                 WrittenCharsetName(direction == FERRYLINE_MAC_TO_WIN), one ? "it" : "them");
+        ShowWarning(g_hwndMain, warning);
+    }
     return converted;
 }
 

@@ -12,7 +12,7 @@ extern HWND g_hwndMain;
 
 // Each converter reads `inputPath` and writes `outputPath`; the titles name the files in messages.
 // Returns 1 when the output was written completely, 0 after telling the user what failed. Warnings
-// are shown before it returns 1.
+// are shown before it returns 1, the last of them how many entries lost letters to '?'.
 // `options` (null for none) asks for accented letters to be converted. Every change goes into `details`.
 // ConvertMacToWin converts a W95 book as well: the user has been asked.
 int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
@@ -26,10 +26,17 @@ int ExportToVcard(const char* inputPath, const char* inputTitle, const char* out
 int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
                 const FerrylineOptions* options, ConversionDetails* details);
 
+// The character set a conversion writes accented letters in: Windows-1252 for the W95 edition
+// (macToWin), Mac OS Roman for the Macintosh one.
+const char* WrittenCharsetName(bool macToWin);
+
 // Information (success, warnings, Help, About) and error boxes, under the caption "Convert CV Address Book".
 void ShowInfo(HWND owner, const char* text);
 void ShowError(HWND owner, const char* text);
-// A warning box with Yes and No, No the default; true for Yes.
-bool AskYesNo(HWND owner, const char* text);
+// A box with the warning icon, for a loss the user should see before "Conversion successful".
+void ShowWarning(HWND owner, const char* text);
+// A box with Yes and No, the warning icon and No the default, or the question icon and Yes the default;
+// true for Yes.
+bool AskYesNo(HWND owner, const char* text, bool yesByDefault);
 
 #endif
