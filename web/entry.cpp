@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "convert/charset.h"
 #include "convert/ferryline.h"
 
 // Every conversion the page may offer. A new direction of the library is one more line here; the page
@@ -36,12 +37,26 @@ static const WebDirection* DirectionNamed(const char* name)
 }
 
 // The options the page can set.
-static FerrylineOptions WebOptions(int recode)
+static FerrylineOptions WebOptions(int recode, int vcardVersion)
 {
     FerrylineOptions options;
     memset(&options, 0, sizeof options);
     options.recode = recode != 0 ? 1 : 0;
+    options.vcardVersion = vcardVersion == 4 ? 4 : 3;
     return options;
+}
+
+// A conversion's result, and how many of its lines or entries lost letters to '?'.
+struct WebResult {
+    FerrylineResult result;
+    size_t questionMarks;
+};
+
+static void CountQuestionMarks(void* context, const FerrylineChange* change)
+{
+    if (change->kind == FERRYLINE_CHARACTER_REPLACED) {
+        ++static_cast<WebResult*>(context)->questionMarks;
+    }
 }
 
 extern "C" {
@@ -70,74 +85,89 @@ const char* ferryline_web_direction_field(int index, int field)
 }
 
 // Which edition `bytes` are, as the library tells it: "win" for a W95 book, "mac" for anything else
-// (a text in UTF-16 too: converting it says what it is, and recoding reads it).
-const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
+// (a text in UTF-16 too: converting it says what it is, and recoding reads it). Sets *readAs to the
+// character set the conversions read its letters in, and *beyondAscii to 1 when it holds letters beyond
+// ASCII: bytes above 127 besides a UTF-8 byte order mark, or UTF-16 text.
+const char* ferryline_web_look(const char* bytes, size_t size, const char** readAs, int* beyondAscii)
 {
     FerrylineInspection inspection;
     ferryline_inspect(bytes, size, &inspection);
-    return inspection.look.edition == FERRYLINE_W95_BOOK ? "win" : "mac";
+    const bool w95 = inspection.look.edition == FERRYLINE_W95_BOOK;
+    *readAs = CharsetName(ChooseCharset(bytes, size, FERRYLINE_CHARSET_AUTO, w95 ? CHARSET_WINDOWS_1252 : CHARSET_MAC_ROMAN));
+    const size_t mark = inspection.look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
+    *beyondAscii = inspection.look.edition == FERRYLINE_UTF16_TEXT || inspection.look.bytesAbove127 > mark ? 1 : 0;
+    return w95 ? "win" : "mac";
 }
 
-// Converts `size` bytes at `bytes` the way `direction` names. Returns null for a name that is no
-// direction or when there is no memory for the result; otherwise a result for the accessors below,
-// released with ferryline_web_free.
-FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
-                                       int recode)
+// Converts `size` bytes at `bytes` the way `direction` names; `vcardVersion` 4 makes vCard 4.0, any
+// other 3.0. Returns null for a name that is no direction or when there is no memory for the result;
+// otherwise a result for the accessors below, released with ferryline_web_free.
+WebResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
+                                 int recode, int vcardVersion)
 {
     const WebDirection* entry = DirectionNamed(direction);
     if (entry == nullptr) {
         return nullptr;
     }
-    FerrylineResult* result = static_cast<FerrylineResult*>(malloc(sizeof(FerrylineResult)));
-    if (result == nullptr) {
+    WebResult* web = static_cast<WebResult*>(malloc(sizeof(WebResult)));
+    if (web == nullptr) {
         return nullptr;
     }
-    FerrylineOptions options = WebOptions(recode);
-    ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, nullptr, result);
-    return result;
+    web->questionMarks = 0;
+    FerrylineOptions options = WebOptions(recode, vcardVersion);
+    FerrylineListener listener = {web, nullptr, CountQuestionMarks};
+    FerrylineEnv env = {nullptr, nullptr, &listener};
+    ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, &env, &web->result);
+    return web;
 }
 
-int ferryline_web_ok(const FerrylineResult* result)
+int ferryline_web_ok(const WebResult* web)
 {
-    return result->ok;
+    return web->result.ok;
 }
 
-const char* ferryline_web_output(const FerrylineResult* result)
+const char* ferryline_web_output(const WebResult* web)
 {
-    return result->output;
+    return web->result.output;
 }
 
-size_t ferryline_web_output_size(const FerrylineResult* result)
+size_t ferryline_web_output_size(const WebResult* web)
 {
-    return result->outputSize;
+    return web->result.outputSize;
 }
 
-size_t ferryline_web_message_count(const FerrylineResult* result)
+size_t ferryline_web_message_count(const WebResult* web)
 {
-    return result->messageCount;
+    return web->result.messageCount;
 }
 
 // The text of message `index`, or null past the last.
-const char* ferryline_web_message(const FerrylineResult* result, size_t index)
+const char* ferryline_web_message(const WebResult* web, size_t index)
 {
-    return index < result->messageCount ? result->messages[index].text : nullptr;
+    return index < web->result.messageCount ? web->result.messages[index].text : nullptr;
 }
 
-const char* ferryline_web_changes(const FerrylineResult* result)
+const char* ferryline_web_changes(const WebResult* web)
 {
-    return result->changes;
+    return web->result.changes;
 }
 
-size_t ferryline_web_changes_size(const FerrylineResult* result)
+size_t ferryline_web_changes_size(const WebResult* web)
 {
-    return result->changesSize;
+    return web->result.changesSize;
 }
 
-void ferryline_web_free(FerrylineResult* result)
+// How many lines or entries had letters the target can't hold, now '?'.
+size_t ferryline_web_question_marks(const WebResult* web)
 {
-    if (result != nullptr) {
-        ferryline_result_free(result, nullptr);
-        free(result);
+    return web->questionMarks;
+}
+
+void ferryline_web_free(WebResult* web)
+{
+    if (web != nullptr) {
+        ferryline_result_free(&web->result, nullptr);
+        free(web);
     }
 }
 

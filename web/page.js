@@ -8,6 +8,8 @@
   // The character set each edition's books are written in, for names quoted in the changes.
   const EDITION_CHARSET = { mac: 'macintosh', win: 'windows-1252' };
   const EDITION_NAME = { mac: 'a Macintosh address book (text)', win: 'a Windows address book (W95)' };
+  // The conversions whose accented letters may be converted, and the set each writes them in.
+  const WRITTEN_CHARSET = { mac2win: 'Windows-1252', win2mac: 'Mac OS Roman' };
 
   function embeddedWasm() {
     const text = document.getElementById('ferryline-wasm').textContent.trim();
@@ -80,36 +82,83 @@
     }
   }
 
-  // Which edition the book is, from its content: "mac" or "win".
-  function editionOf(module, bytes) {
-    const edition = withBytes(module, bytes, (pointer) => module._ferryline_web_edition(pointer, bytes.length));
-    return edition === null ? 'mac' : readCString(module, edition);
+  // Change lines quote names in the bytes the converter saw, or in UTF-8 where they tell of letters
+  // that became '?': each line is read as UTF-8 when it is that, otherwise in `edition`'s set.
+  function decodeLines(bytes, edition) {
+    const utf8 = new TextDecoder('utf-8', { fatal: true });
+    const eightBit = decoderFor(edition);
+    const lines = [];
+    let start = 0;
+    while (start < bytes.length) {
+      const end = bytes.indexOf(10, start) < 0 ? bytes.length : bytes.indexOf(10, start);
+      const line = bytes.subarray(start, end);
+      try {
+        lines.push(utf8.decode(line));
+      } catch (error) {
+        lines.push(eightBit.decode(line));
+      }
+      start = end + 1;
+    }
+    return lines;
+  }
+
+  // The library's first look at the book: its edition ("mac" or "win"), the character set its letters
+  // are read in, and whether it holds letters beyond ASCII.
+  function lookAt(module, bytes) {
+    const unknown = { edition: 'mac', readAs: '', beyondAscii: false };
+    const slots = module._malloc(8);
+    if (slots === 0) {
+      return unknown;
+    }
+    try {
+      const edition = withBytes(module, bytes,
+                                (pointer) => module._ferryline_web_look(pointer, bytes.length, slots, slots + 4));
+      if (edition === null) {
+        return unknown;
+      }
+      const [readAs, beyondAscii] = new Uint32Array(module.HEAPU8.buffer, slots, 2);
+      return { edition: readCString(module, edition), readAs: readCString(module, readAs), beyondAscii: beyondAscii === 1 };
+    } finally {
+      module._free(slots);
+    }
   }
 
   function failure(message) {
-    return { ok: false, output: new Uint8Array(0), messages: [message, NOT_CONVERTED], changes: [] };
+    return { ok: false, output: new Uint8Array(0), messages: [message, NOT_CONVERTED], changes: [], questionMarks: 0 };
   }
 
-  function collect(module, result, entry) {
+  // The warning a conversion gives when letters became '?'.
+  function questionMarkWarning(count, direction) {
+    return `In ${count} ${count === 1 ? 'entry' : 'entries'}, letters that ${WRITTEN_CHARSET[direction]} ` +
+           'can\'t hold became "?".';
+  }
+
+  // `recoded`: the converter saw the book in the other edition's character set.
+  function collect(module, result, entry, recoded) {
     const ok = module._ferryline_web_ok(result) === 1;
     const messages = [];
     const count = module._ferryline_web_message_count(result);
     for (let i = 0; i < count; ++i) {
       messages.push(readCString(module, module._ferryline_web_message(result, i)));
     }
+    const questionMarks = module._ferryline_web_question_marks(result);
+    if (ok && questionMarks > 0) {
+      messages.push(questionMarkWarning(questionMarks, entry.name));
+    }
     messages.push(ok ? CONVERTED : NOT_CONVERTED);
     const outputAt = module._ferryline_web_output(result);
     const output = ok ? module.HEAPU8.slice(outputAt, outputAt + module._ferryline_web_output_size(result))
                       : new Uint8Array(0);
     const changesAt = module._ferryline_web_changes(result);
-    const changesText = decoderFor(entry.from).decode(
-      module.HEAPU8.subarray(changesAt, changesAt + module._ferryline_web_changes_size(result)));
-    const changes = changesText === '' ? [] : changesText.replace(/\n$/, '').split('\n');
-    return { ok, output, messages, changes };
+    const seenAs = recoded ? { mac: 'win', win: 'mac' }[entry.from] : entry.from;
+    const changes = decodeLines(
+      module.HEAPU8.subarray(changesAt, changesAt + module._ferryline_web_changes_size(result)), seenAs);
+    return { ok, output, messages, changes, questionMarks };
   }
 
   // Converts `bytes` (a Uint8Array) the way `direction` names ("mac2win", "win2mac", ...). Options:
-  // `recode` (convert accented letters, where offered) and `title` (the name messages give the input).
+  // `recode` (convert accented letters, where offered), `vcard` ("4.0" for vCard 4.0) and `title` (the
+  // name messages give the input).
   async function convert(direction, bytes, options) {
     if (!(bytes instanceof Uint8Array)) {
       throw new TypeError('ferryline.convert: bytes must be a Uint8Array');
@@ -125,12 +174,12 @@
     const outcome = withText(module, entry.name, (namePointer) => withText(module, title, (titlePointer) =>
       withBytes(module, bytes, (input) => {
         const result = module._ferryline_web_convert(namePointer, input, bytes.length, titlePointer,
-                                                     settings.recode ? 1 : 0);
+                                                     settings.recode ? 1 : 0, String(settings.vcard) === '4.0' ? 4 : 3);
         if (result === 0) {
           return null;
         }
         try {
-          return collect(module, result, entry);
+          return collect(module, result, entry, Boolean(settings.recode) && entry.name in WRITTEN_CHARSET);
         } finally {
           module._ferryline_web_free(result);
         }
@@ -146,7 +195,7 @@
   // ---- The page's controls ----
 
   const element = (id) => document.getElementById(id);
-  const state = { name: '', bytes: null, edition: '', saveUrl: '' };
+  const state = { name: '', bytes: null, edition: '', readAs: '', beyondAscii: false, offersRecode: false, saveUrl: '' };
 
   // book.txt gives book.cv, book.cv gives book.txt, and so on; a name without extension keeps its name.
   function resultName(inputName, extension) {
@@ -172,12 +221,16 @@
     element('outcome').hidden = true;
   }
 
+  // Before a book is chosen, each kind of result is shown once; then those for the book's edition.
   function showDirections(directions) {
     const list = element('direction-list');
     list.textContent = '';
     let first = true;
+    const shown = new Set();
     for (const entry of directions) {
-      const fits = state.edition === '' || entry.from === state.edition;
+      const kind = `${entry.label} (.${entry.extension})`;
+      const fits = state.edition === '' ? !shown.has(kind) : entry.from === state.edition;
+      shown.add(kind);
       const row = document.createElement('div');
       row.className = 'choice';
       row.hidden = !fits;
@@ -188,15 +241,36 @@
       radio.value = entry.name;
       radio.disabled = !fits;
       radio.checked = fits && state.edition !== '' && first;
+      radio.addEventListener('change', showOptions);
       first = first && !(fits && state.edition !== '');
       const label = document.createElement('label');
       label.htmlFor = radio.id;
-      label.textContent = `${entry.label} (.${entry.extension})`;
+      label.textContent = kind;
       row.append(radio, label);
       list.append(row);
     }
     element('directions').disabled = state.edition === '';
     element('convert').disabled = state.edition === '';
+    showOptions();
+  }
+
+  // The options that apply to the chosen conversion, and what the page assumes of the book's letters.
+  function showOptions() {
+    const chosen = document.querySelector('input[name="direction"]:checked');
+    const direction = chosen === null ? '' : chosen.value;
+    const recodes = direction in WRITTEN_CHARSET;
+    element('recode-option').hidden = !state.offersRecode || !recodes;
+    element('vcard-option').hidden = !direction.endsWith('vcf');
+    const letters = element('letters');
+    letters.hidden = direction === '' || !state.beyondAscii;
+    if (!recodes) {
+      letters.textContent = `Accented letters are read as ${state.readAs} and written as UTF-8.`;
+    } else if (element('recode').checked) {
+      letters.textContent = `Accented letters are read as ${state.readAs} and written as ${WRITTEN_CHARSET[direction]}.`;
+    } else {
+      letters.textContent = 'Accented letters are copied byte for byte: they will read as other letters in the ' +
+                            'other edition.';
+    }
   }
 
   async function chooseBook(file) {
@@ -212,7 +286,12 @@
       showDirections(directions);
       return;
     }
-    state.edition = editionOf(module, state.bytes);
+    const look = lookAt(module, state.bytes);
+    state.edition = look.edition;
+    state.readAs = look.readAs;
+    state.beyondAscii = look.beyondAscii;
+    // A book with accented letters has them converted unless the user says otherwise.
+    element('recode').checked = look.beyondAscii;
     element('edition').textContent =
       `${file.name} (${formatSize(state.bytes.length)}) is ${EDITION_NAME[state.edition]}.`;
     showDirections(directions);
@@ -221,25 +300,30 @@
   function showOutcome(outcome, entry) {
     const list = element('messages');
     list.textContent = '';
+    const last = outcome.messages.length - 1;
     outcome.messages.forEach((text, index) => {
       const item = document.createElement('li');
       item.textContent = text;
-      if (index === outcome.messages.length - 1) {
+      if (index === last) {
         item.className = outcome.ok ? 'done' : 'error';
       } else if (!outcome.ok) {
         item.className = 'error';
+      } else if (index === last - 1 && outcome.questionMarks > 0) {
+        item.className = 'warning';
+        item.textContent = `${text} The changes below name them.`;
       }
       list.append(item);
     });
+    // Nothing was written after a failure, so there are no changes to check.
     const changes = element('changes');
     changes.textContent = '';
-    for (const line of outcome.changes) {
+    for (const line of outcome.ok ? outcome.changes : []) {
       const item = document.createElement('li');
       item.textContent = line;
       changes.append(item);
     }
-    element('changes-summary').textContent = `Changes to check (${outcome.changes.length})`;
-    element('changes-box').hidden = outcome.changes.length === 0;
+    element('changes-summary').textContent = `Changes to check (${changes.childElementCount})`;
+    element('changes-box').hidden = changes.childElementCount === 0;
     if (outcome.ok) {
       const name = resultName(state.name, entry.extension);
       state.saveUrl = URL.createObjectURL(new Blob([outcome.output], { type: 'application/octet-stream' }));
@@ -264,7 +348,11 @@
     const { directions } = await ready;
     const entry = directions.find((candidate) => candidate.name === chosen.value);
     try {
-      const outcome = await convert(entry.name, state.bytes, { recode: element('recode').checked, title: state.name });
+      const outcome = await convert(entry.name, state.bytes, {
+        recode: element('recode').checked,
+        vcard: element('vcard-version').value,
+        title: state.name,
+      });
       showOutcome(outcome, entry);
     } catch (error) {
       // The browser itself gave out (no memory for a copy): say so rather than nothing.
@@ -299,9 +387,10 @@
     }
   });
   element('convert').addEventListener('click', convertChosen);
+  element('recode').addEventListener('change', showOptions);
   watchDrops();
   ready.then(({ module, directions }) => {
-    element('recode-option').hidden = module._ferryline_web_offers_recode() !== 1;
+    state.offersRecode = module._ferryline_web_offers_recode() === 1;
     showDirections(directions);
   });
 })();
