@@ -10,24 +10,34 @@
 #include "convert/ferryline.h"
 #include "platform/platform.h"
 
+#ifdef FERRYLINE_PAUSE_HOOK
+int PauseAtStep(void* context, PlatformStep step);  // tests/reliability/pause_at_step.cpp
+#endif
+
 static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
     "usage: ferryline-convert [OPTIONS] [--] DIRECTION INPUT OUTPUT\n"
     "       ferryline-convert -i INPUT\n"
     "\n"
     "Converts a Corvella address book between the Macintosh edition's text file\n"
-    "and the Windows edition's W95 stream, or exports either to vCard or CSV.\n"
+    "and the Windows edition's W95 stream, exports either to vCard, CSV or LDIF,\n"
+    "or imports vCard or CSV into either.\n"
     "INPUT or OUTPUT may be - for standard input or standard output.\n"
     "\n"
     "Directions:\n"
     "  mac2win, win2mac   a Mac book to a W95 one, and back\n"
     "  mac2vcf, win2vcf   a Mac or a W95 book to vCard (UTF-8)\n"
     "  mac2csv, win2csv   a Mac or a W95 book to CSV (UTF-8)\n"
+    "  mac2ldif, win2ldif a Mac or a W95 book to LDIF for Thunderbird (UTF-8)\n"
+    "  vcf2mac, vcf2win   a vCard file (2.1, 3.0, 4.0) to a Mac or a W95 book\n"
+    "  csv2mac, csv2win   a CSV file (Google's, Outlook's or Ferryline's layout) to\n"
+    "                     a Mac or a W95 book\n"
     "\n"
     "  -v, --verbose  also list each change the other edition forces, with what\n"
     "                 it was and what it became: placeholder names, reserved\n"
     "                 characters replaced, entries left out for having no\n"
-    "                 address, groups named \"Main\"\n"
+    "                 address, groups named \"Main\", letters that became \"?\",\n"
+    "                 CSV cells given a \"'\" so that spreadsheets run no formula\n"
     "  -f, --force    convert a W95 book given to mac2win all the same\n"
     "  -i, --info     tell what INPUT holds and write nothing\n"
     "  --recode       mac2win and win2mac: convert accented letters (the Mac side\n"
@@ -35,6 +45,9 @@ static const char kUsage[] =
     "  --charset SET  the input's character set: mac-roman, windows-1252, utf-8\n"
     "                 or latin-1 (by default told from the input and its edition)\n"
     "  --vcard 4.0    write vCard 4.0 instead of 3.0\n"
+    "  --csv LAYOUT   the CSV's columns: outlook (the default; Outlook's names,\n"
+    "                 which most address books import) or google (Google\n"
+    "                 Contacts' own, the groups as its labels)\n"
     "  --help         show this text\n"
     "  --version      show the version\n"
     "  --             end of options: every word after it is a direction or a file\n"
@@ -54,8 +67,9 @@ struct CommandLine {
     bool help;
     bool version;
     bool recode;
-    const char* charset;  // the words after --charset and --vcard, null when not given
+    const char* charset;  // the words after --charset, --vcard and --csv, null when not given
     const char* vcard;
+    const char* csv;
     const char* operands[3];
     int operandCount;
 };
@@ -76,14 +90,16 @@ static const OptionEntry kOptions[] = {
     {nullptr, "--recode", &CommandLine::recode, nullptr},
     {nullptr, "--charset", nullptr, &CommandLine::charset},
     {nullptr, "--vcard", nullptr, &CommandLine::vcard},
+    {nullptr, "--csv", nullptr, &CommandLine::csv},
 };
 
-// The words --charset and --vcard take, and what each sets.
+// The words --charset, --vcard and --csv take, and what each sets: a character set, or `number` (the
+// vCard version, the CSV layout).
 struct OptionValue {
     const char* CommandLine::*option;
     const char* word;
     FerrylineCharset charset;
-    int vcardVersion;
+    int number;
 };
 static const OptionValue kOptionValues[] = {
     {&CommandLine::charset, "mac-roman", FERRYLINE_CHARSET_MAC_ROMAN, 0},
@@ -92,6 +108,8 @@ static const OptionValue kOptionValues[] = {
     {&CommandLine::charset, "latin-1", FERRYLINE_CHARSET_LATIN1, 0},
     {&CommandLine::vcard, "3.0", FERRYLINE_CHARSET_AUTO, 3},
     {&CommandLine::vcard, "4.0", FERRYLINE_CHARSET_AUTO, 4},
+    {&CommandLine::csv, "outlook", FERRYLINE_CHARSET_AUTO, FERRYLINE_CSV_OUTLOOK},
+    {&CommandLine::csv, "google", FERRYLINE_CHARSET_AUTO, FERRYLINE_CSV_GOOGLE},
 };
 
 struct DirectionEntry {
@@ -101,6 +119,8 @@ struct DirectionEntry {
 static const DirectionEntry kDirections[] = {
     {"mac2win", FERRYLINE_MAC_TO_WIN},   {"win2mac", FERRYLINE_WIN_TO_MAC}, {"mac2vcf", FERRYLINE_MAC_TO_VCARD},
     {"win2vcf", FERRYLINE_WIN_TO_VCARD}, {"mac2csv", FERRYLINE_MAC_TO_CSV}, {"win2csv", FERRYLINE_WIN_TO_CSV},
+    {"vcf2mac", FERRYLINE_VCARD_TO_MAC}, {"vcf2win", FERRYLINE_VCARD_TO_WIN}, {"csv2mac", FERRYLINE_CSV_TO_MAC},
+    {"csv2win", FERRYLINE_CSV_TO_WIN},   {"mac2ldif", FERRYLINE_MAC_TO_LDIF}, {"win2ldif", FERRYLINE_WIN_TO_LDIF},
 };
 
 // What the operands are, for naming the ones missing.
@@ -132,12 +152,19 @@ static void NoteBackupKept(void* context, const char* path, const char* backup)
     reason->backup = backup;
 }
 
+// What the conversion's listener hears about.
+struct Listening {
+    FailureReason reason;
+    bool verbose;
+    unsigned long lettersLost;  // lines or entries with letters that became '?'
+};
+
 // Messages go to standard error, one a line, as they happen; a failure's reason follows it.
 static void PrintMessage(void* context, FerrylineMessageKind kind, const char* text)
 {
     fputs(text, stderr);
     fputc('\n', stderr);
-    FailureReason* reason = static_cast<FailureReason*>(context);
+    FailureReason* reason = context != nullptr ? &static_cast<Listening*>(context)->reason : nullptr;
     if (kind == FERRYLINE_ERROR && reason != nullptr && reason->error != 0) {
         char description[256];
         PlatformDescribeError(reason->error, description, sizeof description);
@@ -152,8 +179,13 @@ static void PrintMessage(void* context, FerrylineMessageKind kind, const char* t
     fflush(stderr);
 }
 
-static void PrintChange(void*, const FerrylineChange* change)
+static void PrintChange(void* context, const FerrylineChange* change)
 {
+    Listening* listening = static_cast<Listening*>(context);
+    listening->lettersLost += change->kind == FERRYLINE_CHARACTER_REPLACED ? 1 : 0;
+    if (!listening->verbose) {
+        return;
+    }
     char line[256];
     size_t length = ferryline_describe_change(change, line, sizeof line);
     if (length < sizeof line) {
@@ -239,13 +271,13 @@ static int ParseCommandLine(int argc, char** argv, CommandLine* command)
     return 1;
 }
 
-// Turns the words of --charset and --vcard into conversion options; returns 0, after saying why, for a
-// word neither takes.
+// Turns the words of --charset, --vcard and --csv into conversion options; returns 0, after saying why,
+// for a word none of them takes.
 static int ChooseOptions(const CommandLine& command, FerrylineOptions* options)
 {
     memset(options, 0, sizeof *options);
     options->recode = command.recode ? 1 : 0;
-    for (const char* CommandLine::*option : {&CommandLine::charset, &CommandLine::vcard}) {
+    for (const char* CommandLine::*option : {&CommandLine::charset, &CommandLine::vcard, &CommandLine::csv}) {
         const char* word = command.*option;
         if (word == nullptr) {
             continue;
@@ -257,10 +289,12 @@ static int ChooseOptions(const CommandLine& command, FerrylineOptions* options)
         if (chosen == nullptr) {
             return UsageError("%s is not a choice here; see the options in --help", word);
         }
-        if (chosen->vcardVersion != 0) {
-            options->vcardVersion = chosen->vcardVersion;
-        } else {
+        if (option == &CommandLine::charset) {
             options->charset = chosen->charset;
+        } else if (option == &CommandLine::vcard) {
+            options->vcardVersion = chosen->number;
+        } else {
+            options->csvLayout = chosen->number;
         }
     }
     return 1;
@@ -363,11 +397,17 @@ int main(int argc, char** argv)
     }
 
     PlatformPrepareStandardStreams();
-    FailureReason reason{std::string(), 0, std::string(), std::string()};
-    PlatformObserver observer = {&reason, NoteReason, nullptr, NoteBackupKept, nullptr};
+    Listening listening{{std::string(), 0, std::string(), std::string()}, command.verbose, 0};
+#ifdef FERRYLINE_PAUSE_HOOK
+    // The reliability suite's build, which stops at a step of the output's commit to signal it there.
+    PlatformObserver observer = {&listening.reason, NoteReason, nullptr, NoteBackupKept, PauseAtStep};
+#else
+    PlatformObserver observer = {&listening.reason, NoteReason, nullptr, NoteBackupKept, nullptr};
+#endif
     PlatformRemoveTemporaryOnInterrupt(&observer);
     FerrylineFiles files = PlatformObservedFiles(&observer);
-    FerrylineListener listener = {&reason, PrintMessage, command.verbose ? PrintChange : nullptr};
+    // Changes are heard when listed, or counted for the line about letters lost to recoding.
+    FerrylineListener listener = {&listening, PrintMessage, command.verbose || command.recode ? PrintChange : nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
     StandardStreams streams;
     OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
@@ -403,6 +443,13 @@ int main(int argc, char** argv)
     const bool converting = chosen->direction == FERRYLINE_MAC_TO_WIN || chosen->direction == FERRYLINE_WIN_TO_MAC;
     if (converting && !options.recode && look.bytesAbove127 > 0) {
         PrintRecodeHint(stderr, look.bytesAbove127);
+    }
+    // Letters lost to '?' are said even without -v, which lists them.
+    if (listening.lettersLost > 0) {
+        fprintf(stderr, "%s%lu %s letters that %s can't hold; they became \"?\"%s\n", kPrefix, listening.lettersLost,
+                listening.lettersLost == 1 ? "entry has" : "entries have",
+                chosen->direction == FERRYLINE_MAC_TO_WIN ? "Windows-1252" : "Mac OS Roman",
+                command.verbose ? " (listed above)" : "; -v lists them");
     }
     return EXIT_CONVERTED;
 }

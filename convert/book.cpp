@@ -8,12 +8,15 @@
 #include "convert/converters.h"
 #include "convert/env.h"
 #include "convert/format.h"
+#include "convert/mac_grammar.h"
+#include "convert/w95_grammar.h"
 
 // A book being read: the entries and the group names as they appear (a name may come again).
 struct BookReader {
     FerrylineBook* book;
     const FerrylineEnv* env;
     size_t currentGroup;
+    unsigned long placeholders;
 };
 
 static int CompareTexts(FerrylineText a, FerrylineText b)
@@ -58,44 +61,21 @@ static void AddEntry(BookReader* reader, const char* name, size_t nameLength, co
     entry->firstOfPerson = 1;
 }
 
-// The lines of a Mac book, split as the Mac-to-Windows converter splits them.
-static void ReadMacLines(BookReader* reader, char* text, size_t size)
+// Each line of a Mac book as the grammar reads it: a group line starts a group, any other is an entry.
+static void AddMacLine(void* context, const MacLine& line)
 {
-    const char* end = text + size;
-    const char* p = text;
-    unsigned long lineNumber = 1;
-    unsigned long placeholders = 0;
-    while (p < end) {
-        char c = *p;
-        if (c == '\r' || c == '\n' || c == '\0') {
-            ++p;
-            lineNumber += c == '\n' || (c == '\r' && !(p < end && *p == '\n')) ? 1 : 0;
-            continue;
-        }
-        TextSpan line = {p, 0, 0};
-        while (p < end && *p != '\r' && *p != '\n' && *p != '\0') {
-            ++p;
-        }
-        line.length = static_cast<size_t>(p - line.text);
-        line.readable = line.length;
-        size_t nameEnd = FindNameEnd(line.text, line.length);
-        TextSpan name = {line.text, 0, line.length};
-        TextSpan address = line;
-        if (nameEnd == line.length) {
-            // Named as the converter names it, so the change reads the same; the export shows the address.
-            char placeholder[40];
-            int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", ++placeholders);
-            NoteLineChange(reader->env, FERRYLINE_PLACEHOLDER_NAME, lineNumber,
-                           {placeholder, length > 0 ? static_cast<size_t>(length) : 0}, {nullptr, 0},
-                           {line.text, line.length});
-        } else {
-            SplitLine(line, nameEnd, &name, &address);
-        }
-        if (TextEquals(address.text, address.length, kGroupAddress)) {
-            AddGroup(reader, name.text, name.length);
-        } else {
-            AddEntry(reader, name.text, name.length, address.text, address.length);
-        }
+    BookReader* reader = static_cast<BookReader*>(context);
+    if (line.nameless) {
+        // Named as the converter names it, so the change reads the same; the export shows the address.
+        char placeholder[40];
+        int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", ++reader->placeholders);
+        NoteLineChange(reader->env, FERRYLINE_PLACEHOLDER_NAME, line.number,
+                       {placeholder, length > 0 ? static_cast<size_t>(length) : 0}, {nullptr, 0}, line.text);
+    }
+    if (line.isGroup) {
+        AddGroup(reader, line.name.bytes, line.name.size);
+    } else {
+        AddEntry(reader, line.name.bytes, line.name.size, line.address.bytes, line.address.size);
     }
 }
 
@@ -105,51 +85,34 @@ static FerrylineText FieldText(const Field& field)
     char* start = const_cast<char*>(field.start);
     size_t length = 0;
     for (size_t i = 0; i < field.textEnd; ++i) {
-        if (start[i] != '\r' && start[i] != '\n') {
+        if (!IsLineBreak(start[i])) {
             start[length++] = start[i];
         }
     }
     return FerrylineText{start, length};
 }
 
-// The groups and entries of a W95 book, parsed as the Windows-to-Mac converter parses them. Returns
-// whether the book is complete (ends in '+').
-static bool ReadW95Stream(BookReader* reader, char* text, size_t size)
+// Each item of a W95 book as the grammar reads it. "Main" starts no group: its entries join the group
+// before, as in the Mac book written for it.
+static void AddW95Item(void* context, const W95Item& item)
 {
-    const char* end = text + size;
-    const char* p = text;
-    unsigned long entries = 0;
-    for (;;) {
-        if (!(p < end && *p == '&')) {
-            return false;
-        }
-        Field group = ReadField(p, end);
-        p = group.end;
-        // "Main" starts no group: its entries join the group before, as in the Mac book written for it.
-        if (!FieldEquals(group, kMainGroup)) {
-            FerrylineText name = FieldText(group);
+    BookReader* reader = static_cast<BookReader*>(context);
+    switch (item.kind) {
+    case W95_GROUP:
+        if (!item.isMain) {
+            FerrylineText name = FieldText(item.name);
             AddGroup(reader, name.bytes, name.size);
         }
-        while (p < end && *p == '#') {
-            Field name = ReadField(p, end);
-            p = name.end;
-            ++entries;
-            if (!(p < end && *p == '^')) {
-                NoteChange(reader->env, FERRYLINE_DROPPED_ENTRY, entries, name.start, name.textEnd);
-                break;
-            }
-            Field address = ReadField(p, end);
-            p = address.end;
-            FerrylineText nameText = FieldText(name);
-            FerrylineText addressText = FieldText(address);
-            AddEntry(reader, nameText.bytes, nameText.size, addressText.bytes, addressText.size);
-        }
-        if (p < end && *p == '+') {
-            return true;
-        }
-        if (!(p < end) || *p == '\0') {
-            return false;
-        }
+        break;
+    case W95_ENTRY_WITHOUT_ADDRESS:
+        NoteChange(reader->env, FERRYLINE_DROPPED_ENTRY, item.entry, item.name.start, item.name.textEnd);
+        break;
+    case W95_ENTRY: {
+        FerrylineText name = FieldText(item.name);
+        FerrylineText address = FieldText(item.address);
+        AddEntry(reader, name.bytes, name.size, address.bytes, address.size);
+        break;
+    }
     }
 }
 
@@ -281,10 +244,10 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
         Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
         return 0;
     }
-    BookReader reader = {book, env, FERRYLINE_NO_GROUP};
+    BookReader reader = {book, env, FERRYLINE_NO_GROUP, 0};
     if (edition == FERRYLINE_EDITION_MAC) {
-        ReadMacLines(&reader, text.bytes, text.size);
-    } else if (!ReadW95Stream(&reader, text.bytes, text.size)) {
+        ReadMacLines(text.bytes, text.size, AddMacLine, &reader);
+    } else if (!ReadW95Items(text.bytes, text.size, AddW95Item, &reader)) {
         ferryline_book_free(book, env);
         Tell(env, FERRYLINE_ERROR, kNotAnAddressBook, inputTitle);
         return 0;

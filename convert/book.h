@@ -8,8 +8,9 @@
 // One card per person, with the person's groups as categories; version 4 adds a card for each group.
 // Returns 0 when refused the memory for the lists of members.
 int WriteVcard(const FerrylineBook* book, int version, Output* output, const FerrylineEnv* env);
-// A header row, then one row per person.
-void WriteCsv(const FerrylineBook* book, Output* output);
+// A header row, then one row per person, in `layout` (a FerrylineCsvLayout); each cell that would begin a
+// formula in a spreadsheet is written after a "'" and reported as a change.
+void WriteCsv(const FerrylineBook* book, int layout, Output* output, const FerrylineEnv* env);
 
 // A personal name split as address books keep it. "Family, Given" when a single word stands before the
 // first comma; otherwise what follows the comma is a suffix ("PhD"), and of the rest the last word is

@@ -4,6 +4,7 @@
 
 #include "convert/ferryline.h"
 #include "convert/format.h"
+#include "convert/mac_grammar.h"
 
 // Appends to a text of fixed capacity, counting what would not fit, as snprintf does.
 struct LineText {
@@ -153,7 +154,14 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
         AppendGroupBefore(&line, change->text);
         break;
     case FERRYLINE_CHARACTER_REPLACED:
+    case FERRYLINE_IMPORT_NOTE:
         AppendEscaped(&line, change->text, false);
+        break;
+    case FERRYLINE_FORMULA_GUARDED:
+        AppendPosition(&line, "row ", change->line);
+        AppendString(&line, "a cell beginning ");
+        AppendQuoted(&line, change->text);
+        AppendString(&line, " would be a formula in a spreadsheet; written with \"'\" before it");
         break;
     }
     if (capacity > 0) {

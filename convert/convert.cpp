@@ -3,12 +3,14 @@
 #include "convert/charset.h"
 #include "convert/converters.h"
 #include "convert/env.h"
+#include "convert/import.h"
 #include "convert/scan.h"
 
 const char kCouldNotWrite[] = "Could not write to output file";
 const char kCouldNotAllocateConversion[] = "Could not allocate memory to convert the file";
 static const char kReplacedWarning[] =
     "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
+static const char kLeftOutWarning[] = "Some of the cards or rows had no e-mail address and were left out.";
 static const char kNoNameWarning[] =
     "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
     "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
@@ -23,9 +25,9 @@ static bool ExportsTo(FerrylineDirection direction, FerrylineDirection fromMac, 
 static int Export(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
                   const char* inputTitle, Output* output, const FerrylineEnv* env)
 {
-    FerrylineEdition edition = direction == FERRYLINE_MAC_TO_VCARD || direction == FERRYLINE_MAC_TO_CSV ? FERRYLINE_EDITION_MAC
-                               : direction == FERRYLINE_WIN_TO_VCARD || direction == FERRYLINE_WIN_TO_CSV ? FERRYLINE_EDITION_W95
-                                                                                                             : FERRYLINE_EDITION_EITHER;
+    bool fromMac = direction == FERRYLINE_MAC_TO_VCARD || direction == FERRYLINE_MAC_TO_CSV || direction == FERRYLINE_MAC_TO_LDIF;
+    bool fromW95 = direction == FERRYLINE_WIN_TO_VCARD || direction == FERRYLINE_WIN_TO_CSV || direction == FERRYLINE_WIN_TO_LDIF;
+    FerrylineEdition edition = fromMac ? FERRYLINE_EDITION_MAC : fromW95 ? FERRYLINE_EDITION_W95 : FERRYLINE_EDITION_EITHER;
     FerrylineBook book;
     if (!ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book)) {
         return 0;
@@ -33,8 +35,10 @@ static int Export(FerrylineDirection direction, const FerrylineOptions* options,
     int written = 1;
     if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
         written = WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env);
+    } else if (direction == FERRYLINE_MAC_TO_LDIF || direction == FERRYLINE_WIN_TO_LDIF) {
+        written = WriteLdif(&book, output, env);
     } else {
-        WriteCsv(&book, output);
+        WriteCsv(&book, options->csvLayout, output, env);
     }
     ferryline_book_free(&book, env);
     if (!written) {
@@ -91,7 +95,8 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     }
     size_t convertedHighBytes = 0;
     size_t* counting = countWhileConverting ? &convertedHighBytes : nullptr;
-    int converted = !converting ? Export(direction, options, bytes, size, inputTitle, output, env)
+    int converted = IsImport(direction) ? Import(direction, options, bytes, size, inputTitle, output, env, warnings)
+                    : !converting ? Export(direction, options, bytes, size, inputTitle, output, env)
                     : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings, counting)
                                                         : WriteMacFromW95(bytes, size, inputTitle, output, env, counting);
     if (countWhileConverting) {
@@ -121,6 +126,9 @@ void TellWarnings(const FerrylineEnv* env, unsigned warnings)
     }
     if ((warnings & WARNING_PLACEHOLDER_NAMES) != 0) {
         Tell(env, FERRYLINE_INFO, kNoNameWarning, nullptr);
+    }
+    if ((warnings & WARNING_LEFT_OUT) != 0) {
+        Tell(env, FERRYLINE_INFO, kLeftOutWarning, nullptr);
     }
 }
 

@@ -8,7 +8,7 @@
 #include "convert/output.h"
 
 // Warnings a conversion gathers, told only once its output is complete.
-enum ConversionWarning { WARNING_RESERVED_REPLACED = 1, WARNING_PLACEHOLDER_NAMES = 2 };
+enum ConversionWarning { WARNING_RESERVED_REPLACED = 1, WARNING_PLACEHOLDER_NAMES = 2, WARNING_LEFT_OUT = 4 };
 
 // Writes the W95 book for the Mac book in `bytes`. Returns 0 when the output refused a piece. Not null,
 // `highBytes` is given the count of bytes above 127 in `bytes`, taken as they were classified.
@@ -20,22 +20,6 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
 int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env,
                     size_t* highBytes);
 
-// A Mac line cut as the conversion cuts it: a nameless line is all address.
-struct MacLineParts {
-    FerrylineText name;
-    FerrylineText address;
-    bool nameless;
-};
-MacLineParts CutMacLine(const char* line, size_t length);
-
-// The W95 field after the marker at `marker`, as the conversion reads it.
-struct W95FieldParts {
-    const char* end;  // the delimiter after it, or the end of the input
-    bool empty;
-    bool isMain;
-};
-W95FieldParts CutW95Field(const char* marker, const char* end);
-
 // The first look at an input; `countHighBytes` false leaves bytesAbove127 at 0 and costs nothing.
 void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* look);
 
@@ -45,6 +29,12 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
                 Output* output, const FerrylineEnv* env, unsigned* warnings);
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings);
+
+// Whether the direction reads a vCard or CSV file into a book of either edition.
+bool IsImport(FerrylineDirection direction);
+// Reads the vCard or CSV file in `bytes` and writes it as a book of the direction's edition.
+int Import(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
+           Output* output, const FerrylineEnv* env, unsigned* warnings);
 
 // Told when no block can be had for the output or for what the writer keeps.
 extern const char kCouldNotAllocateConversion[];

@@ -23,7 +23,17 @@ typedef enum FerrylineDirection {
     FERRYLINE_MAC_TO_CSV = 4,
     FERRYLINE_WIN_TO_CSV = 5,
     FERRYLINE_BOOK_TO_VCARD = 6,
-    FERRYLINE_BOOK_TO_CSV = 7
+    FERRYLINE_BOOK_TO_CSV = 7,
+    /* Imports: a vCard (2.1, 3.0, 4.0) or CSV (Google's, Outlook's or Ferryline's own layout) file
+       written as a book of either edition, in its character set. */
+    FERRYLINE_VCARD_TO_MAC = 8,
+    FERRYLINE_VCARD_TO_WIN = 9,
+    FERRYLINE_CSV_TO_MAC = 10,
+    FERRYLINE_CSV_TO_WIN = 11,
+    /* Exports to LDIF (UTF-8) for Thunderbird's address book: a person entry for each name, a mailing
+       list for each group. */
+    FERRYLINE_MAC_TO_LDIF = 12,
+    FERRYLINE_WIN_TO_LDIF = 13
 } FerrylineDirection;
 
 typedef enum FerrylineMessageKind { FERRYLINE_INFO, FERRYLINE_ERROR } FerrylineMessageKind;
@@ -48,8 +58,15 @@ typedef enum FerrylineChangeKind {
     FERRYLINE_MAIN_GROUP_FOLDED, /* a W95 group named "Main" after the first group: it gets no Mac line, so
                                     its entries join the group before it, `text`; `line` counts the
                                     entries before it */
-    FERRYLINE_CHARACTER_REPLACED /* characters the target can't hold became '?'; `text` is the whole
+    FERRYLINE_CHARACTER_REPLACED, /* characters the target can't hold became '?'; `text` is the whole
                                     description, naming the line or entry and its text in UTF-8 */
+    FERRYLINE_FORMULA_GUARDED,   /* a CSV cell that a spreadsheet would take for a formula (it began with
+                                    = + - @, a tab or a CR) was written after a "'"; `text` is the book's
+                                    text that begins the cell, `name` and `address` the person's, `line`
+                                    the row of the CSV (the header is row 1) */
+    FERRYLINE_IMPORT_NOTE        /* an import left out or changed something (a card without an address,
+                                    a member not found); `text` is the whole description, naming the
+                                    input line, in UTF-8 */
 } FerrylineChangeKind;
 
 /* One change a user may want to fix by hand. `line` is the 1-based line of a Mac input, or the
@@ -108,6 +125,8 @@ typedef void* (*FerrylineAlloc)(void* context, void* block, size_t oldSize, size
    could not be stored, or FERRYLINE_WRITE_NO_MEMORY when there was no memory to hold it. */
 typedef int (*FerrylineWriter)(void* context, const void* data, size_t size);
 enum { FERRYLINE_WRITE_FAILED = 0, FERRYLINE_WRITTEN = 1, FERRYLINE_WRITE_NO_MEMORY = 2 };
+/* What createOutput gives besides 1 and 0 (see FerrylineFiles). */
+enum { FERRYLINE_OUTPUT_BACKUP_FOUND = 2 };
 
 /* What a conversion is given. A null `alloc` means the C library's malloc, realloc and free; a null
    `listener` means nobody is told anything. */
@@ -136,7 +155,8 @@ struct FerrylineFiles {
     void (*closeInput)(const FerrylineFiles* self, FerrylineFile file);
     /* Starts the output that will replace `path`; nothing stands under `path` until it is committed
        (a device or a pipe is not even opened before then). Fails when `path` exists but may not be
-       replaced. */
+       replaced, and gives FERRYLINE_OUTPUT_BACKUP_FOUND, starting nothing, where a conversion killed
+       while it rewrote the file in place left its backup, PATH.ferryline-backup, beside it. */
     int (*createOutput)(const FerrylineFiles* self, const char* path, FerrylineFile* file);
     /* Writes all `bytes` bytes and returns FERRYLINE_WRITTEN, or FERRYLINE_WRITE_FAILED, or
        FERRYLINE_WRITE_NO_MEMORY when the file is held in memory that ran out. */
@@ -159,6 +179,15 @@ typedef enum FerrylineCharset {
     FERRYLINE_CHARSET_LATIN1 = 4
 } FerrylineCharset;
 
+/* The columns of a CSV export. */
+typedef enum FerrylineCsvLayout {
+    FERRYLINE_CSV_OUTLOOK = 0, /* First Name, Last Name, E-mail Display Name, E-mail Address, Categories
+                                  (groups joined by ';'), after a UTF-8 byte order mark: Outlook's names,
+                                  which most importers map */
+    FERRYLINE_CSV_GOOGLE = 1   /* Google Contacts' own columns, as its export writes them, the groups as
+                                  its Labels joined by " ::: " after its "* myContacts" */
+} FerrylineCsvLayout;
+
 /* How to convert; a null pointer means every field 0. */
 typedef struct FerrylineOptions {
     /* mac2win and win2mac: 0 converts bytes as they are; 1 reads the input in its character set and
@@ -172,6 +201,7 @@ typedef struct FerrylineOptions {
     /* Not null: filled with the first look at the input, before it is converted; bytesAbove127 is
        complete when the call returns (a conversion counts them as it goes). */
     FerrylineLook* look;
+    int csvLayout; /* CSV exports: a FerrylineCsvLayout */
 } FerrylineOptions;
 
 /* The files of the operating system the library was built for, and its allocator (tuned for the one

@@ -1,6 +1,9 @@
 // The frame of a conversion between files: read the whole input, write the output where it replaces the
 // chosen name only once complete, and on any failure tell the user, release everything and leave no
 // output behind.
+#include <stdio.h>
+#include <string.h>
+
 #include "convert/converters.h"
 #include "convert/env.h"
 
@@ -8,6 +11,8 @@ static const char kCouldNotOpen[] = "Could not open the file %s";
 static const char kCouldNotAllocate[] = "Could not allocate memory to read file";
 static const char kCouldNotRead[] = "Could not read the file %s";
 static const char kCouldNotCreate[] = "Could not create the output file %s";
+static const char kBackupFound[] =
+    "A backup of %s from an interrupted conversion is at %s.ferryline-backup: restore or remove it first";
 
 // Read at a time from an input whose size the system does not know.
 static const size_t kUnknownSizeStep = 64 * 1024;
@@ -76,6 +81,20 @@ static int ReadWholeInput(const FerrylineFiles* files, const char* path, const c
     return read;
 }
 
+// Names the output twice: the file, and the backup an interrupted conversion left beside it.
+static void TellBackupFound(const FerrylineEnv* env, const char* title)
+{
+    size_t size = sizeof kBackupFound + 2 * strlen(title);
+    char* text = static_cast<char*>(Allocate(env, size));
+    if (text == nullptr) {
+        Tell(env, FERRYLINE_ERROR, kBackupFound, title);
+        return;
+    }
+    snprintf(text, size, kBackupFound, title, title);
+    Tell(env, FERRYLINE_ERROR, text, nullptr);
+    Release(env, text, size);
+}
+
 struct FileWriter {
     const FerrylineFiles* files;
     FerrylineFile file;
@@ -106,8 +125,13 @@ int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions*
         Release(env, input.bytes, input.capacity);
         return 0;
     }
-    if (!files->createOutput(files, outputPath, &writer.file)) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotCreate, outputTitle);
+    int created = files->createOutput(files, outputPath, &writer.file);
+    if (created != 1) {
+        if (created == FERRYLINE_OUTPUT_BACKUP_FOUND) {
+            TellBackupFound(env, outputTitle);
+        } else {
+            Tell(env, FERRYLINE_ERROR, kCouldNotCreate, outputTitle);
+        }
         CloseOutput(&output, env);
         Release(env, input.bytes, input.capacity);
         return 0;

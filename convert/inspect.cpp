@@ -6,6 +6,8 @@
 #include "convert/charset.h"
 #include "convert/converters.h"
 #include "convert/format.h"
+#include "convert/mac_grammar.h"
+#include "convert/w95_grammar.h"
 #include "convert/scan.h"
 
 static const char kUtf8Bom[] = "\xEF\xBB\xBF";
@@ -121,81 +123,51 @@ static void CountLines(const char* bytes, size_t size, FerrylineInspection* insp
     }
 }
 
-static bool HoldsMarker(const char* line, size_t length)
+// Each line of a Mac book counted as the grammar reads it.
+static void CountMacLine(void* context, const MacLine& line)
 {
-    for (size_t i = 0; i < length; ++i) {
-        if (IsW95Delimiter(line[i]) && line[i] != '\0') {
-            return true;
-        }
+    FerrylineInspection* inspection = static_cast<FerrylineInspection*>(context);
+    inspection->namelessLines += line.nameless ? 1u : 0u;
+    inspection->reservedLines += line.hasMarkers ? 1u : 0u;
+    if (line.isGroup) {
+        ++inspection->groups;
+        inspection->mainGroups += line.isMainGroup ? 1u : 0u;
+    } else {
+        ++inspection->entries;
+        inspection->withoutAddress += line.address.size == 0 ? 1u : 0u;
     }
-    return false;
 }
 
-// Every run of bytes other than CR, LF and the zero byte is one line, as the conversion reads it.
-static void CountMacItems(const char* bytes, size_t size, FerrylineInspection* inspection)
+// Each item of a W95 stream counted as the grammar reads it; the first group is the default one.
+static void CountW95Item(void* context, const W95Item& item)
 {
-    size_t i = 0;
-    while (i < size) {
-        if (bytes[i] == '\r' || bytes[i] == '\n' || bytes[i] == '\0') {
-            ++i;
-            continue;
-        }
-        size_t start = i;
-        while (i < size && bytes[i] != '\r' && bytes[i] != '\n' && bytes[i] != '\0') {
-            ++i;
-        }
-        MacLineParts parts = CutMacLine(bytes + start, i - start);
-        bool group = TextEquals(parts.address.bytes, parts.address.size, kGroupAddress);
-        inspection->namelessLines += parts.nameless ? 1u : 0u;
-        inspection->reservedLines += HoldsMarker(bytes + start, i - start) ? 1u : 0u;
-        if (group) {
+    FerrylineInspection* inspection = static_cast<FerrylineInspection*>(context);
+    switch (item.kind) {
+    case W95_GROUP:
+        if (!(item.isFirst && item.isMain)) {
             ++inspection->groups;
-            inspection->mainGroups += TextEquals(parts.name.bytes, parts.name.size, kMainGroup) ? 1u : 0u;
-        } else {
-            ++inspection->entries;
-            inspection->withoutAddress += parts.address.size == 0 ? 1u : 0u;
+            inspection->mainGroups += item.isMain ? 1u : 0u;
         }
+        break;
+    case W95_ENTRY:
+    case W95_ENTRY_WITHOUT_ADDRESS:
+        ++inspection->entries;
+        inspection->namelessLines += FieldEquals(item.name, "") ? 1u : 0u;
+        inspection->withoutAddress += item.kind == W95_ENTRY_WITHOUT_ADDRESS ? 1u : 0u;
+        break;
     }
 }
 
-// The items of a W95 stream, read as the conversion reads them, up to its '+' or its first fault.
+// The items of a W95 stream up to its '+' or its first fault. Spaces and line ends before the stream
+// are skipped, though the conversion refuses them: such a book is counted, and incomplete.
 static void CountW95Items(const char* bytes, size_t size, FerrylineInspection* inspection)
 {
-    const char* end = bytes + size;
-    const char* p = bytes;
-    while (p < end && *p != '&') {
-        ++p;  // the spaces and line ends before the stream, which the conversion refuses
+    size_t start = 0;
+    while (start < size && bytes[start] != '&') {
+        ++start;
     }
-    bool atStart = p == bytes;
-    bool first = true;
-    for (;;) {
-        if (p >= end || *p != '&') {
-            return;
-        }
-        W95FieldParts group = CutW95Field(p, end);
-        p = group.end;
-        if (!(first && group.isMain)) {
-            ++inspection->groups;
-            inspection->mainGroups += group.isMain ? 1u : 0u;
-        }
-        first = false;
-        while (p < end && *p == '#') {
-            W95FieldParts name = CutW95Field(p, end);
-            p = name.end;
-            ++inspection->entries;
-            inspection->namelessLines += name.empty ? 1u : 0u;
-            if (p < end && *p == '^') {
-                p = CutW95Field(p, end).end;
-            } else {
-                ++inspection->withoutAddress;
-                break;
-            }
-        }
-        if (p < end && *p == '+') {
-            inspection->complete = atStart ? 1 : 0;
-            return;
-        }
-    }
+    bool ended = ReadW95Items(bytes + start, size - start, CountW95Item, inspection);
+    inspection->complete = ended && start == 0 ? 1 : 0;
 }
 
 void ferryline_inspect(const void* input, size_t size, FerrylineInspection* inspection)
@@ -212,10 +184,9 @@ void ferryline_inspect(const void* input, size_t size, FerrylineInspection* insp
             bytes += sizeof kUtf8Bom - 1;
             size -= sizeof kUtf8Bom - 1;
         }
-        CountMacItems(bytes, size, inspection);
+        ReadMacLines(bytes, size, CountMacLine, inspection);
         break;
     case FERRYLINE_W95_BOOK:
-        inspection->complete = 0;
         CountW95Items(bytes, size, inspection);
         break;
     case FERRYLINE_UTF16_TEXT:

@@ -4,11 +4,10 @@
 #include "convert/converters.h"
 #include "convert/env.h"
 #include "convert/format.h"
+#include "convert/mac_grammar.h"
 #include "convert/scan.h"
 #include "convert/words.h"
 
-static const char kW95Header[] = "&Main ";
-static const char kW95Trailer[] = "+";
 
 // The first placeholder name, "No Name %02lu" for 1; later ones count up from it.
 static const char kFirstPlaceholder[] = "No Name 01";
@@ -27,33 +26,9 @@ struct MacToWinRun {
     const FerrylineEnv* env;
     const char* lastGroup;  // the name of the group line before, null while there was none
     size_t lastGroupLength;
+    // A nameless group line's placeholder, kept as it was: `placeholder` counts on.
+    char lastGroupPlaceholder[kPlaceholderCapacity];
 };
-
-// Where a line splits into name and address: at its first '<', except that a line starting with a
-// quote splits at the first '<' that follows a later quote and any spaces, so a quoted name may hold '<'.
-// Returns the line's length when there is no '<' at all.
-size_t FindNameEnd(const char* line, size_t length)
-{
-    if (length > 0 && line[0] == '"') {
-        size_t i = 1;
-        while (i < length) {
-            const void* quote = memchr(line + i, '"', length - i);
-            if (quote == nullptr) {
-                break;
-            }
-            size_t next = static_cast<size_t>(static_cast<const char*>(quote) - line) + 1;
-            while (next < length && line[next] == ' ') {
-                ++next;
-            }
-            if (next < length && line[next] == '<') {
-                return next;
-            }
-            i = next;
-        }
-    }
-    const void* bracket = memchr(line, '<', length);
-    return bracket != nullptr ? static_cast<size_t>(static_cast<const char*>(bracket) - line) : length;
-}
 
 // Whether the '<' at `bracket` follows a quote other than the line's first byte, and any spaces: then
 // it is where a quoted line splits, since no '<' comes before it. Spares the search of the common
@@ -171,6 +146,10 @@ static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
     }
     run->lastGroup = name.text;
     run->lastGroupLength = name.length;
+    if (name.text == run->placeholder) {
+        memcpy(run->lastGroupPlaceholder, name.text, name.length);
+        run->lastGroup = run->lastGroupPlaceholder;
+    }
 }
 
 static void NoteReplacedMarkers(MacToWinRun* run, TextSpan name, TextSpan address, unsigned long lineNumber)
@@ -531,16 +510,4 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
         *highBytes = ScannedHighBytes(&scan);
     }
     return output->status == FERRYLINE_WRITTEN;
-}
-
-MacLineParts CutMacLine(const char* line, size_t length)
-{
-    TextSpan whole = {line, length, length};
-    TextSpan name = {line, 0, length};
-    TextSpan address = whole;
-    size_t nameEnd = FindNameEnd(line, length);
-    if (nameEnd != length) {
-        SplitLine(whole, nameEnd, &name, &address);
-    }
-    return MacLineParts{{name.text, name.length}, {address.text, address.length}, nameEnd == length};
 }

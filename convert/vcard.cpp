@@ -1,10 +1,9 @@
 // The neutral list as vCard: 3.0 (RFC 2426) or 4.0 (RFC 6350), UTF-8, CRLF, folded at 75 octets.
-#include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "convert/book.h"
 #include "convert/env.h"
+#include "convert/sha1.h"
 
 static const size_t kFoldAt = 75;
 
@@ -74,28 +73,21 @@ static void PutProperty(CardLine* line, const char* name, FerrylineText value)
     EndLine(line);
 }
 
-static uint64_t HashText(uint64_t hash, FerrylineText text)
-{
-    for (size_t i = 0; i < text.size; ++i) {
-        hash = (hash ^ static_cast<unsigned char>(text.bytes[i])) * 0x100000001B3ull;
-    }
-    return (hash ^ 0xFF) * 0x100000001B3ull;  // a separator, so "ab","c" differs from "a","bc"
-}
+// The namespace of the cards' UIDs, chosen at random once and never to change: every export of a person
+// gives the same UID, so an address book that imports a book again updates its cards instead of doubling
+// them. A person's UID is the version 5 UUID of its name, a line feed and its address; a group's, of its
+// name (no name holds a line feed, so neither can be the other's). The texts are UTF-8 as the book was read.
+static const unsigned char kUidNamespace[16] = {0x31, 0x4b, 0xe5, 0x43, 0x59, 0x13, 0x4e, 0x21,
+                                                0x8d, 0x02, 0xb9, 0x88, 0xef, 0x6d, 0x11, 0xd3};
 
-// A UID made from the card's kind and texts, so that exporting a book again gives the same cards:
-// "urn:uuid:" and a version 8 (custom) UUID from two FNV-1a hashes.
-static void PutUid(CardLine* line, const char* property, const char* kind, FerrylineText first, FerrylineText second)
+static void PutUid(CardLine* line, const char* property, FerrylineText name, const FerrylineText* address)
 {
-    uint64_t high = 0xCBF29CE484222325ull;
-    uint64_t low = 0x84222325CBF29CE4ull;
-    FerrylineText kindText = {kind, strlen(kind)};
-    high = HashText(HashText(HashText(high, kindText), first), second);
-    low = HashText(HashText(HashText(low, second), first), kindText);
-    char uid[64];
-    snprintf(uid, sizeof uid, "urn:uuid:%08lx-%04lx-8%03lx-%04lx-%012llx", static_cast<unsigned long>(high >> 32),
-             static_cast<unsigned long>((high >> 16) & 0xFFFF), static_cast<unsigned long>(high & 0xFFF),
-             static_cast<unsigned long>(0x8000 | ((low >> 48) & 0x3FFF)),
-             static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+    UuidName parts[3] = {{name.bytes, name.size}, {"\n", 1}, {nullptr, 0}};
+    if (address != nullptr) {
+        parts[2] = UuidName{address->bytes, address->size};
+    }
+    char uid[46];
+    NameBasedUuid(kUidNamespace, parts, address != nullptr ? 3 : 1, uid);
     PutLiteral(line, property);
     PutLiteral(line, uid);
     EndLine(line);
@@ -127,22 +119,19 @@ static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t firs
     if (any) {
         EndLine(line);
     }
-    if (version == 4) {
-        PutUid(line, "UID:", "person", entry->name, entry->address);
-    }
+    PutUid(line, "UID:", entry->name, &entry->address);
     PutLiteral(line, "END:VCARD\r\n");
 }
 
 // A KIND:group card naming each of its people once.
 static void PutGroupCard(CardLine* line, const FerrylineBook* book, size_t group, const size_t* members, size_t count)
 {
-    FerrylineText none = {"", 0};
     PutLiteral(line, "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\n");
     PutProperty(line, "FN:", book->groups[group]);
-    PutUid(line, "UID:", "group", book->groups[group], none);
+    PutUid(line, "UID:", book->groups[group], nullptr);
     for (size_t i = 0; i < count; ++i) {
         const FerrylineBookEntry* entry = &book->entries[members[i]];
-        PutUid(line, "MEMBER:", "person", entry->name, entry->address);
+        PutUid(line, "MEMBER:", entry->name, &entry->address);
     }
     PutLiteral(line, "END:VCARD\r\n");
 }

@@ -5,17 +5,11 @@
 #include "convert/env.h"
 #include "convert/format.h"
 #include "convert/scan.h"
+#include "convert/w95_grammar.h"
 
 const char kNotAnAddressBook[] = "The file %s is not a Corvella W95 address book or is corrupt.";
-static const char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
-static const char kEntryLineEnd[] = ">\r\n";
 
 enum ParseState { STATE_GROUP, STATE_ENTRY, STATE_ADDRESS, STATE_AFTER, STATE_END };
-
-static bool IsLineBreak(char c)
-{
-    return c == '\r' || c == '\n';
-}
 
 // Reads the field after the marker at `marker`, whatever its length, into `field` member by member:
 // a whole structure copied into a field that the caller keeps cost a stalled load for every field.
@@ -41,44 +35,6 @@ static inline void ReadScannedField(const char* marker, Scan* scan, ScanWindow* 
     field->hasSpecials = found.hasThird;
     field->textEnd = static_cast<size_t>(last - start);
     field->readable = static_cast<size_t>(scan->bytes + scan->size - start);
-}
-
-// Reads the field after the marker at `marker` without the converter's scan, for the readers that only
-// look at a book.
-Field ReadField(const char* marker, const char* end)
-{
-    const char* start = marker + 1;
-    const char* p = start;
-    bool hasBreaks = false;
-    while (p < end && !IsW95Delimiter(*p)) {
-        hasBreaks = hasBreaks || IsLineBreak(*p);
-        ++p;
-    }
-    const char* last = p;
-    while (last > start && IsLineBreak(last[-1])) {
-        --last;
-    }
-    if (last > start && last[-1] == ' ') {
-        --last;
-    }
-    size_t textEnd = static_cast<size_t>(last - start);
-    return Field{start, p, hasBreaks, NeedsQuotes(start, textEnd), textEnd, static_cast<size_t>(end - start)};
-}
-
-bool FieldWithBreaksEquals(const Field& field, const char* literal)
-{
-    const char* p = field.start;
-    const char* textEnd = field.start + field.textEnd;
-    for (; p < textEnd; ++p) {
-        if (IsLineBreak(*p)) {
-            continue;
-        }
-        if (*literal == '\0' || *literal != *p) {
-            return false;
-        }
-        ++literal;
-    }
-    return *literal == '\0';
 }
 
 static void PutFieldText(Output* output, const Field& field)
@@ -293,10 +249,4 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
         return 0;
     }
     return 1;
-}
-
-W95FieldParts CutW95Field(const char* marker, const char* end)
-{
-    Field field = ReadField(marker, end);
-    return W95FieldParts{field.end, FieldEquals(field, ""), FieldEquals(field, kMainGroup)};
 }

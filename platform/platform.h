@@ -13,7 +13,8 @@ enum PlatformStep {
     PLATFORM_STEP_SET_OWNER,       // giving the new file the replaced file's owner and group
     PLATFORM_STEP_SET_MODE,        // and its permission bits
     PLATFORM_STEP_SET_ATTRIBUTES,  // and its extended attributes (ACLs among them)
-    PLATFORM_STEP_WRITE_IN_PLACE,  // writing the output into the replaced file itself
+    PLATFORM_STEP_BACKUP,          // copying the replaced file's content to its backup beside it
+    PLATFORM_STEP_WRITE_IN_PLACE,  // writing the output into the replaced file itself (every signal held)
     PLATFORM_STEP_RESTORE,         // putting the replaced file's content back from its backup
     PLATFORM_STEP_COUNT
 };
@@ -25,9 +26,10 @@ struct PlatformObserver {
     // An operation failed on `path` for the system's reason `error` (errno, or GetLastError on
     // Windows), taken at the failing call.
     void (*failed)(void* context, const char* path, int error);
-    // A temporary file now stands under `path`, or with null no longer does. Called with SIGINT,
-    // SIGTERM and SIGHUP blocked, so a handler that removes the file never races the change.
-    void (*temporary)(void* context, const char* path);
+    // A temporary file or a backup now stands under `path` (standing true), or no longer does. Called
+    // with the interrupting signals blocked, so a handler that removes the file never races the change.
+    // At most two stand at once.
+    void (*temporary)(void* context, const char* path, bool standing);
     // The replaced file's earlier content could not be put back; it is kept in the file `backup`.
     void (*backupKept)(void* context, const char* path, const char* backup);
     // For tests: a nonzero result makes `step` fail with that error, as a file system refusing it would.
@@ -40,10 +42,11 @@ FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer);
 // The system's text for an error an observer was told of, without a line end.
 void PlatformDescribeError(int error, char* text, size_t capacity);
 
-// Ends the process on SIGINT, SIGTERM and SIGHUP (Ctrl+C and Ctrl+Break on Windows) as a shell reports
-// it, 128 + the signal, after removing the temporary file `observer` last heard of. It sets the
-// observer's `temporary`. A signal handler reaches nothing that is passed, so this keeps the one
-// process-wide record of the library: the name to remove, set and cleared with the signals blocked.
+// Ends the process on SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1 and SIGUSR2 (Ctrl+C, Ctrl+Break
+// and closing the console on Windows) as a shell reports it, 128 + the signal, after removing the
+// temporary files `observer` was told stand. It sets the observer's `temporary`. A signal handler
+// reaches nothing that is passed, so this keeps the one process-wide record of the library: the names
+// to remove, set and cleared with the signals blocked.
 void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer);
 
 // Whether two paths name the same file, however spelled: 1 same, 0 different.

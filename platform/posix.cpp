@@ -139,7 +139,7 @@ enum OutputKind {
     OUTPUT_NEW,       // nothing stood under the name: the output takes it
     OUTPUT_REPLACE,   // a file is replaced by a rename, its identity copied onto the output first
     OUTPUT_IN_PLACE,  // a file whose identity a rename would lose is overwritten, a backup beside it
-    OUTPUT_STREAM     // a device or a pipe, written directly once the output is complete
+    OUTPUT_STREAM     // a device, a pipe or a file open elsewhere, written directly once the output is complete
 };
 
 struct Writer;
@@ -154,6 +154,7 @@ struct PosixOutput {
     char* tempPath;   // while the new content has a name: its path, for a signal handler to remove
     size_t tempNameAt;  // where in tempPath its name in the folder starts
     int oldFd;        // the file overwritten in place, open since the start
+    int streamFd;     // the descriptor of this process a stream's path names, or -1 to open the path
     char* held;       // a stream's output, kept until it is complete
     size_t heldSize;
     size_t heldCapacity;
@@ -164,17 +165,23 @@ struct PosixOutput {
 };
 
 static const char kTemporaryName[] = ".ferryline-XXXXXX";
-static const char kBackupName[] = ".ferryline-backup-XXXXXX";
+// A conversion killed while it wrote in place leaves the earlier content under this name beside the file.
+static const char kBackupSuffix[] = ".ferryline-backup";
+// Above every signal number of the systems this runs on; sigismember refuses those beyond its own.
+static const int kHighestSignal = 65;
 static const int kMaxLinkHops = 40;
+
+// The signals whose handler removes the temporary files (PlatformRemoveTemporaryOnInterrupt).
+static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2};
 
 static sigset_t BlockInterrupts()
 {
     sigset_t interrupts;
     sigset_t saved;
     sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    sigaddset(&interrupts, SIGHUP);
+    for (int signalNumber : kInterrupts) {
+        sigaddset(&interrupts, signalNumber);
+    }
     pthread_sigmask(SIG_BLOCK, &interrupts, &saved);
     return saved;
 }
@@ -187,10 +194,10 @@ static void RestoreInterrupts(const sigset_t& saved)
     errno = error;
 }
 
-static void AnnounceTemporary(const PosixOutput* output, const char* path)
+static void AnnounceTemporary(const PosixOutput* output, const char* path, bool standing)
 {
     if (output->observer != nullptr && output->observer->temporary != nullptr) {
-        output->observer->temporary(output->observer->context, path);
+        output->observer->temporary(output->observer->context, path, standing);
     }
 }
 
@@ -254,6 +261,31 @@ static char* FolderOf(const char* path, size_t* nameAt)
     return folder;
 }
 
+// The backup beside `path`, PATH.ferryline-backup, in a new block, with its name's start in *nameAt.
+static char* BackupPathOf(const char* path, size_t* nameAt)
+{
+    size_t length = strlen(path);
+    char* backup = static_cast<char*>(malloc(length + sizeof kBackupSuffix));
+    if (backup == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    memcpy(backup, path, length);
+    memcpy(backup + length, kBackupSuffix, sizeof kBackupSuffix);
+    const char* slash = strrchr(path, '/');
+    *nameAt = slash != nullptr ? static_cast<size_t>(slash - path) + 1 : 0;
+    return backup;
+}
+
+// Whether an interrupted conversion left a backup beside `name` in the folder.
+static bool BackupStands(int folderFd, const char* name)
+{
+    char backup[NAME_MAX + 1];
+    struct stat info;
+    return snprintf(backup, sizeof backup, "%s%s", name, kBackupSuffix) < static_cast<int>(sizeof backup) &&
+           fstatat(folderFd, backup, &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // Whether a link may be followed, by the kernel's rule for protected symbolic links: not a link of
 // somebody else in a sticky folder that anybody may write, unless it is the folder's owner's.
 static bool MayFollow(const char* linkPath, const struct stat& link)
@@ -268,6 +300,138 @@ static bool MayFollow(const char* linkPath, const struct stat& link)
                ((info.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH) || info.st_uid == link.st_uid);
     free(folder);
     return may;
+}
+
+// What the end of an output path is, as far as following it showed.
+struct PathEnd {
+    bool openFile;         // a link to a file some process holds open (/proc/PID/fd/N, /dev/fd/N)
+    int ownDescriptor;     // this process's descriptor it names, or -1
+};
+
+// Whether `folder`, free of links, holds the open files of a process: its id in *pid, 0 for this one.
+static bool IsDescriptorFolder(const char* folder, long* pid)
+{
+    if (strcmp(folder, "/dev/fd") == 0) {
+        *pid = 0;
+        return true;
+    }
+    if (strncmp(folder, "/proc/", 6) != 0) {
+        return false;
+    }
+    char* end = nullptr;
+    long number = strtol(folder + 6, &end, 10);
+    if (end == folder + 6) {
+        return false;
+    }
+    if (strncmp(end, "/task/", 6) == 0) {
+        const char* task = end + 6;
+        strtol(task, &end, 10);
+        if (end == task) {
+            return false;
+        }
+    }
+    *pid = number == static_cast<long>(getpid()) ? 0 : number;
+    return strcmp(end, "/fd") == 0;
+}
+
+// A descriptor number spelled in full ("1", not "01" or "1x"), or -1.
+static int DescriptorNumber(const char* name)
+{
+    if (name[0] < '0' || name[0] > '9' || (name[0] == '0' && name[1] != '\0')) {
+        return -1;
+    }
+    char* end = nullptr;
+    long number = strtol(name, &end, 10);
+    return *end == '\0' && number <= INT_MAX ? static_cast<int>(number) : -1;
+}
+
+// Follows `path` a component at a time as the system would, opening nothing, to tell two things the
+// system does not: a link of another user in a sticky shared folder anywhere along it is refused
+// (EACCES), whatever the kernel's protected_symlinks setting, and whether it ends at a file that a
+// process holds open. A component the system cannot look at ends the walk: opening the path reports it.
+static int WalkPath(const char* path, PathEnd* end)
+{
+    *end = PathEnd{false, -1};
+    static const char* const kStandardNames[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+    for (int number = 0; number < 3; ++number) {
+        if (strcmp(path, kStandardNames[number]) == 0) {
+            *end = PathEnd{true, number};
+            return 1;
+        }
+    }
+    char done[PATH_MAX];  // the part followed, free of links: "" (relative) or from "/"
+    char rest[2 * PATH_MAX];
+    char next[2 * PATH_MAX];
+    if (strlen(path) >= sizeof rest) {
+        return 1;
+    }
+    snprintf(done, sizeof done, "%s", path[0] == '/' ? "/" : "");
+    snprintf(rest, sizeof rest, "%s", path);
+    int hops = 0;
+    for (char* at = rest; *at != '\0';) {
+        while (*at == '/') {
+            ++at;
+        }
+        char* stop = strchr(at, '/');
+        size_t length = stop != nullptr ? static_cast<size_t>(stop - at) : strlen(at);
+        bool last = stop == nullptr || stop[strspn(stop, "/")] == '\0';
+        char name[NAME_MAX + 1];
+        if (length == 0 || length > NAME_MAX) {
+            return 1;
+        }
+        memcpy(name, at, length);
+        name[length] = '\0';
+        at += length;
+        size_t doneLength = strlen(done);
+        if (strcmp(name, ".") == 0 || (strcmp(name, "..") == 0 && strcmp(done, "/") == 0)) {
+            continue;
+        }
+        const char* lastSlash = strrchr(done, '/');
+        const char* lastName = lastSlash != nullptr ? lastSlash + 1 : done;
+        if (strcmp(name, "..") == 0 && *lastName != '\0' && strcmp(lastName, "..") != 0) {
+            done[lastSlash == done ? 1 : lastSlash != nullptr ? static_cast<size_t>(lastSlash - done) : 0] = '\0';
+            continue;
+        }
+        char candidate[PATH_MAX];
+        const char* separator = doneLength == 0 || done[doneLength - 1] == '/' ? "" : "/";
+        if (snprintf(candidate, sizeof candidate, "%s%s%s", done, separator, name) >= static_cast<int>(sizeof candidate)) {
+            return 1;
+        }
+        struct stat info;
+        if (lstat(candidate, &info) != 0) {
+            return 1;
+        }
+        long pid = 0;
+        if (last && IsDescriptorFolder(done, &pid)) {
+            int number = DescriptorNumber(name);
+            *end = PathEnd{number >= 0, pid == 0 ? number : -1};
+            return 1;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            memcpy(done, candidate, strlen(candidate) + 1);
+            continue;
+        }
+        if (!MayFollow(candidate, info)) {
+            errno = EACCES;
+            return 0;
+        }
+        char target[PATH_MAX];
+        ssize_t got = readlink(candidate, target, sizeof target - 1);
+        if (got <= 0 || ++hops > kMaxLinkHops) {
+            errno = got <= 0 ? errno : ELOOP;
+            return got <= 0;
+        }
+        target[got] = '\0';
+        if (snprintf(next, sizeof next, "%s/%s", target, at) >= static_cast<int>(sizeof next)) {
+            return 1;
+        }
+        memcpy(rest, next, strlen(next) + 1);
+        at = rest;
+        if (target[0] == '/') {
+            snprintf(done, sizeof done, "/");
+        }
+    }
+    return 1;
 }
 
 // The file `path` names, any symbolic links at its end followed now, once: a link whose target is
@@ -396,7 +560,7 @@ static int CreateTemporary(PosixOutput* output, mode_t mode)
     sigset_t saved = BlockInterrupts();
     output->fd = CreateNamed(output->folderFd, output->tempPath + output->tempNameAt, mode);
     if (output->fd >= 0) {
-        AnnounceTemporary(output, output->tempPath);
+        AnnounceTemporary(output, output->tempPath, true);
     } else {
         free(output->tempPath);
         output->tempPath = nullptr;
@@ -405,9 +569,27 @@ static int CreateTemporary(PosixOutput* output, mode_t mode)
     return output->fd >= 0;
 }
 
-// Decides, once, what the output is and where it goes; errno tells why when it returns 0.
+// Decides, once, what the output is and where it goes; errno tells why when it returns 0. Returns
+// FERRYLINE_OUTPUT_BACKUP_FOUND when an interrupted conversion's backup stands beside the file.
 static int StartOutput(PosixOutput* output, const char* path)
 {
+    PathEnd end;
+    if (!WalkPath(path, &end)) {
+        return 0;
+    }
+    if (end.openFile) {
+        // Written through as the shell set it up: `>>` appends and `>` truncated already. Replacing
+        // the file it leads to would lose what the descriptor's holder wrote there.
+        output->kind = OUTPUT_STREAM;
+        output->path = strdup(path);
+        output->streamFd = end.ownDescriptor;
+        int flags = end.ownDescriptor >= 0 ? fcntl(end.ownDescriptor, F_GETFL) : 0;
+        if (flags == -1 || (end.ownDescriptor >= 0 && (flags & O_ACCMODE) == O_RDONLY)) {
+            errno = EBADF;
+            return 0;
+        }
+        return output->path != nullptr && (end.ownDescriptor >= 0 || access(path, W_OK) == 0);
+    }
     bool magic = false;
     output->path = ResolveLinks(path, &magic);
     if (output->path == nullptr) {
@@ -441,6 +623,9 @@ static int StartOutput(PosixOutput* output, const char* path)
     if (output->name[0] == '\0') {
         errno = EISDIR;
         return 0;
+    }
+    if (BackupStands(output->folderFd, output->name)) {
+        return FERRYLINE_OUTPUT_BACKUP_FOUND;
     }
     output->kind = exists ? OUTPUT_REPLACE : OUTPUT_NEW;
     struct stat old = {};
@@ -476,7 +661,7 @@ static void ReleaseOutput(PosixOutput* output)
     if (output->tempPath != nullptr) {
         sigset_t saved = BlockInterrupts();
         unlinkat(output->folderFd, output->tempPath + output->tempNameAt, 0);
-        AnnounceTemporary(output, nullptr);
+        AnnounceTemporary(output, output->tempPath, false);
         RestoreInterrupts(saved);
     }
     if (output->oldFd >= 0) {
@@ -502,10 +687,14 @@ static int PosixCreateOutput(const FerrylineFiles* self, const char* path, Ferry
     output->folderFd = -1;
     output->fd = -1;
     output->oldFd = -1;
-    if (!StartOutput(output, path)) {
-        Failed(output->observer, output->path != nullptr ? output->path : path, errno);
+    output->streamFd = -1;
+    int started = StartOutput(output, path);
+    if (started != 1) {
+        if (started == 0) {
+            Failed(output->observer, output->path != nullptr ? output->path : path, errno);
+        }
         ReleaseOutput(output);
-        return 0;
+        return started;
     }
     *file = output;
     return 1;
@@ -756,7 +945,7 @@ static int GiveName(PosixOutput* output)
         ok = output->kind == OUTPUT_NEW ? RenameUnlessTaken(output->folderFd, tempName, output->name)
                                         : renameat(output->folderFd, tempName, output->folderFd, output->name) == 0;
         if (ok) {
-            AnnounceTemporary(output, nullptr);
+            AnnounceTemporary(output, output->tempPath, false);
             free(output->tempPath);
             output->tempPath = nullptr;
         }
@@ -784,13 +973,15 @@ static int GiveName(PosixOutput* output)
     return ok;
 }
 
-// Makes `to` hold what `from` holds, from their first bytes.
+// Makes `to` hold what `from` holds, from their first bytes, and flushes it: written over, then cut to
+// length, so that `to` is never shorter than both.
 static int CopyContent(int from, int to)
 {
     static const size_t kPiece = 256 * 1024;
     char* buffer = static_cast<char*>(malloc(kPiece));
-    int ok = buffer != nullptr && lseek(to, 0, SEEK_SET) == 0 && ftruncate(to, 0) == 0;
-    for (off_t offset = 0; ok;) {
+    int ok = buffer != nullptr;
+    off_t offset = 0;
+    while (ok) {
         ssize_t got = pread(from, buffer, kPiece, offset);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -799,57 +990,142 @@ static int CopyContent(int from, int to)
             ok = got == 0;
             break;
         }
-        ok = WriteAll(to, buffer, static_cast<size_t>(got));
+        for (ssize_t put = 0; ok && put < got;) {
+            ssize_t done = pwrite(to, buffer + put, static_cast<size_t>(got - put), offset + put);
+            ok = done > 0 || (done < 0 && errno == EINTR);
+            errno = done == 0 ? EIO : errno;
+            put += done > 0 ? done : 0;
+        }
         offset += got;
     }
     free(buffer);
-    return ok && fsync(to) == 0;
+    return ok && ftruncate(to, offset) == 0 && fsync(to) == 0;
 }
 
-// Overwrites the replaced file itself, which keeps its links and all else a rename would lose. Its
-// earlier content goes to a backup beside it first and comes back from there on any failure; a backup
-// that could not be put back is kept, and named. The signals wait meanwhile: none may leave the file
-// half written.
+// Signals that only pause or tell of a change, which a finished rewrite lets through; every other
+// one that arrived during it is dropped, the file then holding the new book.
+static bool Harmless(int signalNumber)
+{
+    for (int harmless : {SIGCHLD, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG, SIGWINCH}) {
+        if (signalNumber == harmless) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every signal that can be blocked, but those the processor raises for a fault of this process.
+static sigset_t HoldAllSignals()
+{
+    sigset_t all;
+    sigset_t saved;
+    sigfillset(&all);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) {
+        sigdelset(&all, fault);
+    }
+    pthread_sigmask(SIG_BLOCK, &all, &saved);
+    return saved;
+}
+
+// Takes the held signals that would end the process, so that the mask can be restored.
+static void DropEndingSignals(const sigset_t& saved)
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0) {
+        return;
+    }
+    for (int signalNumber = 1; signalNumber < kHighestSignal; ++signalNumber) {
+        if (sigismember(&pending, signalNumber) == 1 && sigismember(&saved, signalNumber) == 0 &&
+            !Harmless(signalNumber)) {
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signalNumber);
+            int taken = 0;
+            sigwait(&one, &taken);
+        }
+    }
+}
+
+// Whether two descriptors are open on one file; errno is EBUSY when they are not.
+static bool SameOpenFile(int a, int b)
+{
+    struct stat first;
+    struct stat second;
+    if (fstat(a, &first) != 0 || fstat(b, &second) != 0) {
+        return false;
+    }
+    bool same = first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    errno = same ? errno : EBUSY;
+    return same;
+}
+
+// Overwrites the replaced file itself, which keeps its links and all else a rename would lose; the new
+// book is complete and flushed in fd by now. The earlier content is first copied to a backup under a
+// fixed name beside it and flushed with its name, so that even a process killed while overwriting
+// leaves it, for the next conversion to that file to point out. From the first byte written in place to
+// the last every signal that can be held is held: the exit status then tells the truth, 0 with the
+// new book, 128 + the signal only while the file is as it was. On a failure the earlier content comes
+// back from the backup; a backup that could not be put back is kept, and named.
 static int WriteInPlace(PosixOutput* output)
 {
-    sigset_t saved = BlockInterrupts();
     size_t nameAt = 0;
-    char* backupPath = PathBeside(output->path, kBackupName, &nameAt);
-    char self[64];
-    snprintf(self, sizeof self, "/proc/self/fd/%d", output->oldFd);
-    int reader = backupPath != nullptr ? open(self, O_RDONLY | O_CLOEXEC) : -1;
-    int backup = reader >= 0 ? CreateNamed(output->folderFd, backupPath + nameAt, 0600) : -1;
-    int ok = backup >= 0 && CopyContent(reader, backup);
+    char* backupPath = BackupPathOf(output->path, &nameAt);
+    if (backupPath == nullptr) {
+        return 0;
+    }
+    const char* backupName = backupPath + nameAt;
+    sigset_t saved = BlockInterrupts();
+    int backup = openat(output->folderFd, backupName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (backup >= 0) {
+        AnnounceTemporary(output, backupPath, true);
+    }
+    RestoreInterrupts(saved);
+    int reader = backup >= 0 ? openat(output->folderFd, output->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    int ok = reader >= 0 && SameOpenFile(reader, output->oldFd) && !Refused(output->observer, PLATFORM_STEP_BACKUP) &&
+             CopyContent(reader, backup) && fsync(output->folderFd) == 0;
     bool keepBackup = false;
-    if (ok && (Refused(output->observer, PLATFORM_STEP_WRITE_IN_PLACE) || !CopyContent(output->fd, output->oldFd))) {
-        ok = 0;
-        int error = errno;
-        keepBackup = Refused(output->observer, PLATFORM_STEP_RESTORE) || !CopyContent(backup, output->oldFd);
-        if (keepBackup && output->observer != nullptr && output->observer->backupKept != nullptr) {
-            output->observer->backupKept(output->observer->context, output->path, backupPath);
+    if (ok) {
+        saved = HoldAllSignals();
+        if (Refused(output->observer, PLATFORM_STEP_WRITE_IN_PLACE) || !CopyContent(output->fd, output->oldFd)) {
+            ok = 0;
+            int error = errno;
+            keepBackup = Refused(output->observer, PLATFORM_STEP_RESTORE) || !CopyContent(backup, output->oldFd);
+            if (keepBackup && output->observer != nullptr && output->observer->backupKept != nullptr) {
+                output->observer->backupKept(output->observer->context, output->path, backupPath);
+            }
+            errno = error;
         }
-        errno = error;
     }
     int error = errno;
+    BlockInterrupts();
     if (backup >= 0) {
         close(backup);
         if (!keepBackup) {
-            unlinkat(output->folderFd, backupPath + nameAt, 0);
+            unlinkat(output->folderFd, backupName, 0);
+            fsync(output->folderFd);
         }
+        AnnounceTemporary(output, backupPath, false);
     }
+    if (ok) {
+        DropEndingSignals(saved);
+    }
+    RestoreInterrupts(saved);
     if (reader >= 0) {
         close(reader);
     }
     free(backupPath);
     errno = error;
-    RestoreInterrupts(saved);
     return ok;
 }
 
-// Writes the held output to the device or pipe, now that it is complete.
+// Writes the held output to the device, pipe or open file, now that it is complete. A file another
+// process holds open is only added to: its holder's content is not ours to cut.
 static int WriteStream(PosixOutput* output)
 {
-    int fd = open(output->path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (output->streamFd >= 0) {
+        return output->heldSize == 0 || WriteAll(output->streamFd, output->held, output->heldSize);
+    }
+    int fd = open(output->path, O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) {
         return 0;
     }
@@ -888,49 +1164,6 @@ static void PosixDiscardOutput(const FerrylineFiles*, FerrylineFile file)
     ReleaseOutput(static_cast<PosixOutput*>(file));
 }
 
-// The input block is fresh memory that the read would fault in page by page, and on a virtual
-// machine each fault and each TLB miss costs more than the bytes read. So a large block is asked
-// for huge pages, and any block of more than a few pages is made resident in one call first.
-static const size_t kPopulateSize = 256 * 1024;
-static const size_t kHugePageSize = 4 * 1024 * 1024;
-
-static void AdviseBlock(void* block, size_t bytes)
-{
-    // Only whole pages inside the block, past the allocator's own header, are advised.
-    long pageSize = sysconf(_SC_PAGESIZE);
-    uintptr_t page = pageSize > 0 ? static_cast<uintptr_t>(pageSize) : 4096;
-    uintptr_t start = reinterpret_cast<uintptr_t>(block);
-    uintptr_t first = (start + page - 1) / page * page;
-    uintptr_t end = (start + bytes) / page * page;
-    if (end <= first) {
-        return;
-    }
-    void* pages = reinterpret_cast<void*>(first);
-    size_t length = end - first;
-    // Both are hints: where the system refuses one, the block works the same, more slowly.
-#ifdef MADV_HUGEPAGE
-    if (bytes >= kHugePageSize) {
-        madvise(pages, length, MADV_HUGEPAGE);
-    }
-#endif
-#ifdef MADV_POPULATE_WRITE
-    madvise(pages, length, MADV_POPULATE_WRITE);
-#endif
-}
-
-void* ferryline_system_alloc(void*, void* block, size_t oldSize, size_t newSize)
-{
-    if (newSize == 0) {
-        free(block);
-        return nullptr;
-    }
-    void* grown = realloc(block, newSize);
-    if (grown != nullptr && newSize >= kPopulateSize && newSize > oldSize) {
-        AdviseBlock(grown, newSize);
-    }
-    return grown;
-}
-
 const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         PosixOpenInput,    PosixInputSize,
@@ -946,18 +1179,25 @@ void PlatformDescribeError(int error, char* text, size_t capacity)
 }
 
 // The one process-wide record of the library (see platform.h): a handler can reach nothing else.
-static std::atomic<const char*> g_temporaryOnInterrupt{nullptr};
+static std::atomic<const char*> g_removeOnInterrupt[2];
 
-static void NoteTemporary(void*, const char* path)
+static void NoteTemporary(void*, const char* path, bool standing)
 {
-    g_temporaryOnInterrupt.store(path);
+    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
+        const char* expected = standing ? nullptr : path;
+        if (slot.compare_exchange_strong(expected, standing ? path : nullptr)) {
+            return;
+        }
+    }
 }
 
 static void RemoveTemporaryAndEnd(int signalNumber)
 {
-    const char* path = g_temporaryOnInterrupt.load();
-    if (path != nullptr) {
-        unlink(path);
+    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
+        const char* path = slot.load();
+        if (path != nullptr) {
+            unlink(path);
+        }
     }
     // The process ends by the signal itself, blocked until this handler returns.
     signal(signalNumber, SIG_DFL);
@@ -971,8 +1211,12 @@ void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer)
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = RemoveTemporaryAndEnd;
+    // One handler at a time: a second signal waits while the first removes the files.
     sigemptyset(&action.sa_mask);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : kInterrupts) {
+        sigaddset(&action.sa_mask, signalNumber);
+    }
+    for (int signalNumber : kInterrupts) {
         // A signal ignored from the start (nohup) stays ignored.
         struct sigaction before;
         if (sigaction(signalNumber, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {

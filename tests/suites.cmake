@@ -23,5 +23,11 @@ foreach(runner IN LISTS suite_runners)
   endif()
   add_test(NAME ${suite} COMMAND ${runner} ${arguments} WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
   # They share Wine prefixes, displays and both cores: one at a time.
-  set_tests_properties(${suite} PROPERTIES LABELS ${label} TIMEOUT 1800 RUN_SERIAL ON)
+  # The self-tests run the other suites (and build the fuzz targets once more): longer.
+  if(suite STREQUAL "selftest")
+    set(timeout 3600)
+  else()
+    set(timeout 1800)
+  endif()
+  set_tests_properties(${suite} PROPERTIES LABELS ${label} TIMEOUT ${timeout} RUN_SERIAL ON)
 endforeach()

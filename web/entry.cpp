@@ -36,13 +36,14 @@ static const WebDirection* DirectionNamed(const char* name)
     return nullptr;
 }
 
-// The options the page can set.
-static FerrylineOptions WebOptions(int recode, int vcardVersion)
+// The options the page can set: as FerrylineOptions has them (0 for a default).
+static FerrylineOptions WebOptions(int recode, int vcardVersion, int csvLayout)
 {
     FerrylineOptions options;
     memset(&options, 0, sizeof options);
     options.recode = recode != 0 ? 1 : 0;
-    options.vcardVersion = vcardVersion == 4 ? 4 : 3;
+    options.vcardVersion = vcardVersion;
+    options.csvLayout = csvLayout;
     return options;
 }
 
@@ -99,11 +100,11 @@ const char* ferryline_web_look(const char* bytes, size_t size, const char** read
     return w95 ? "win" : "mac";
 }
 
-// Converts `size` bytes at `bytes` the way `direction` names; `vcardVersion` 4 makes vCard 4.0, any
-// other 3.0. Returns null for a name that is no direction or when there is no memory for the result;
+// Converts `size` bytes at `bytes` the way `direction` names, with the export options as FerrylineOptions
+// numbers them. Returns null for a name that is no direction or when there is no memory for the result;
 // otherwise a result for the accessors below, released with ferryline_web_free.
 WebResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
-                                 int recode, int vcardVersion)
+                                 int recode, int vcardVersion, int csvLayout)
 {
     const WebDirection* entry = DirectionNamed(direction);
     if (entry == nullptr) {
@@ -114,7 +115,7 @@ WebResult* ferryline_web_convert(const char* direction, const void* bytes, size_
         return nullptr;
     }
     web->questionMarks = 0;
-    FerrylineOptions options = WebOptions(recode, vcardVersion);
+    FerrylineOptions options = WebOptions(recode, vcardVersion, csvLayout);
     FerrylineListener listener = {web, nullptr, CountQuestionMarks};
     FerrylineEnv env = {nullptr, nullptr, &listener};
     ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, &env, &web->result);

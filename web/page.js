@@ -156,9 +156,24 @@
     return { ok, output, messages, changes, questionMarks };
   }
 
+  // The words of the export options, as the command line's --vcard and --csv take them, and the
+  // library's numbers for them (0: the default).
+  const VCARD_VERSIONS = { '3.0': 3, '4.0': 4 };
+  const CSV_LAYOUTS = { outlook: 0, google: 1 };
+
+  function chosenNumber(choices, word, option) {
+    if (word === undefined) {
+      return 0;
+    }
+    if (!Object.prototype.hasOwnProperty.call(choices, word)) {
+      throw new RangeError(`ferryline.convert: ${option} "${word}" is not one of ` + Object.keys(choices).join(', '));
+    }
+    return choices[word];
+  }
+
   // Converts `bytes` (a Uint8Array) the way `direction` names ("mac2win", "win2mac", ...). Options:
-  // `recode` (convert accented letters, where offered), `vcard` ("4.0" for vCard 4.0) and `title` (the
-  // name messages give the input).
+  // `recode` (convert accented letters, where offered), `vcard` ('3.0' or '4.0'), `csv` ('outlook' or
+  // 'google') and `title` (the name messages give the input).
   async function convert(direction, bytes, options) {
     if (!(bytes instanceof Uint8Array)) {
       throw new TypeError('ferryline.convert: bytes must be a Uint8Array');
@@ -170,11 +185,13 @@
                            directions.map((candidate) => candidate.name).join(', '));
     }
     const settings = options || {};
+    const vcardVersion = chosenNumber(VCARD_VERSIONS, settings.vcard, 'vcard');
+    const csvLayout = chosenNumber(CSV_LAYOUTS, settings.csv, 'csv');
     const title = String(settings.title || 'book');
     const outcome = withText(module, entry.name, (namePointer) => withText(module, title, (titlePointer) =>
       withBytes(module, bytes, (input) => {
         const result = module._ferryline_web_convert(namePointer, input, bytes.length, titlePointer,
-                                                     settings.recode ? 1 : 0, String(settings.vcard) === '4.0' ? 4 : 3);
+                                                     settings.recode ? 1 : 0, vcardVersion, csvLayout);
         if (result === 0) {
           return null;
         }
@@ -261,6 +278,7 @@
     const recodes = direction in WRITTEN_CHARSET;
     element('recode-option').hidden = !state.offersRecode || !recodes;
     element('vcard-option').hidden = !direction.endsWith('vcf');
+    element('csv-option').hidden = !direction.endsWith('csv');
     const letters = element('letters');
     letters.hidden = direction === '' || !state.beyondAscii;
     if (!recodes) {
@@ -351,6 +369,7 @@
       const outcome = await convert(entry.name, state.bytes, {
         recode: element('recode').checked,
         vcard: element('vcard-version').value,
+        csv: element('csv-layout').value,
         title: state.name,
       });
       showOutcome(outcome, entry);

@@ -118,6 +118,28 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
     EXPECT_NE(run.out.find("bytes above 127: 3, they look like Mac OS Roman\nbyte order mark: none\n"
                            "ferryline-convert: 3" + std::string(kRecodeHint)),
               std::string::npos);
+    // Letters that --recode turned into '?' get a line of their own, -v or not; none lost, no line.
+    WriteBytes(In("lost.txt"), "Ann <a@x>\r\n\xCF\x80\xE2\x88\x9E <b@x>\r\n\xC5\x81ukasz <c@x>\r\n");
+    WriteBytes(In("lost.cv"), "&Main #\x8A\xE9 ^a@x +");
+    const struct {
+        const char* arguments;
+        const char* err;
+    } kLost[] = {
+        {"--recode mac2win lost.txt out.cv",
+         "ferryline-convert: 2 entries have letters that Windows-1252 can't hold; they became \"?\"; -v lists them\n"},
+        {"-v --recode mac2win lost.txt out.cv",
+         "ferryline-convert: line 2: \"\xCF\x80\xE2\x88\x9E <b@x>\": 2 characters that Windows-1252 can't hold became \"?\"\n"
+         "ferryline-convert: line 3: \"\xC5\x81ukasz <c@x>\": 1 character that Windows-1252 can't hold became \"?\"\n"
+         "ferryline-convert: 2 entries have letters that Windows-1252 can't hold; they became \"?\" (listed above)\n"},
+        {"--recode win2mac lost.cv out.txt",
+         "ferryline-convert: 1 entry has letters that Mac OS Roman can't hold; they became \"?\"; -v lists them\n"},
+        {"--recode mac2win book.txt out.cv", ""},
+    };
+    for (const auto& lost : kLost) {
+        run = RunCli(folder, lost.arguments);
+        EXPECT_EQ(run.status, 0) << lost.arguments;
+        EXPECT_EQ(run.err, lost.err) << lost.arguments;
+    }
 }
 
 struct InfoCase {
@@ -236,12 +258,13 @@ TEST_F(Cli, UsageAndVersion)
         {"mac2win", "missing an input and an output"},
         {"mac2win a", "missing an output"},
         {"mac2win a b c", "too many arguments, from c on"},
-        {"towin a b", "unknown direction towin; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv"},
+        {"towin a b", "unknown direction towin; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv vcf2mac vcf2win csv2mac csv2win mac2ldif win2ldif"},
         {"--bogus mac2win a b", "unknown option --bogus"},
         {"mac2win '' b", "the input file name is empty"},
         {"mac2win a ''", "the output file name is empty"},
-        {"-- -v mac2win a", "unknown direction -v; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv"},
+        {"-- -v mac2win a", "unknown direction -v; the directions are mac2win win2mac mac2vcf win2vcf mac2csv win2csv vcf2mac vcf2win csv2mac csv2win mac2ldif win2ldif"},
         {"--vcard 5 mac2vcf a b", "5 is not a choice here; see the options in --help"},
+        {"--csv excel mac2csv a b", "excel is not a choice here; see the options in --help"},
         {"--charset utf-8 --vcard 3.0 mac2vcf a b --charset", "--charset needs a word after it"},
     };
     for (const Wrong& wrong : kWrong) {

@@ -285,6 +285,7 @@ struct StepCase {
 const unsigned kOwner = 1u << PLATFORM_STEP_SET_OWNER;
 const unsigned kMode = 1u << PLATFORM_STEP_SET_MODE;
 const unsigned kAttributes = 1u << PLATFORM_STEP_SET_ATTRIBUTES;
+const unsigned kBackup = 1u << PLATFORM_STEP_BACKUP;
 const unsigned kInPlace = 1u << PLATFORM_STEP_WRITE_IN_PLACE;
 const unsigned kRestore = 1u << PLATFORM_STEP_RESTORE;
 const unsigned kUnnamed = 1u << PLATFORM_STEP_UNNAMED_FILE;
@@ -297,6 +298,7 @@ const StepCase kStepCases[] = {
     {"attributes copied by the rename", EARLIER_NOTED, 0, false, 1, false, false},
     {"a hard-linked file is written in place", EARLIER_HARD_LINKED, 0, false, 1, true, false},
     {"the same, from a named temporary file", EARLIER_HARD_LINKED, kUnnamed, false, 1, true, false},
+    {"copying to the backup fails: nothing is written in place", EARLIER_HARD_LINKED, kBackup, false, 0, true, false},
     {"writing in place fails: the earlier content is put back", EARLIER_HARD_LINKED, kInPlace, false, 0, true, false},
     {"putting it back fails too: the backup is kept", EARLIER_HARD_LINKED, kInPlace | kRestore, false, 0, true, true},
     {"a link planted under a new output's name is left alone", NO_EARLIER, 0, true, 0, false, false},

@@ -129,7 +129,7 @@ TEST(Inspect, AConversionCountsTheBytesAbove127AsTheFirstLookDoes)
         FerrylineInspection inspection;
         ferryline_inspect(book.second.data(), book.second.size(), &inspection);
         FerrylineLook look = {};
-        FerrylineOptions options = {0, FERRYLINE_CHARSET_AUTO, 0, 0, &look};
+        FerrylineOptions options = {0, FERRYLINE_CHARSET_AUTO, 0, 0, &look, 0};
         FerrylineResult result;
         ferryline_convert_bytes(book.first, &options, book.second.data(), book.second.size(), "in.txt", nullptr, &result);
         ferryline_result_free(&result, nullptr);

@@ -164,26 +164,67 @@ TEST(Platform, ALinkedOutputStaysALink)
     EXPECT_EQ(ReadBytes(target), "&Main #Bob ^A1 +");
 }
 
-// A link that another user planted in a sticky folder anybody may write is not followed.
+// A link that another user planted in a sticky folder anybody may write is not followed, whether it
+// is the last component of the output's path or a folder on the way, reached directly or through a
+// link of one's own; the kernel's protected_symlinks setting is not relied on.
 TEST(Platform, AnotherUsersLinkInASharedFolderIsNotFollowed)
 {
     if (geteuid() != 0) {
         GTEST_SKIP() << "only the superuser can plant a link as another user";
     }
-    Folder folder;
-    std::string shared = PathIn(folder.scratch, "pub");
-    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
-    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
-    std::string victim = PathIn(folder.scratch, "victim.txt");
-    WriteBytes(victim, "victim");
-    std::string planted = shared + "/out.txt";
-    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
-    ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
-    TestEnv test;
-    OpenTestEnv(&test, FaultPlan());
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", planted, "out.txt"), 0);
-    EXPECT_EQ(test.record.reasons, std::vector<std::string>{planted + ": " + std::to_string(EACCES)});
-    EXPECT_EQ(ReadBytes(victim), "victim");
+    struct LinkCase {
+        const char* what;
+        const char* planted;  // in the shared folder, leading to the victim or to its folder
+        bool toFolder;
+        const char* output;   // from the scratch folder
+    };
+    const LinkCase kCases[] = {
+        {"the last component", "pub/out.txt", false, "pub/out.txt"},
+        {"a folder component", "pub/d", true, "pub/d/victim.txt"},
+        {"a folder reached through one's own link", "pub/d", true, "mine/d/victim.txt"},
+    };
+    for (const LinkCase& link : kCases) {
+        SCOPED_TRACE(link.what);
+        Folder folder;
+        std::string shared = PathIn(folder.scratch, "pub");
+        ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+        ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+        ASSERT_EQ(symlink(shared.c_str(), PathIn(folder.scratch, "mine").c_str()), 0);
+        std::string victim = PathIn(folder.scratch, "victim.txt");
+        WriteBytes(victim, "victim");
+        std::string planted = PathIn(folder.scratch, link.planted);
+        ASSERT_EQ(symlink(link.toFolder ? folder.scratch.path.c_str() : victim.c_str(), planted.c_str()), 0);
+        ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
+        std::string output = PathIn(folder.scratch, link.output);
+        TestEnv test;
+        OpenTestEnv(&test, FaultPlan());
+        EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", output, "out.txt"), 0);
+        EXPECT_EQ(test.record.reasons, std::vector<std::string>{output + ": " + std::to_string(EACCES)});
+        EXPECT_EQ(ReadBytes(victim), "victim");
+    }
+}
+
+// A backup that a conversion killed while it wrote in place left beside the output stops the next
+// conversion to that output before anything is written, and the user is told where it is.
+TEST(Platform, ABackupLeftBesideTheOutputIsPointedOutAndKept)
+{
+    for (bool earlier : {true, false}) {
+        Folder folder;
+        std::string backup = folder.output + ".ferryline-backup";
+        WriteBytes(backup, "earlier book");
+        if (earlier) {
+            WriteBytes(folder.output, "half written");
+        }
+        TestEnv test;
+        EXPECT_EQ(Convert(folder, &test), 0);
+        EXPECT_EQ(test.record.messages,
+                  std::vector<std::string>{"error: A backup of out.txt from an interrupted conversion is at "
+                                           "out.txt.ferryline-backup: restore or remove it first"});
+        EXPECT_EQ(ReadBytes(backup), "earlier book");
+        EXPECT_EQ(FileExists(folder.output), earlier);
+        EXPECT_EQ(ListFolder(folder.scratch).size(), earlier ? 3u : 2u) << "nothing else made";
+        EXPECT_EQ(test.record.outputsOpen + test.record.inputsOpen + test.record.blocksHeld, 0);
+    }
 }
 
 struct Interrupt {
@@ -204,7 +245,7 @@ void RaiseWhileNamed(void* context)
 
 TEST(Platform, AnInterruptRemovesTheNamedTemporaryFileAndEndsByItsSignal)
 {
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2}) {
         Folder folder;
         pid_t child = fork();
         ASSERT_GE(child, 0);

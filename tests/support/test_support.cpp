@@ -125,8 +125,12 @@ static void TestCloseInput(const FerrylineFiles* self, FerrylineFile file)
 static int TestCreateOutput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
     TestEnv* test = Test(self);
-    if (CallFails(test, CALL_CREATE_OUTPUT) || !test->parent->createOutput(test->parent, path, file)) {
+    if (CallFails(test, CALL_CREATE_OUTPUT)) {
         return 0;
+    }
+    int created = test->parent->createOutput(test->parent, path, file);
+    if (created != 1) {
+        return created;
     }
     ++test->record.outputsOpen;
     return 1;
@@ -205,9 +209,9 @@ static void RecordReason(void* context, const char* path, int error)
     static_cast<TestEnv*>(context)->record.reasons.push_back(std::string(path) + ": " + std::to_string(error));
 }
 
-static void RecordTemporary(void* context, const char* path)
+static void RecordTemporary(void* context, const char*, bool standing)
 {
-    static_cast<TestEnv*>(context)->record.namedTemporaries += path != nullptr ? 1 : -1;
+    static_cast<TestEnv*>(context)->record.namedTemporaries += standing ? 1 : -1;
 }
 
 static void RecordBackupKept(void* context, const char*, const char* backup)

@@ -1,0 +1,39 @@
+// The import directions: a vCard or CSV file read into the neutral list and written as a book of
+// either edition.
+#include "convert/converters.h"
+#include "convert/env.h"
+#include "convert/import.h"
+
+bool IsImport(FerrylineDirection direction)
+{
+    return direction == FERRYLINE_VCARD_TO_MAC || direction == FERRYLINE_VCARD_TO_WIN || direction == FERRYLINE_CSV_TO_MAC ||
+           direction == FERRYLINE_CSV_TO_WIN;
+}
+
+int Import(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
+           Output* output, const FerrylineEnv* env, unsigned* warnings)
+{
+    bool vcard = direction == FERRYLINE_VCARD_TO_MAC || direction == FERRYLINE_VCARD_TO_WIN;
+    FerrylineEdition edition = direction == FERRYLINE_VCARD_TO_MAC || direction == FERRYLINE_CSV_TO_MAC ? FERRYLINE_EDITION_MAC
+                                                                                                       : FERRYLINE_EDITION_W95;
+    Importer importer;
+    StartImport(&importer, env);
+    int read = vcard ? ReadVcardFile(bytes, size, options->charset, inputTitle, &importer)
+                     : ReadCsvFile(bytes, size, options->charset, inputTitle, &importer);
+    ImportedBook book;
+    int finished = read && FinishImport(&importer, &book);
+    if (read && !finished) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+    }
+    *warnings |= importer.leftOut > 0 ? WARNING_LEFT_OUT : 0;
+    EndImport(&importer);
+    if (!finished) {
+        return 0;
+    }
+    int written = WriteEditionBook(&book.book, book.lines, edition, output, env, warnings);
+    FreeImportedBook(&book, env);
+    if (!written) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+    }
+    return written && output->status == FERRYLINE_WRITTEN;
+}
