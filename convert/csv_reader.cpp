@@ -96,9 +96,16 @@ static void ReadRecord(Importer* importer, const char** p, const char* end, CsvR
     }
 }
 
-static ImportText Field(const CsvRecord* record, size_t column)
+// A cell, less the quote a writer puts before one that a spreadsheet would take for a formula.
+static ImportText Field(const Importer* importer, const CsvRecord* record, size_t column)
 {
-    return column < record->count ? record->fields[column] : ImportText{0, 0};
+    ImportText field = column < record->count ? record->fields[column] : ImportText{0, 0};
+    const char* text = importer->text + field.offset;
+    if (field.size >= 2 && text[0] == '\'' && strchr("=+-@\t\r", text[1]) != nullptr) {
+        ++field.offset;
+        --field.size;
+    }
+    return field;
 }
 
 static bool HeaderIs(const Importer* importer, ImportText field, const char* name)
@@ -200,7 +207,7 @@ static void ForEachPart(const Importer* importer, ImportText field, const char* 
 // the parts joined, ", suffix" last.
 static ImportText RecordName(Importer* importer, const CsvRecord* record, const CsvColumns* columns, ImportText firstEmail)
 {
-    ImportText display = Field(record, columns->displayName);
+    ImportText display = Field(importer, record, columns->displayName);
     if (display.size > 0) {
         const char* text = importer->text + display.offset;
         size_t tail = firstEmail.size + 3;
@@ -211,14 +218,14 @@ static ImportText RecordName(Importer* importer, const CsvRecord* record, const 
         }
         return display;
     }
-    ImportText whole = Field(record, columns->name);
+    ImportText whole = Field(importer, record, columns->name);
     if (whole.size > 0) {
         return whole;
     }
     size_t start = AddImportText(importer, nullptr, 0);
     const size_t parts[] = {columns->prefix, columns->given, columns->middle, columns->family};
     for (size_t column : parts) {
-        ImportText part = Field(record, column);
+        ImportText part = Field(importer, record, column);
         if (part.size > 0) {
             if (importer->textSize > start) {
                 AddImportText(importer, " ", 1);
@@ -226,7 +233,7 @@ static ImportText RecordName(Importer* importer, const CsvRecord* record, const 
             AddImportText(importer, importer->text + part.offset, part.size);
         }
     }
-    ImportText suffix = Field(record, columns->suffix);
+    ImportText suffix = Field(importer, record, columns->suffix);
     if (suffix.size > 0) {
         AddImportText(importer, ", ", 2);
         AddImportText(importer, importer->text + suffix.offset, suffix.size);
@@ -238,21 +245,21 @@ static void TakeRecord(Importer* importer, const CsvRecord* record, const CsvCol
 {
     ImportText firstEmail = {0, 0};
     for (size_t k = 0; k < kMaxEmails && firstEmail.size == 0; ++k) {
-        firstEmail = Field(record, columns->email[k]);
+        firstEmail = Field(importer, record, columns->email[k]);
     }
     ImportText name = RecordName(importer, record, columns, firstEmail);
     StartPerson(importer, AddCleanText(importer, importer->text + name.offset, name.size), record->line);
     const char* valueSeparator = columns->google ? " ::: " : "";
     for (size_t k = 0; k < kMaxEmails; ++k) {
-        ImportText type = Field(record, columns->emailType[k]);
+        ImportText type = Field(importer, record, columns->emailType[k]);
         bool preferred = columns->google && StartsWith(importer->text + type.offset, type.size, "*");
-        ForEachPart(importer, Field(record, columns->email[k]), valueSeparator, [&](ImportText address) {
+        ForEachPart(importer, Field(importer, record, columns->email[k]), valueSeparator, [&](ImportText address) {
             AddPersonEmail(importer, importer->text + address.offset, address.size, preferred);
         });
     }
     // Google's own labels ("* myContacts", "* starred") are no groups of the user's.
     const char* groupSeparator = columns->google ? " ::: " : ";";
-    ForEachPart(importer, Field(record, columns->groups), groupSeparator, [&](ImportText group) {
+    ForEachPart(importer, Field(importer, record, columns->groups), groupSeparator, [&](ImportText group) {
         if (!(columns->google && StartsWith(importer->text + group.offset, group.size, "* "))) {
             AddPersonGroup(importer, FindOrAddGroup(importer, importer->text + group.offset, group.size));
         }

@@ -56,9 +56,9 @@ static int Shown(size_t size)
 static void NoteLost(EditionWriter* writer, unsigned long line, FerrylineText name, FerrylineText address, size_t lost)
 {
     bool group = address.bytes == kGroupAddress;
-    NoteImportChange(writer->env, line, "line %lu: %s\"%.*s\"%s%.*s%s: %zu %s that %s can't hold became \"?\"", line,
+    NoteImportChange(writer->env, line, "line %lu: %s\"%.*s\"%s%.*s%s: %lu %s that %s can't hold became \"?\"", line,
                      group ? "group " : "", Shown(name.size), name.bytes, group ? "" : " <", group ? 0 : Shown(address.size),
-                     address.bytes, group ? "" : ">", lost, lost == 1 ? "character" : "characters", CharsetName(writer->charset));
+                     address.bytes, group ? "" : ">", static_cast<unsigned long>(lost), lost == 1 ? "character" : "characters", CharsetName(writer->charset));
 }
 
 static void PutGroup(EditionWriter* writer, FerrylineText name, unsigned long line)
@@ -102,10 +102,11 @@ static void PutEntry(EditionWriter* writer, const FerrylineBookEntry* entry, uns
                              line, Shown(entry->name.size), entry->name.bytes);
             return;
         }
-        bool quoted = NeedsQuotes(name.bytes, name.size);
+        // A line starting with '&' could make the book look like a W95 one.
+        bool quoted = NeedsQuotes(name.bytes, name.size) || (name.size > 0 && name.bytes[0] == '&');
         if (name.size == 0) {
             // Without a name the line is the bare address, unless its own characters would split it.
-            bool bare = memchr(address.bytes, '<', address.size) == nullptr && !(address.size > 0 && address.bytes[0] == '"');
+            bool bare = memchr(address.bytes, '<', address.size) == nullptr && !(address.size > 0 && (address.bytes[0] == '"' || address.bytes[0] == '&'));
             PutBytes(output, bare ? "" : "<", bare ? 0 : 1);
             PutBytes(output, address.bytes, address.size);
             PutBytes(output, bare ? "\r\n" : kEntryLineEnd, bare ? 2 : sizeof kEntryLineEnd - 1);
@@ -180,12 +181,12 @@ int WriteEditionBook(const FerrylineBook* book, const unsigned long* lines, Ferr
     }
     size_t from = 0;
     for (size_t g = 0; g < groups && output->status == FERRYLINE_WRITTEN; ++g) {
-        unsigned long firstLine = from < start[g] ? (lines != nullptr ? lines[order[from]] : order[from] + 1) : 0;
+        unsigned long firstLine = from < start[g] ? (lines != nullptr ? lines[order[from]] : static_cast<unsigned long>(order[from] + 1)) : 0;
         if (g > 0) {
             PutGroup(&writer, book->groups[g - 1], firstLine);
         }
         for (size_t k = from; k < start[g]; ++k) {
-            PutEntry(&writer, &book->entries[order[k]], lines != nullptr ? lines[order[k]] : order[k] + 1);
+            PutEntry(&writer, &book->entries[order[k]], lines != nullptr ? lines[order[k]] : static_cast<unsigned long>(order[k] + 1));
         }
         from = start[g];
     }

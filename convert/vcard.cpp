@@ -11,6 +11,7 @@ static const size_t kFoldAt = 75;
 struct CardLine {
     Output* output;
     size_t octets;  // on the current physical line
+    int version;
 };
 
 static size_t SequenceLength(unsigned char lead)
@@ -41,14 +42,16 @@ static void PutLiteral(CardLine* line, const char* literal)
     PutFolded(line, literal, strlen(literal));
 }
 
-// A text value with backslash, comma and semicolon escaped; control characters, which a value may not
+// A text value with backslash and comma escaped, and semicolon where it may separate fields: in every
+// 3.0 value, and in 4.0 in a field of a compound value such as N (4.0's plain text has no escaped
+// semicolon, and readers such as ical.js keep its backslash). Control characters, which a value may not
 // hold, are written as spaces.
-static void PutEscaped(CardLine* line, FerrylineText text)
+static void PutEscaped(CardLine* line, FerrylineText text, bool compound = false)
 {
     size_t start = 0;
     for (size_t i = 0; i < text.size; ++i) {
         char c = text.bytes[i];
-        bool special = c == '\\' || c == ',' || c == ';';
+        bool special = c == '\\' || c == ',' || (c == ';' && (compound || line->version != 4));
         bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
         if (special || control) {
             PutFolded(line, text.bytes + start, i - start);
@@ -93,22 +96,22 @@ static void PutUid(CardLine* line, const char* property, FerrylineText name, con
     EndLine(line);
 }
 
-static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t first, int version)
+static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t first)
 {
     const FerrylineBookEntry* entry = &book->entries[first];
-    PutLiteral(line, version == 4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
+    PutLiteral(line, line->version == 4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
     // A person without a name is shown by the address.
     PutProperty(line, "FN:", entry->name.size > 0 ? entry->name : entry->address);
     PersonalName parts = SplitPersonalName(entry->name);
     PutLiteral(line, "N:");
-    PutEscaped(line, parts.family);
+    PutEscaped(line, parts.family, true);
     PutLiteral(line, ";");
-    PutEscaped(line, parts.given);
+    PutEscaped(line, parts.given, true);
     PutLiteral(line, ";;;");
-    PutEscaped(line, parts.suffix);
+    PutEscaped(line, parts.suffix, true);
     EndLine(line);
     if (entry->address.size > 0) {
-        PutProperty(line, version == 4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:", entry->address);
+        PutProperty(line, line->version == 4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:", entry->address);
     }
     bool any = false;
     ForEachGroupOfPerson(book, first, [&](size_t group) {
@@ -174,10 +177,10 @@ static int PutGroupCards(CardLine* line, const FerrylineBook* book, const Ferryl
 
 int WriteVcard(const FerrylineBook* book, int version, Output* output, const FerrylineEnv* env)
 {
-    CardLine line = {output, 0};
+    CardLine line = {output, 0, version};
     for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_WRITTEN; ++i) {
         if (book->entries[i].firstOfPerson) {
-            PutPersonCard(&line, book, i, version);
+            PutPersonCard(&line, book, i);
         }
     }
     return version == 4 ? PutGroupCards(&line, book, env) : 1;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <initializer_list>
 
 #include <fcntl.h>
 #include <io.h>
@@ -26,7 +27,23 @@ struct Win32Output {
     char* tempPath;
     char* finalPath;
     bool replacing;  // a file stood under finalPath when the output started
+    bool inPlace;    // that file has other names (hard links), which a replacement would leave behind
 };
+
+// A conversion ended while it wrote in place leaves the earlier content under this name beside the file.
+static const char kBackupSuffix[] = ".ferryline-backup";
+// Temporary files are named ~ferryline-PID-N.tmp, PID and N in hexadecimal: a later conversion in
+// the same folder removes those whose process no longer runs (one ended by TerminateProcess).
+static const char kTemporaryPrefix[] = "~ferryline-";
+static const char kTemporaryPattern[] = "~ferryline-%08lx-%04lx.tmp";
+static const char kTemporaryScan[] = "~ferryline-%8lx-%4lx.tmp";
+static const size_t kTemporaryNameLength = sizeof "~ferryline-01234567-0123.tmp" - 1;
+
+// While a file is written in place the console control handler waits instead of ending the process,
+// so that it ends only once the file holds the whole new book, and then as a conversion that succeeded
+// (part of the process-wide record of platform.h).
+enum InPlaceState { IN_PLACE_NONE, IN_PLACE_WRITING, IN_PLACE_WRITTEN };
+static std::atomic<int> g_inPlace{IN_PLACE_NONE};
 
 static const PlatformObserver* Observer(const FerrylineFiles* self)
 {
@@ -42,10 +59,10 @@ static int Failed(const PlatformObserver* observer, const char* path, DWORD erro
     return 0;
 }
 
-static void AnnounceTemporary(const Win32Output* output, const char* path)
+static void AnnounceTemporary(const Win32Output* output, const char* path, bool standing)
 {
     if (output->observer != nullptr && output->observer->temporary != nullptr) {
-        output->observer->temporary(output->observer->context, path);
+        output->observer->temporary(output->observer->context, path, standing);
     }
 }
 
@@ -131,9 +148,10 @@ static void Win32CloseInput(const FerrylineFiles*, FerrylineFile file)
 }
 
 // Whether `path` may be replaced: it does not exist, or it can be opened for writing; *exists tells
-// which. The read-only attribute is checked on its own as well, since a file system that ignores it
-// for some users (Wine running as the superuser) would otherwise let a read-only file be replaced.
-static int MayReplace(const char* path, bool* exists)
+// which, and *links how many names the file has. The read-only attribute is checked on its own as
+// well, since a file system that ignores it for some users (Wine running as the superuser) would
+// otherwise let a read-only file be replaced.
+static int MayReplace(const char* path, bool* exists, DWORD* links)
 {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
@@ -142,32 +160,100 @@ static int MayReplace(const char* path, bool* exists)
     }
     HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     *exists = handle != INVALID_HANDLE_VALUE;
+    *links = 1;
     if (handle == INVALID_HANDLE_VALUE) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info)) {
+        *links = info.nNumberOfLinks;
     }
     CloseHandle(handle);
     return 1;
 }
 
-// Creates a new, unshared file beside `finalPath` under a fresh name, written to `tempPath`.
-static HANDLE CreateTemp(const char* finalPath, char* tempPath, size_t tempCapacity)
+// The length of the folder part of `path`, up to and with its last separator.
+static int FolderLength(const char* path)
 {
-    const char* folderEnd = finalPath;
-    for (const char* p = finalPath; *p != '\0'; ++p) {
+    const char* folderEnd = path;
+    for (const char* p = path; *p != '\0'; ++p) {
         if (PlatformIsPathSeparator(*p)) {
             folderEnd = p + 1;
         }
     }
-    int folderLength = static_cast<int>(folderEnd - finalPath);
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    return static_cast<int>(folderEnd - path);
+}
+
+// Whether the process `id` has ended (or never ran): its temporary files are nobody's now.
+static bool ProcessGone(DWORD id)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process == nullptr) {
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    }
+    DWORD code = 0;
+    bool gone = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+    CloseHandle(process);
+    return gone;
+}
+
+// Removes the temporary files that conversions ended from outside (TerminateProcess, a power cut) left
+// in the folder of `path`: those named by this program's pattern whose process no longer runs.
+static void RemoveStrayTemporaries(const char* path)
+{
+    int folderLength = FolderLength(path);
+    char pattern[MAX_PATH];
+    if (snprintf(pattern, sizeof pattern, "%.*s%s*.tmp", folderLength, path, kTemporaryPrefix) >= MAX_PATH) {
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        unsigned long id = 0;
+        unsigned long number = 0;
+        char check[MAX_PATH];
+        // Only a name this program makes, spelled exactly so.
+        if (strlen(found.cFileName) != kTemporaryNameLength ||
+            sscanf(found.cFileName, kTemporaryScan, &id, &number) != 2 ||
+            snprintf(check, sizeof check, kTemporaryPattern, id, number) < 0 || strcmp(check, found.cFileName) != 0 ||
+            !ProcessGone(static_cast<DWORD>(id))) {
+            continue;
+        }
+        char stray[MAX_PATH];
+        if (snprintf(stray, sizeof stray, "%.*s%s", folderLength, path, found.cFileName) < MAX_PATH) {
+            DeleteFileA(stray);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// Whether an interrupted conversion left a backup beside `path`.
+static bool BackupStands(const char* path)
+{
+    char backup[MAX_PATH * 2];
+    return snprintf(backup, sizeof backup, "%s%s", path, kBackupSuffix) < static_cast<int>(sizeof backup) &&
+           GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Creates a new file beside `finalPath` under a fresh name carrying the process id, written to `tempPath`.
+static HANDLE CreateTemp(const char* finalPath, char* tempPath, size_t tempCapacity)
+{
+    int folderLength = FolderLength(finalPath);
+    DWORD seed = GetTickCount();
     for (DWORD attempt = 0; attempt < 100; ++attempt) {
-        int length = snprintf(tempPath, tempCapacity, "%.*s~ferryline-%08lx.tmp", folderLength, finalPath,
-                              static_cast<unsigned long>(seed + attempt));
+        char name[kTemporaryNameLength + 1];
+        snprintf(name, sizeof name, kTemporaryPattern, static_cast<unsigned long>(GetCurrentProcessId()),
+                 static_cast<unsigned long>((seed + attempt) & 0xffff));
+        int length = snprintf(tempPath, tempCapacity, "%.*s%s", folderLength, finalPath, name);
         if (length < 0 || static_cast<size_t>(length) >= tempCapacity) {
             return INVALID_HANDLE_VALUE;
         }
-        // Others may delete it, so that an interrupt's handler can remove it while it is being written.
-        HANDLE handle = CreateFileA(tempPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+        // Others may delete it, so that an interrupt's handler can remove it while it is being written;
+        // it is read back when the output is written in place.
+        HANDLE handle = CreateFileA(tempPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
             return handle;
@@ -186,16 +272,23 @@ static void FreeOutput(Win32Output* output)
 static int Win32CreateOutput(const FerrylineFiles* self, const char* path, FerrylineFile* file)
 {
     bool exists = false;
-    if (!MayReplace(path, &exists)) {
+    DWORD links = 1;
+    if (!MayReplace(path, &exists, &links)) {
         return Failed(Observer(self), path, GetLastError());
     }
-    size_t capacity = strlen(path) + 32;
+    if (BackupStands(path)) {
+        return FERRYLINE_OUTPUT_BACKUP_FOUND;
+    }
+    RemoveStrayTemporaries(path);
+    g_inPlace.store(IN_PLACE_NONE);
+    size_t capacity = strlen(path) + kTemporaryNameLength + 1;
     Win32Output* output = static_cast<Win32Output*>(calloc(1, sizeof(Win32Output)));
     if (output == nullptr) {
         return Failed(Observer(self), path, ERROR_NOT_ENOUGH_MEMORY);
     }
     output->observer = Observer(self);
     output->replacing = exists;
+    output->inPlace = exists && links > 1;
     output->tempPath = static_cast<char*>(malloc(capacity));
     output->finalPath = CopyText(path);
     output->handle = INVALID_HANDLE_VALUE;
@@ -208,7 +301,7 @@ static int Win32CreateOutput(const FerrylineFiles* self, const char* path, Ferry
         FreeOutput(output);
         return 0;
     }
-    AnnounceTemporary(output, output->tempPath);
+    AnnounceTemporary(output, output->tempPath, true);
     *file = output;
     return 1;
 }
@@ -277,6 +370,91 @@ static int MoveOver(const Win32Output* output)
     return MoveFileExA(output->tempPath, output->finalPath, MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+// Makes `to` hold what `from` holds, from their first bytes, and flushes it: written over, then cut
+// to length.
+static int CopyContent(HANDLE from, HANDLE to)
+{
+    static const DWORD kPiece = 256 * 1024;
+    char* buffer = static_cast<char*>(malloc(kPiece));
+    LARGE_INTEGER start = {};
+    int ok = buffer != nullptr && SetFilePointerEx(from, start, nullptr, FILE_BEGIN) &&
+             SetFilePointerEx(to, start, nullptr, FILE_BEGIN);
+    for (;;) {
+        DWORD got = 0;
+        if (!ok || !ReadFile(from, buffer, kPiece, &got, nullptr) || got == 0) {
+            break;
+        }
+        DWORD put = 0;
+        ok = WriteFile(to, buffer, got, &put, nullptr) && put == got;
+    }
+    DWORD error = GetLastError();
+    free(buffer);
+    SetLastError(error);
+    return ok && SetEndOfFile(to) && FlushFileBuffers(to);
+}
+
+// Overwrites the earlier file itself, so that its other names see the new book. Its content goes first
+// to a backup under a fixed name beside it, flushed; an interrupt meanwhile removes the backup and ends
+// the process, the file as it was. From the first byte written in place to the flush of the last the
+// console control handler waits; a conversion ended from outside (TerminateProcess, a power cut)
+// leaves the backup, which the next conversion to the file points out. On a failure the earlier
+// content comes back from the backup; a backup that cannot be put back is kept, and named.
+static int WriteInPlace(const Win32Output* output)
+{
+    size_t size = strlen(output->finalPath) + sizeof kBackupSuffix;
+    char* backupPath = static_cast<char*>(malloc(size));
+    if (backupPath == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    snprintf(backupPath, size, "%s%s", output->finalPath, kBackupSuffix);
+    HANDLE target = CreateFileA(output->finalPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE backup = target != INVALID_HANDLE_VALUE
+                        ? CreateFileA(backupPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : INVALID_HANDLE_VALUE;
+    if (backup != INVALID_HANDLE_VALUE) {
+        AnnounceTemporary(output, backupPath, true);
+    }
+    HANDLE source = INVALID_HANDLE_VALUE;
+    int ok = backup != INVALID_HANDLE_VALUE && CopyContent(target, backup);
+    if (ok) {
+        source = CreateFileA(output->tempPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ok = source != INVALID_HANDLE_VALUE;
+    }
+    bool keepBackup = false;
+    if (ok) {
+        g_inPlace.store(IN_PLACE_WRITING);
+        if (!CopyContent(source, target)) {
+            ok = 0;
+            DWORD error = GetLastError();
+            keepBackup = !CopyContent(backup, target);
+            if (keepBackup && output->observer != nullptr && output->observer->backupKept != nullptr) {
+                output->observer->backupKept(output->observer->context, output->finalPath, backupPath);
+            }
+            SetLastError(error);
+        }
+    }
+    DWORD error = GetLastError();
+    for (HANDLE handle : {source, target, backup}) {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+    if (backup != INVALID_HANDLE_VALUE) {
+        if (!keepBackup) {
+            DeleteFileA(backupPath);
+        }
+        AnnounceTemporary(output, backupPath, false);
+    }
+    g_inPlace.store(ok ? IN_PLACE_WRITTEN : IN_PLACE_NONE);
+    free(backupPath);
+    SetLastError(error);
+    return ok;
+}
+
 static int Win32CommitOutput(const FerrylineFiles*, FerrylineFile file)
 {
     Win32Output* output = static_cast<Win32Output*>(file);
@@ -288,14 +466,14 @@ static int Win32CommitOutput(const FerrylineFiles*, FerrylineFile file)
         error = GetLastError();
     }
     output->handle = INVALID_HANDLE_VALUE;
-    if (ok && !MoveOver(output)) {
+    if (ok && !(output->inPlace ? WriteInPlace(output) && DeleteFileA(output->tempPath) : MoveOver(output))) {
         ok = 0;
         error = GetLastError();
     }
     if (!ok) {
         return Failed(output->observer, output->finalPath, error);
     }
-    AnnounceTemporary(output, nullptr);
+    AnnounceTemporary(output, output->tempPath, false);
     FreeOutput(output);
     return 1;
 }
@@ -307,7 +485,7 @@ static void Win32DiscardOutput(const FerrylineFiles*, FerrylineFile file)
         CloseHandle(output->handle);
     }
     DeleteFileA(output->tempPath);
-    AnnounceTemporary(output, nullptr);
+    AnnounceTemporary(output, output->tempPath, false);
     FreeOutput(output);
 }
 
@@ -343,11 +521,16 @@ void PlatformDescribeError(int error, char* text, size_t capacity)
 
 // The one process-wide record of the library (see platform.h): a console control handler runs on a
 // thread of its own and reaches nothing that is passed.
-static std::atomic<const char*> g_temporaryOnInterrupt{nullptr};
+static std::atomic<const char*> g_removeOnInterrupt[2];
 
-static void NoteTemporary(void*, const char* path)
+static void NoteTemporary(void*, const char* path, bool standing)
 {
-    g_temporaryOnInterrupt.store(path);
+    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
+        const char* expected = standing ? nullptr : path;
+        if (slot.compare_exchange_strong(expected, standing ? path : nullptr)) {
+            return;
+        }
+    }
 }
 
 static BOOL WINAPI RemoveTemporaryAndEnd(DWORD event)
@@ -355,12 +538,19 @@ static BOOL WINAPI RemoveTemporaryAndEnd(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
         return FALSE;
     }
-    // The file is opened to be shared for deletion, so it goes once the process ends.
-    const char* path = g_temporaryOnInterrupt.load();
-    if (path != nullptr) {
-        DeleteFileA(path);
+    // A file being written in place is finished first; the process then ends as a conversion that
+    // succeeded, since the file holds the new book.
+    while (g_inPlace.load() == IN_PLACE_WRITING) {
+        Sleep(1);
     }
-    ExitProcess(130);
+    // The files are opened to be shared for deletion, so they go once the process ends.
+    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
+        const char* path = slot.load();
+        if (path != nullptr) {
+            DeleteFileA(path);
+        }
+    }
+    ExitProcess(g_inPlace.load() == IN_PLACE_WRITTEN ? 0 : 130);
 }
 
 void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer)

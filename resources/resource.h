@@ -8,6 +8,8 @@
 #define IDM_EXPORT_VCARD 4
 #define IDM_EXPORT_CSV 5
 #define IDM_DETAILS 6
+#define IDM_IMPORT 7
+#define IDM_EXPORT_LDIF 8
 #define IDM_HELP 10
 #define IDM_ABOUT 11
 #define IDM_RECODE 20

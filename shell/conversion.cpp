@@ -134,7 +134,10 @@ struct FileCommand {
     int (*run)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
                const FerrylineOptions* options, ConversionDetails* details);
     const FerrylineOptions* options;
-    int conversion;  // kMacToWin or kWinToMac, whose book is looked at first; kNoConversion for an export
+    int conversion;  // kMacToWin or kWinToMac, whose book is looked at first; kNoConversion for the others
+    const char* openFilter;  // null: the dialogs' own
+    // Not null: asked once the input is chosen, it fills in the rest of the command (false: cancelled).
+    bool (*completeCommand)(FileCommand* command);
 };
 
 const int kNoConversion = -1;
@@ -159,7 +162,7 @@ int ChooseCommandOutput(FileDialogState* dialogs, const FileCommand& command, ch
     return chosen;
 }
 
-void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, const FileCommand& command)
+void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCommand command)
 {
     // Fresh buffers every time: no file name carries over from one conversion to the next.
     char inputPath[kPathSize] = "";
@@ -167,7 +170,19 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, const 
     char outputPath[kPathSize] = "";
     char outputTitle[kTitleSize] = "";
 
-    if (!ChooseInputFile(dialogs, inputPath, inputTitle, command.openPrompt)) {
+    OPENFILENAMEA* record = &dialogs->record;
+    const DWORD filterIndex = record->nFilterIndex;
+    bool opened = false;
+    if (command.openFilter != nullptr) {
+        PrepareDialog(record, inputPath, inputTitle, command.openPrompt, kOpenFlags);
+        record->lpstrFilter = command.openFilter;
+        record->nFilterIndex = 1;
+        opened = GetOpenFileNameA(record) != 0;
+        record->nFilterIndex = filterIndex;
+    } else {
+        opened = ChooseInputFile(dialogs, inputPath, inputTitle, command.openPrompt) != 0;
+    }
+    if (!opened) {
         const DWORD code = CommDlgExtendedError();
         if (code != 0) {
             // A failed dialog may leave the title unterminated.
@@ -196,6 +211,9 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, const 
             options.recode = 1;
         }
         macBookForWinToMac = !macToWin && book.look.edition == FERRYLINE_MAC_BOOK;
+    }
+    if (command.completeCommand != nullptr && !command.completeCommand(&command)) {
+        return;
     }
     if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
         return;
@@ -227,17 +245,64 @@ void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int dir
     const FileCommand command = {
         macToWin ? "Select a Corvella (for Macintosh) address book" : "Select a Corvella (for Windows) address book",
         macToWin ? "Save Corvella (for Window) address book as" : "Save Corvella (for Macintosh) address book as",
-        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, direction};
+        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, direction, nullptr, nullptr};
     RunFileCommand(dialogs, details, command);
 }
 
 void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
 {
-    const bool vcard = format == kExportVcard;
-    const FileCommand command = {
-        "Select a Corvella address book to export",
-        vcard ? "Export the address book as vCard" : "Export the address book as CSV",
-        vcard ? "vCard Files\0*.vcf\0All Files\0*.*\0" : "CSV Files\0*.csv\0All Files\0*.*\0",
-        vcard ? "vcf" : "csv", vcard ? ExportToVcard : ExportToCsv, nullptr, kNoConversion};
+    struct Export {
+        int format;
+        const char* savePrompt;
+        const char* saveFilter;
+        const char* extension;
+        int (*run)(const char*, const char*, const char*, const char*, const FerrylineOptions*, ConversionDetails*);
+    };
+    static const Export kExports[] = {
+        {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
+        {kExportCsv, "Export the address book as CSV", "CSV Files\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv},
+        {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif",
+         ExportToLdif},
+    };
+    for (const Export& chosen : kExports) {
+        if (chosen.format == format) {
+            const FileCommand command = {"Select a Corvella address book to export", chosen.savePrompt, chosen.saveFilter, chosen.extension,
+                                         chosen.run, nullptr, kNoConversion, nullptr, nullptr};
+            RunFileCommand(dialogs, details, command);
+        }
+    }
+}
+
+namespace {
+
+// Which edition an import writes, asked between the open and the save dialog.
+bool ChooseImportEdition(FileCommand* command)
+{
+    const int answer = AskYesNoCancel(g_hwndMain, "Which edition of Corvella is the address book for?\n\n"
+                                                  "Yes: Corvella for Windows (a W95 book)\n"
+                                                  "No: Corvella for Macintosh (a text book)");
+    if (answer == IDYES) {
+        command->savePrompt = "Save Corvella (for Window) address book as";
+        command->saveFilter = "Corvella Files\0*.cv\0All Files\0*.*\0";
+        command->defaultExtension = "cv";
+        command->run = ImportToWin;
+        return true;
+    }
+    if (answer == IDNO) {
+        command->savePrompt = "Save Corvella (for Macintosh) address book as";
+        command->saveFilter = "Text Files\0*.txt\0All Files\0*.*\0";
+        command->defaultExtension = "txt";
+        command->run = ImportToMac;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void RunImport(FileDialogState* dialogs, ConversionDetails* details)
+{
+    const FileCommand command = {"Select a vCard or CSV file to import", nullptr, nullptr, nullptr, nullptr, nullptr, kNoConversion,
+                                 "vCard and CSV Files\0*.vcf;*.vcard;*.csv\0All Files\0*.*\0", ChooseImportEdition};
     RunFileCommand(dialogs, details, command);
 }

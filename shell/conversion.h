@@ -38,9 +38,14 @@ void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int dir
 // Formats of RunExport.
 const int kExportVcard = 1;
 const int kExportCsv = 2;
+const int kExportLdif = 3;
 
 // Asks for a book of either edition and the file to export it to, and exports it; its changes go into
 // `details`.
 void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format);
+
+// Asks for a vCard or CSV file, which edition to write, and the book to write, and imports it; its
+// changes go into `details`.
+void RunImport(FileDialogState* dialogs, ConversionDetails* details);
 
 #endif

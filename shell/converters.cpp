@@ -1,6 +1,7 @@
 #include "shell/converters.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "convert/ferryline.h"
 
@@ -39,6 +40,11 @@ const char* WrittenCharsetName(bool macToWin)
     return macToWin ? "Windows-1252" : "Mac OS Roman";
 }
 
+int AskYesNoCancel(HWND owner, const char* text)
+{
+    return MessageBoxA(owner, text, kMessageCaption, MB_YESNOCANCEL | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
 // Every message of a conversion is a box the user closes before the conversion goes on.
 static void ShowConversionMessage(void*, FerrylineMessageKind kind, const char* text)
 {
@@ -59,6 +65,15 @@ static const char* DirectionName(FerrylineDirection direction)
         return "Win to Mac";
     case FERRYLINE_BOOK_TO_VCARD:
         return "Export to vCard";
+    case FERRYLINE_MAC_TO_LDIF:
+    case FERRYLINE_WIN_TO_LDIF:
+        return "Export to LDIF";
+    case FERRYLINE_VCARD_TO_MAC:
+    case FERRYLINE_CSV_TO_MAC:
+        return "Import to Mac";
+    case FERRYLINE_VCARD_TO_WIN:
+    case FERRYLINE_CSV_TO_WIN:
+        return "Import to Win";
     default:
         return "Export to CSV";
     }
@@ -86,7 +101,9 @@ static int ConvertFile(FerrylineDirection direction, const char* inputPath, cons
                  "In %lu %s, letters that %s can't hold became \"?\".\n"
                  "File > Conversion details... lists %s.",
                  details->questionMarks, one ? "entry" : "entries",
-                 WrittenCharsetName(direction == FERRYLINE_MAC_TO_WIN), one ? "it" : "them");
+                 WrittenCharsetName(direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_VCARD_TO_WIN ||
+                                    direction == FERRYLINE_CSV_TO_WIN),
+                 one ? "it" : "them");
         ShowWarning(g_hwndMain, warning);
     }
     return converted;
@@ -115,4 +132,35 @@ int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outpu
                 const FerrylineOptions*, ConversionDetails* details)
 {
     return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
+}
+
+int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                 const FerrylineOptions*, ConversionDetails* details)
+{
+    // A book that can't be read is left to the conversion to report.
+    FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
+    FerrylineInspection book;
+    bool w95 = ferryline_inspect_file(inputPath, inputTitle, nullptr, &quiet, &book) && book.look.edition == FERRYLINE_W95_BOOK;
+    return ConvertFile(w95 ? FERRYLINE_WIN_TO_LDIF : FERRYLINE_MAC_TO_LDIF, inputPath, inputTitle, outputPath, outputTitle, nullptr,
+                       details);
+}
+
+static bool IsCsvName(const char* path)
+{
+    size_t length = strlen(path);
+    return length >= 4 && _stricmp(path + length - 4, ".csv") == 0;
+}
+
+int ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions*, ConversionDetails* details)
+{
+    FerrylineDirection direction = IsCsvName(inputPath) ? FERRYLINE_CSV_TO_MAC : FERRYLINE_VCARD_TO_MAC;
+    return ConvertFile(direction, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
+}
+
+int ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions*, ConversionDetails* details)
+{
+    FerrylineDirection direction = IsCsvName(inputPath) ? FERRYLINE_CSV_TO_WIN : FERRYLINE_VCARD_TO_WIN;
+    return ConvertFile(direction, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
 }

@@ -25,6 +25,14 @@ int ExportToVcard(const char* inputPath, const char* inputTitle, const char* out
                   const FerrylineOptions* options, ConversionDetails* details);
 int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
                 const FerrylineOptions* options, ConversionDetails* details);
+// LDIF for Thunderbird, from a book of either edition.
+int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                 const FerrylineOptions* options, ConversionDetails* details);
+// A vCard file, or a CSV file (its name ends in .csv), written as a book of one edition.
+int ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions* options, ConversionDetails* details);
+int ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                const FerrylineOptions* options, ConversionDetails* details);
 
 // The character set a conversion writes accented letters in: Windows-1252 for the W95 edition
 // (macToWin), Mac OS Roman for the Macintosh one.
@@ -38,5 +46,7 @@ void ShowWarning(HWND owner, const char* text);
 // A box with Yes and No, the warning icon and No the default, or the question icon and Yes the default;
 // true for Yes.
 bool AskYesNo(HWND owner, const char* text, bool yesByDefault);
+// A question box with Yes, No and Cancel, Yes the default; IDYES, IDNO or IDCANCEL.
+int AskYesNoCancel(HWND owner, const char* text);
 
 #endif

@@ -122,6 +122,12 @@ void OnCommand(HWND hwnd, int id)
     case IDM_EXPORT_CSV:
         RunExport(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kExportCsv);
         break;
+    case IDM_EXPORT_LDIF:
+        RunExport(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details, kExportLdif);
+        break;
+    case IDM_IMPORT:
+        RunImport(&StateOf(hwnd)->dialogs, &StateOf(hwnd)->details);
+        break;
     case IDM_RECODE: {
         FerrylineOptions* options = &StateOf(hwnd)->options;
         options->recode = !options->recode;

@@ -7,7 +7,8 @@
 #include "convert/ferryline.h"
 
 // Every conversion the page may offer. A new direction of the library is one more line here; the page
-// builds its choices from this table. `from` is the edition the input must be ("mac" or "win").
+// builds its choices from this table. `from` is the edition the input must be ("mac" or "win"), or the
+// kind of file an import takes ("vcf" or "csv").
 struct WebDirection {
     const char* name;  // as the command line spells it
     FerrylineDirection direction;
@@ -23,6 +24,12 @@ static const WebDirection kDirections[] = {
     {"win2vcf", FERRYLINE_WIN_TO_VCARD, "win", "vCard for Apple Contacts, Google Contacts, Outlook", "vcf"},
     {"mac2csv", FERRYLINE_MAC_TO_CSV, "mac", "CSV for spreadsheets, Google Contacts, Outlook", "csv"},
     {"win2csv", FERRYLINE_WIN_TO_CSV, "win", "CSV for spreadsheets, Google Contacts, Outlook", "csv"},
+    {"mac2ldif", FERRYLINE_MAC_TO_LDIF, "mac", "LDIF for Thunderbird", "ldif"},
+    {"win2ldif", FERRYLINE_WIN_TO_LDIF, "win", "LDIF for Thunderbird", "ldif"},
+    {"vcf2mac", FERRYLINE_VCARD_TO_MAC, "vcf", "Text book for Corvella on the Macintosh", "txt"},
+    {"vcf2win", FERRYLINE_VCARD_TO_WIN, "vcf", "W95 book for Corvella on Windows", "cv"},
+    {"csv2mac", FERRYLINE_CSV_TO_MAC, "csv", "Text book for Corvella on the Macintosh", "txt"},
+    {"csv2win", FERRYLINE_CSV_TO_WIN, "csv", "W95 book for Corvella on Windows", "cv"},
 };
 static const int kDirectionCount = static_cast<int>(sizeof kDirections / sizeof kDirections[0]);
 

@@ -7,7 +7,12 @@
   const NO_MEMORY = 'Could not allocate memory to read file';
   // The character set each edition's books are written in, for names quoted in the changes.
   const EDITION_CHARSET = { mac: 'macintosh', win: 'windows-1252' };
-  const EDITION_NAME = { mac: 'a Macintosh address book (text)', win: 'a Windows address book (W95)' };
+  const EDITION_NAME = {
+    mac: 'a Macintosh address book (text)',
+    win: 'a Windows address book (W95)',
+    vcf: 'a vCard file, to bring into either edition',
+    csv: 'a CSV file of contacts, to bring into either edition',
+  };
   // The conversions whose accented letters may be converted, and the set each writes them in.
   const WRITTEN_CHARSET = { mac2win: 'Windows-1252', win2mac: 'Mac OS Roman' };
 
@@ -121,6 +126,18 @@
     } finally {
       module._free(slots);
     }
+  }
+
+  // A vCard or CSV file, by its first line or its name: "vcf", "csv", or '' for neither.
+  function importKindOf(name, bytes) {
+    const head = bytes.subarray(0, 4096);
+    const wide = head.length > 1 && ((head[0] === 0xff && head[1] === 0xfe) || (head[0] === 0xfe && head[1] === 0xff));
+    const encoding = wide ? (head[0] === 0xff ? 'utf-16le' : 'utf-16be') : 'utf-8';
+    const firstLine = new TextDecoder(encoding).decode(head).replace(/^\uFEFF/, '').trimStart().split(/\r?\n|\r/)[0];
+    if (/^BEGIN:VCARD/i.test(firstLine) || /\.(vcf|vcard)$/i.test(name)) {
+      return 'vcf';
+    }
+    return /E-mail/i.test(firstLine) && firstLine.includes(',') || /\.csv$/i.test(name) ? 'csv' : '';
   }
 
   function failure(message) {
@@ -305,11 +322,12 @@
       return;
     }
     const look = lookAt(module, state.bytes);
-    state.edition = look.edition;
+    state.edition = importKindOf(file.name, state.bytes) || look.edition;
     state.readAs = look.readAs;
-    state.beyondAscii = look.beyondAscii;
-    // A book with accented letters has them converted unless the user says otherwise.
-    element('recode').checked = look.beyondAscii;
+    // A book with accented letters has them converted unless the user says otherwise; the imports read
+    // their files' UTF-8 as it is.
+    state.beyondAscii = look.beyondAscii && state.edition === look.edition;
+    element('recode').checked = state.beyondAscii;
     element('edition').textContent =
       `${file.name} (${formatSize(state.bytes.length)}) is ${EDITION_NAME[state.edition]}.`;
     showDirections(directions);

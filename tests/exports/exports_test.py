@@ -6,8 +6,10 @@ import csv
 import io
 import os
 import random
+import shutil
 import subprocess
 import sys
+import uuid
 
 import vobject
 
@@ -34,7 +36,24 @@ SPECIAL = set('()<>@,;:\\.[]')
 MAC_LETTERS = "ÄÅÇÉÑÖÜáàâäãåçéèêëíìîïñóòôöõúùûüßæøœÆØŒÀÃÕÿŸ"
 WIN_LETTERS = "ÄÅÇÉÑÖÜáàâäãåçéèêëíìîïñóòôöõúùûüßæøœÆØŒÀÃÕÿŸŠšŽžÐðÞþÝý"
 NAMES = ["Bob Smith", "Smith, Bob", "Eve O'Test, PhD", "Dr. Who", "A;B Semi", "back\\slash Person",
-         'Say "hi" now', "comma, semi; both", "Single", "van der Berg Anna", "x" * 150 + " Long"]
+         'Say "hi" now', "comma, semi; both", "Single", "van der Berg Anna", "x" * 150 + " Long",
+         "=SUM(A1) Formula", "@home Person", "-dash Person"]
+# UIDs are version 5 UUIDs in Ferryline's namespace: of name, line feed and address for a person, a group's name.
+UID_SPACE = uuid.UUID("314be543-5913-4e21-8d02-b988ef6d11d3")
+# A CSV cell beginning so gets a "'" before it, so that no spreadsheet runs it.
+FORMULA_START = ("=", "+", "-", "@", "\t", "\r")
+GOOGLE_HEADER = ["First Name", "Middle Name", "Last Name", "Phonetic First Name", "Phonetic Middle Name",
+                 "Phonetic Last Name", "Name Prefix", "Name Suffix", "Nickname", "File As", "Organization Name",
+                 "Organization Title", "Organization Department", "Birthday", "Notes", "Photo", "Labels",
+                 "E-mail 1 - Label", "E-mail 1 - Value"]
+
+
+def uid(*texts):
+    return "urn:uuid:%s" % uuid.uuid5(UID_SPACE, "\n".join(texts))
+
+
+def as_text(cell):
+    return "'" + cell if cell.startswith(FORMULA_START) else cell
 
 
 def person_name(rng, letters, i):
@@ -105,6 +124,10 @@ def physical_lines_ok(data):
     return lines[-1] == b"" and all(b"\n" not in l and b"\r" not in l and len(l) <= 75 for l in lines)
 
 
+def card_uid(card):
+    return card.uid.value if "uid" in card.contents else None
+
+
 def check_vcard(name, data, book, version):
     people, group_names = book
     try:
@@ -124,40 +147,62 @@ def check_vcard(name, data, book, version):
         names = {line.name for line in card.getChildren()}
         n = card.n.value
         got = (card.version.value, card.fn.value, card.email.value,
-               card.categories.value if "categories" in card.contents else [])
-        want = (version, pname or address, address, pgroups)
+               card.categories.value if "categories" in card.contents else [], card_uid(card))
+        want = (version, pname or address, address, pgroups, uid(pname, address))
         parts_ok = all(part in pname for part in (n.given, n.family, n.suffix)) and (bool(pname) == bool(n.given or n.family))
         type_ok = version == "4.0" or card.email.params.get("TYPE") == ["INTERNET"]
         if got != want or not names <= allowed or not parts_ok or not type_ok:
             bad.append((got, want, names - allowed, (n.given, n.family, n.suffix)))
-        if version == "4.0":
-            uids[(pname, address)] = card.uid.value
-    check(name + ": every card's FN, N, EMAIL and CATEGORIES", not bad, bad[:2])
+        uids[(pname, address)] = card_uid(card)
+    check(name + ": every card's FN, N, EMAIL, CATEGORIES and UID (from name and address)", not bad, bad[:2])
     if version != "4.0":
         check(name + ": no group cards in 3.0", not groups)
         return
     members = {g: {uids[(p[0], p[1])] for p in people if g in p[2]} for g in group_names}
-    got = [(c.fn.value, {m.value for m in c.contents.get("member", [])},
+    got = [(c.fn.value, card_uid(c), {m.value for m in c.contents.get("member", [])},
             {line.name for line in c.getChildren()} <= {"VERSION", "KIND", "FN", "UID", "MEMBER"}) for c in groups]
-    want = [(g, members[g], True) for g in group_names]
+    want = [(g, uid(g), members[g], True) for g in group_names]
     check(name + ": a KIND:group card with MEMBER lines for each group, in the book's order", got == want,
           [(g, w) for g, w in zip(got, want) if g != w][:2] or (len(got), len(want)))
-    all_uids = [c.uid.value for c in cards]
+    all_uids = [card_uid(c) for c in cards]
     check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
 
 
-def check_csv(name, data, book):
+def check_csv(name, data, book, changes):
+    """The default layout; `changes` is what -v listed."""
     people = book[0]
     check(name + ": UTF-8 with a byte order mark, CRLF rows", data.startswith(b"\xef\xbb\xbf") and data.endswith(b"\r\n"))
     rows = list(csv.reader(io.StringIO(data.decode("utf-8-sig"), newline="")))
     header = ["First Name", "Last Name", "E-mail Display Name", "E-mail Address", "Categories"]
     check(name + ": header", rows and rows[0] == header, rows[:1])
     got = [(r[2], r[3], r[4]) for r in rows[1:]]
-    want = [(p[0], p[1], ";".join(p[2])) for p in people]
-    check(name + ": one row per person with name, address and groups", got == want,
+    want = [(as_text(p[0]), as_text(p[1]), as_text(";".join(p[2]))) for p in people]
+    check(name + ": one row per person with name, address and groups, formulas as text", got == want,
           [(g, w) for g, w in zip(got, want) if g != w][:2] or (len(got), len(want)))
     split_ok = all(r[0] in r[2] and r[1] in r[2] for r in rows[1:])
     check(name + ": first and last name come from the name", split_ok)
+    guarded = sum(cell.startswith(tuple("'" + c for c in FORMULA_START)) for row in rows[1:] for cell in row)
+    listed = changes.count("would be a formula in a spreadsheet")
+    check(name + ": -v lists each cell given a \"'\"", guarded > 0 and listed == guarded, (guarded, listed))
+
+
+def check_google_csv(name, data, book):
+    """Google Contacts' layout, read by its header as Google's import reads it."""
+    people = book[0]
+    check(name + ": UTF-8 without a byte order mark, CRLF rows", not data.startswith(b"\xef\xbb\xbf") and data.endswith(b"\r\n"))
+    reader = csv.DictReader(io.StringIO(data.decode("utf-8"), newline=""))
+    rows = list(reader)
+    check(name + ": Google's header", reader.fieldnames == GOOGLE_HEADER, reader.fieldnames)
+    got = [(r["E-mail 1 - Value"], r["Labels"].split(" ::: ")) for r in rows]
+    want = [(as_text(p[1]), ["* myContacts"] + p[2]) for p in people]
+    check(name + ": one row per person with address and labels", got == want,
+          [(g, w) for g, w in zip(got, want) if g != w][:2] or (len(got), len(want)))
+    # Every word of the name lands in one of the three, and nothing else does.
+    words = lambda *texts: sorted(" ".join(texts).replace(",", " ").split())
+    bad = [(r["First Name"], r["Last Name"], r["Name Suffix"], p[0]) for r, p in zip(rows, people)
+           if words(*(r[part][1:] if r[part].startswith("'") else r[part] for part in ("First Name", "Last Name", "Name Suffix")))
+           != words(p[0]) or r["Middle Name"] != ""]
+    check(name + ": first name, last name and suffix are the words of the name", not bad, bad[:2])
 
 
 def export_all(label, direction_prefix, book_bytes, book, extra=()):
@@ -168,9 +213,12 @@ def export_all(label, direction_prefix, book_bytes, book, extra=()):
         status, out, err = run(*extra, "--vcard", version, direction_prefix + "2vcf", path, "-")
         if check("%s vCard %s: exit 0" % (label, version), status == 0, err):
             check_vcard("%s vCard %s" % (label, version), out, book, version)
-    status, out, err = run(*extra, direction_prefix + "2csv", path, "-")
+    status, out, err = run(*extra, "-v", direction_prefix + "2csv", path, "-")
     if check(label + " CSV: exit 0", status == 0, err):
-        check_csv(label + " CSV", out, book)
+        check_csv(label + " CSV", out, book, err)
+    status, again, err = run(*extra, "--csv", "google", direction_prefix + "2csv", path, "-")
+    if check(label + " Google CSV: exit 0", status == 0, err):
+        check_google_csv(label + " Google CSV", again, book)
 
 
 # --- The cases --------------------------------------------------------------------------------------
@@ -189,6 +237,33 @@ win_text = w95_book(win_items)
 for label, encoding in (("w95-1252", "cp1252"), ("w95-utf8", "utf-8"), ("w95-utf16be", "utf-16-be")):
     data = win_text.encode(encoding)
     export_all(label, "win", (b"\xfe\xff" if encoding == "utf-16-be" else b"") + data, win_book_expected)
+
+# khard, an address book on a vdir (a folder of one card a file, as vdirsyncer keeps one), loads every card
+# of an export and finds each person by the UID it was given; a card without one it leaves out.
+def check_khard(name, data, book, version):
+    folder = os.path.join(WORK, "vdir-" + version)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for i, card in enumerate(data.split(b"BEGIN:VCARD\r\n")[1:]):
+        with open(os.path.join(folder, "%d.vcf" % i), "wb") as f:
+            f.write(b"BEGIN:VCARD\r\n" + card)
+    config = os.path.join(WORK, "khard.conf")
+    with open(config, "w") as f:
+        f.write("[addressbooks]\n[[export]]\npath = %s/\n[general]\ndefault_action = list\n" % os.path.abspath(folder))
+    try:
+        done = subprocess.run(["khard", "-c", config, "list", "-p"], capture_output=True, text=True)
+    except FileNotFoundError:
+        check(name + ": khard is installed (tools/setup)", False)
+        return
+    listed = [line.split("\t")[0] for line in done.stdout.splitlines()]
+    want = [uid(p[0], p[1]) for p in book[0]] + ([uid(g) for g in book[1]] if version == "4.0" else [])
+    check(name + ": khard loads every card under its UID", done.returncode == 0 and done.stderr == ""
+          and sorted(listed) == sorted(want), (done.returncode, done.stderr[:300], len(listed), len(want)))
+
+
+for version in ("3.0", "4.0"):
+    status, out, err = run("--vcard", version, "mac2vcf", os.path.join(WORK, "mac-roman"), "-")
+    check_khard("mac-roman vCard %s" % version, out, mac_book_expected, version)
 
 # Placeholder names and entries left out are listed by -v; the export shows the address instead.
 book = os.path.join(WORK, "odd.txt")

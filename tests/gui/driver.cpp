@@ -718,15 +718,18 @@ void CaseResources()
         HMENU options = GetSubMenu(menu, 1);
         HMENU help = GetSubMenu(menu, 2);
         if (Check(file != nullptr && options != nullptr && help != nullptr, "the popups are missing")) {
-            Check(GetMenuItemCount(file) == 8, "File has %d items", GetMenuItemCount(file));
+            Check(GetMenuItemCount(file) == 11, "File has %d items", GetMenuItemCount(file));
             ExpectMenuItem(file, 0, 1, "&Mac to Win...\tCtrl+M");
             ExpectMenuItem(file, 1, 2, "&Win to Mac...\tCtrl+W");
             ExpectMenuItem(file, 2, 6, "Conversion &details...");
             Check((GetMenuState(file, 3, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above the exports");
             ExpectMenuItem(file, 4, 4, "Export to &vCard...");
             ExpectMenuItem(file, 5, 5, "Export to &CSV...");
-            Check((GetMenuState(file, 6, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
-            ExpectMenuItem(file, 7, 3, "E&xit");
+            ExpectMenuItem(file, 6, 8, "Export to &LDIF (Thunderbird)...");
+            Check((GetMenuState(file, 7, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above the import");
+            ExpectMenuItem(file, 8, 7, "&Import vCard or CSV...");
+            Check((GetMenuState(file, 9, MF_BYPOSITION) & MF_SEPARATOR) != 0, "no separator above Exit");
+            ExpectMenuItem(file, 10, 3, "E&xit");
             Check(GetMenuItemCount(options) == 1, "Options has %d items", GetMenuItemCount(options));
             ExpectMenuItem(options, 0, 20, "Convert &accented letters");
             Check((GetMenuState(options, 0, MF_BYPOSITION) & MF_CHECKED) == 0, "accented letters checked at start");
@@ -1114,9 +1117,10 @@ void CaseExports()
     if (ExpectBox(kSuccess)) {
         ExpectFile("contacts.vcf",
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9\r\nN:C\xC3\xB4t\xC3\xA9;Ren\xC3\xA9;;;\r\n"
-                   "EMAIL;TYPE=INTERNET:rene@example.org\r\nEND:VCARD\r\n"
+                   "EMAIL;TYPE=INTERNET:rene@example.org\r\nUID:urn:uuid:82c53635-98ab-58c3-854a-be47cf468869\r\n"
+                   "END:VCARD\r\n"
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nN:;Ann;;;\r\nEMAIL;TYPE=INTERNET:ann@example.org\r\n"
-                   "CATEGORIES:Caf\xC3\xA9\r\nEND:VCARD\r\n");
+                   "CATEGORIES:Caf\xC3\xA9\r\nUID:urn:uuid:19c6ac4f-1f21-5734-a1fe-729cce76bd45\r\nEND:VCARD\r\n");
     }
     ChooseMenuItem('F', 'C');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");

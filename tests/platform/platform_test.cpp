@@ -90,7 +90,73 @@ TEST(Platform, FolderAsInputOrOutputIsRefused)
                                                              "error: Could not create the output file dir"}));
 }
 
+// A backup that a conversion killed while it wrote in place left beside the output stops the next
+// conversion to that output before anything is written, and the user is told where it is.
+TEST(Platform, ABackupLeftBesideTheOutputIsPointedOutAndKept)
+{
+    for (bool earlier : {true, false}) {
+        Folder folder;
+        std::string backup = folder.output + ".ferryline-backup";
+        WriteBytes(backup, "earlier book");
+        if (earlier) {
+            WriteBytes(folder.output, "half written");
+        }
+        TestEnv test;
+        EXPECT_EQ(Convert(folder, &test), 0);
+        EXPECT_EQ(test.record.messages,
+                  std::vector<std::string>{"error: A backup of out.txt from an interrupted conversion is at "
+                                           "out.txt.ferryline-backup: restore or remove it first"});
+        EXPECT_EQ(ReadBytes(backup), "earlier book");
+        EXPECT_EQ(FileExists(folder.output), earlier);
+        EXPECT_EQ(ListFolder(folder.scratch).size(), earlier ? 3u : 2u) << "nothing else made";
+        EXPECT_EQ(test.record.outputsOpen + test.record.inputsOpen + test.record.blocksHeld, 0);
+    }
+}
+
 #ifdef _WIN32
+// A file with a second name (a hard link) is written in place, so that both names show the new book,
+// and nothing is left beside it.
+TEST(Platform, AHardLinkedOutputIsWrittenInPlace)
+{
+    Folder folder;
+    WriteBytes(folder.output, "earlier book");
+    std::string alias = PathIn(folder.scratch, "alias.txt");
+    ASSERT_TRUE(CreateHardLinkA(alias.c_str(), folder.output.c_str(), nullptr));
+    TestEnv test;
+    EXPECT_EQ(Convert(folder, &test), 1);
+    EXPECT_EQ(ReadBytes(folder.output), "&Main #Bob ^A1 +");
+    EXPECT_EQ(ReadBytes(alias), "&Main #Bob ^A1 +");
+    EXPECT_EQ(ListFolder(folder.scratch), (std::vector<std::string>{"alias.txt", "in.txt", "out.txt"}));
+}
+
+// Temporary files carry the id of their process; a conversion removes those in its folder whose
+// process has ended, and only those.
+TEST(Platform, TemporaryFilesOfEndedProcessesAreRemoved)
+{
+    Folder folder;
+    char own[64];
+    snprintf(own, sizeof own, "~ferryline-%08lx-0002.tmp", static_cast<unsigned long>(GetCurrentProcessId()));
+    const struct {
+        std::string name;
+        bool removed;
+    } kCases[] = {
+        {"~ferryline-7ffffff0-0001.tmp", true},  // no process has this id
+        {own, false},                            // this process runs
+        {"~ferryline-7ffffff0-01.tmp", false},   // not a name the program makes
+        {"~ferryline-7ffffff0.tmp", false},
+        {"~ferryline-7ffffff0-0001.txt", false},
+    };
+    for (const auto& stray : kCases) {
+        WriteBytes(PathIn(folder.scratch, stray.name), "stray");
+    }
+    TestEnv test;
+    EXPECT_EQ(Convert(folder, &test), 1);
+    for (const auto& stray : kCases) {
+        EXPECT_EQ(FileExists(PathIn(folder.scratch, stray.name)), !stray.removed) << stray.name;
+    }
+    EXPECT_EQ(ListFolder(folder.scratch).size(), 2u + 4u) << "in.txt, out.txt and the files kept";
+}
+
 TEST(Platform, InputHeldOpenForWritingCannotBeOpened)
 {
     Folder folder;
@@ -201,29 +267,6 @@ TEST(Platform, AnotherUsersLinkInASharedFolderIsNotFollowed)
         EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", output, "out.txt"), 0);
         EXPECT_EQ(test.record.reasons, std::vector<std::string>{output + ": " + std::to_string(EACCES)});
         EXPECT_EQ(ReadBytes(victim), "victim");
-    }
-}
-
-// A backup that a conversion killed while it wrote in place left beside the output stops the next
-// conversion to that output before anything is written, and the user is told where it is.
-TEST(Platform, ABackupLeftBesideTheOutputIsPointedOutAndKept)
-{
-    for (bool earlier : {true, false}) {
-        Folder folder;
-        std::string backup = folder.output + ".ferryline-backup";
-        WriteBytes(backup, "earlier book");
-        if (earlier) {
-            WriteBytes(folder.output, "half written");
-        }
-        TestEnv test;
-        EXPECT_EQ(Convert(folder, &test), 0);
-        EXPECT_EQ(test.record.messages,
-                  std::vector<std::string>{"error: A backup of out.txt from an interrupted conversion is at "
-                                           "out.txt.ferryline-backup: restore or remove it first"});
-        EXPECT_EQ(ReadBytes(backup), "earlier book");
-        EXPECT_EQ(FileExists(folder.output), earlier);
-        EXPECT_EQ(ListFolder(folder.scratch).size(), earlier ? 3u : 2u) << "nothing else made";
-        EXPECT_EQ(test.record.outputsOpen + test.record.inputsOpen + test.record.blocksHeld, 0);
     }
 }
 

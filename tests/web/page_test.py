@@ -118,9 +118,16 @@ def matches_native(outcome, expected, charset, changes_after_failure=True):
 
 
 CHARSET = {"mac2win": "mac_roman", "win2mac": "cp1252", "mac2vcf": "mac_roman", "win2vcf": "cp1252",
-           "mac2csv": "mac_roman", "win2csv": "cp1252"}
-# What the page offers for a book of the edition the first direction reads.
-OFFERED = {"mac2win": ["mac2win", "mac2vcf", "mac2csv"], "win2mac": ["win2mac", "win2vcf", "win2csv"]}
+           "mac2csv": "mac_roman", "win2csv": "cp1252", "mac2ldif": "mac_roman", "win2ldif": "cp1252",
+           "vcf2mac": "utf-8", "vcf2win": "utf-8", "csv2mac": "utf-8", "csv2win": "utf-8"}
+# What the page offers for a book of the edition, or a file of the kind, the first direction reads.
+OFFERED = {"mac2win": ["mac2win", "mac2vcf", "mac2csv", "mac2ldif"], "win2mac": ["win2mac", "win2vcf", "win2csv", "win2ldif"],
+           "vcf2mac": ["vcf2mac", "vcf2win"], "vcf2win": ["vcf2mac", "vcf2win"],
+           "csv2mac": ["csv2mac", "csv2win"], "csv2win": ["csv2mac", "csv2win"]}
+CONTACTS_VCF = ("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\u00e9 & Co\r\nEMAIL;TYPE=pref:r+x@example.org\r\n"
+                "CATEGORIES:Fr\u00fchst\u00fcck\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:No Mail\r\nEND:VCARD\r\n").encode("utf-8")
+CONTACTS_CSV = ("\ufeffFirst Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n"
+                "Ann,Lee,\"Lee, Ann\",a@example.org,Golf;\u03c0 Club\r\n").encode("utf-8")
 
 # ---- The browser ----
 
@@ -256,8 +263,11 @@ def test_one_file(browser, scratch, downloads):
     shown = browser.execute_script("return window.ferryline.version")
     if shown != version:
         return f"version {shown!r}, ferryline-convert says {version!r}"
-    misuse = api_convert(browser, "mac2pdf", b"a").get("error")
-    return None if misuse == "RangeError" else f"an unknown direction gave {misuse}"
+    for direction, options in (("mac2pdf", {}), ("mac2vcf", {"vcard": "5.0"}), ("mac2csv", {"csv": "excel"})):
+        misuse = api_convert(browser, direction, b"a", options).get("error")
+        if misuse != "RangeError":
+            return f"{direction} {options} gave {misuse}"
+    return None
 
 
 def ui_cases(scratch):
@@ -266,7 +276,8 @@ def ui_cases(scratch):
     rnd = random.Random(7)
     books = {"generated.txt": mac_book(rnd, 300), "generated.book.cv": w95_book(rnd, 300),
              "cut.cv": b"&Main #Ann Example ^ann@example.org #Bo",
-             "no-end.cv": b"&Main #Ann Example ^ann@example.org &Work #Bo ^bo@example.org", "mark.cv": b" \r\n&Main #Bob"}
+             "no-end.cv": b"&Main #Ann Example ^ann@example.org &Work #Bo ^bo@example.org", "mark.cv": b" \r\n&Main #Bob",
+             "contacts.vcf": CONTACTS_VCF, "contacts.csv": CONTACTS_CSV}
     folder = pathlib.Path(scratch)
     for name, data in books.items():
         (folder / name).write_bytes(data)
@@ -280,6 +291,8 @@ def ui_cases(scratch):
         (folder / "cut.cv", "win2mac", "click", None, {}),
         (folder / "no-end.cv", "win2mac", "drop", None, {}),
         (folder / "mark.cv", "win2mac", "keyboard", None, {}),
+        (folder / "contacts.vcf", "vcf2win", "click", "contacts.cv", {}),
+        (folder / "contacts.csv", "csv2mac", "drop", "contacts.txt", {}),
     ]
 
 
@@ -365,9 +378,10 @@ def test_question_marks(browser, scratch, downloads):
 def test_choices_once(browser, scratch, downloads):
     """Before a book is chosen each kind of result is offered once."""
     open_page(browser)
-    labels = [e.get_attribute("textContent") for e in browser.find_elements(By.CSS_SELECTOR, "#direction-list label")
-              if e.is_displayed()]
-    return None if len(labels) == 4 and len(set(labels)) == 4 else f"before a book the page shows {labels}"
+    labels = browser.find_elements(By.CSS_SELECTOR, "#direction-list label")
+    shown = [e.get_attribute("textContent") for e in labels if e.is_displayed()]
+    kinds = {e.get_attribute("textContent") for e in labels}
+    return None if sorted(shown) == sorted(kinds) else f"before a book the page shows {shown}"
 
 
 def api_books():
@@ -383,8 +397,9 @@ def api_books():
                        "\u03c0 Pi <p@example.org>\r\n".encode("mac_roman"),
                 "win": "&Main #Ren\u00e9 C\u00f4t\u00e9 ^r@example.org &Fr\u00fchst\u00fcck #Ann ^a@example.org +"
                        .encode("cp1252")}
-    for direction in ("mac2vcf", "win2vcf", "mac2csv", "win2csv"):
+    for direction in ("mac2vcf", "win2vcf", "mac2csv", "win2csv", "mac2ldif", "win2ldif"):
         books.append((direction, accented[direction[:3]]))
+    books += [("vcf2mac", CONTACTS_VCF), ("vcf2win", CONTACTS_VCF), ("csv2win", CONTACTS_CSV), ("csv2mac", b"Name\r\n")]
     return books
 
 
@@ -397,6 +412,13 @@ def test_api_matches_native(browser, scratch, downloads):
         error = matches_native(outcome, native(direction, path, scratch), CHARSET[direction])
         if error:
             return f"{direction} on {data[:60]!r}...: {error}"
+        # The export options, as the command line's.
+        for option, word in {"vcf": [("vcard", "4.0")], "csv": [("csv", "google")]}.get(direction[4:], []):
+            if data:
+                outcome = api_convert(browser, direction, data, {"title": path.name, option: word})
+                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]), CHARSET[direction])
+                if error:
+                    return f"{direction} --{option} {word} on {data[:60]!r}...: {error}"
         if direction in ("mac2win", "win2mac") and index % 3 == 0:
             # Recoded change lines mix two character sets, so the converted bytes are what is compared.
             outcome = api_convert(browser, direction, data, {"title": path.name, "recode": True})
