@@ -138,6 +138,8 @@ struct FileCommand {
     const char* openFilter;  // null: the dialogs' own
     // Not null: asked once the input is chosen, it fills in the rest of the command (false: cancelled).
     bool (*completeCommand)(FileCommand* command);
+    // Not null: what the save filter the user picked, counted from 1, asks of the export.
+    void (*chooseByFilter)(DWORD filter, FerrylineOptions* options);
 };
 
 const int kNoConversion = -1;
@@ -145,8 +147,9 @@ const int kNoConversion = -1;
 // The save dialog with the command's own filter, picked, and its default extension; the shared record
 // is as it was afterwards, so the conversions' dialogs don't change.
 int ChooseCommandOutput(FileDialogState* dialogs, const FileCommand& command, char (&path)[kPathSize],
-                        char (&title)[kTitleSize])
+                        char (&title)[kTitleSize], DWORD* pickedFilter)
 {
+    *pickedFilter = 0;
     if (command.saveFilter == nullptr) {
         return ChooseOutputFile(dialogs, path, title, command.savePrompt);
     }
@@ -157,6 +160,7 @@ int ChooseCommandOutput(FileDialogState* dialogs, const FileCommand& command, ch
     record->nFilterIndex = 1;
     record->lpstrDefExt = command.defaultExtension;
     const int chosen = GetSaveFileNameA(record) ? 1 : 0;
+    *pickedFilter = record->nFilterIndex;
     record->nFilterIndex = filterIndex;
     record->lpstrDefExt = nullptr;
     return chosen;
@@ -215,8 +219,12 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     if (command.completeCommand != nullptr && !command.completeCommand(&command)) {
         return;
     }
-    if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
+    DWORD pickedFilter = 0;
+    if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle, &pickedFilter)) {
         return;
+    }
+    if (command.chooseByFilter != nullptr) {
+        command.chooseByFilter(pickedFilter, &options);
     }
     // Compares the files themselves, so another spelling of the input (letter case, a short name,
     // a relative part) is refused as well.
@@ -245,9 +253,23 @@ void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int dir
     const FileCommand command = {
         macToWin ? "Select a Corvella (for Macintosh) address book" : "Select a Corvella (for Windows) address book",
         macToWin ? "Save Corvella (for Window) address book as" : "Save Corvella (for Macintosh) address book as",
-        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, direction, nullptr, nullptr};
+        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, direction, nullptr, nullptr, nullptr};
     RunFileCommand(dialogs, details, command);
 }
+
+namespace {
+
+void ChooseVcardVersion(DWORD filter, FerrylineOptions* options)
+{
+    options->vcardVersion = filter == 2 ? 4 : 3;
+}
+
+void ChooseCsvLayout(DWORD filter, FerrylineOptions* options)
+{
+    options->csvLayout = filter == 2 ? FERRYLINE_CSV_GOOGLE : FERRYLINE_CSV_OUTLOOK;
+}
+
+}  // namespace
 
 void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
 {
@@ -257,17 +279,23 @@ void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
         const char* saveFilter;
         const char* extension;
         int (*run)(const char*, const char*, const char*, const char*, const FerrylineOptions*, ConversionDetails*);
+        void (*chooseByFilter)(DWORD filter, FerrylineOptions* options);
     };
+    // The vCard and CSV save dialogs offer the version or the layout as their first two filters.
     static const Export kExports[] = {
-        {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
-        {kExportCsv, "Export the address book as CSV", "CSV Files\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv},
+        {kExportVcard, "Export the address book as vCard",
+         "vCard 3.0 (Apple, Google, Outlook)\0*.vcf\0vCard 4.0 (keeps group cards)\0*.vcf\0All Files\0*.*\0", "vcf",
+         ExportToVcard, ChooseVcardVersion},
+        {kExportCsv, "Export the address book as CSV",
+         "CSV, Outlook-style\0*.csv\0CSV for Google Contacts\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv,
+         ChooseCsvLayout},
         {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif",
-         ExportToLdif},
+         ExportToLdif, nullptr},
     };
     for (const Export& chosen : kExports) {
         if (chosen.format == format) {
             const FileCommand command = {"Select a Corvella address book to export", chosen.savePrompt, chosen.saveFilter, chosen.extension,
-                                         chosen.run, nullptr, kNoConversion, nullptr, nullptr};
+                                         chosen.run, nullptr, kNoConversion, nullptr, nullptr, chosen.chooseByFilter};
             RunFileCommand(dialogs, details, command);
         }
     }
@@ -303,6 +331,6 @@ bool ChooseImportEdition(FileCommand* command)
 void RunImport(FileDialogState* dialogs, ConversionDetails* details)
 {
     const FileCommand command = {"Select a vCard or CSV file to import", nullptr, nullptr, nullptr, nullptr, nullptr, kNoConversion,
-                                 "vCard and CSV Files\0*.vcf;*.vcard;*.csv\0All Files\0*.*\0", ChooseImportEdition};
+                                 "vCard and CSV Files\0*.vcf;*.vcard;*.csv\0All Files\0*.*\0", ChooseImportEdition, nullptr};
     RunFileCommand(dialogs, details, command);
 }

@@ -121,17 +121,30 @@ int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* o
     return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
 
-// An export always reads the book's own characters, so it takes no options.
-int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                  const FerrylineOptions*, ConversionDetails* details)
+// An export always reads the book's own characters: of the options it takes only the vCard version and
+// the CSV layout.
+static FerrylineOptions ExportOptions(const FerrylineOptions* options)
 {
-    return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
+    FerrylineOptions chosen = {};
+    if (options != nullptr) {
+        chosen.vcardVersion = options->vcardVersion;
+        chosen.csvLayout = options->csvLayout;
+    }
+    return chosen;
+}
+
+int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                  const FerrylineOptions* options, ConversionDetails* details)
+{
+    const FerrylineOptions chosen = ExportOptions(options);
+    return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, &chosen, details);
 }
 
 int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions*, ConversionDetails* details)
+                const FerrylineOptions* options, ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
+    const FerrylineOptions chosen = ExportOptions(options);
+    return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, &chosen, details);
 }
 
 int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,

@@ -19,8 +19,8 @@ int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* o
                     const FerrylineOptions* options, ConversionDetails* details);
 int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
                     const FerrylineOptions* options, ConversionDetails* details);
-// Exports a book of either edition to vCard 3.0 or CSV, the same way.
-// `options` is not used: an export always reads the book's characters.
+// Exports a book of either edition to vCard or CSV, the same way; of `options` (null: the defaults)
+// only the vCard version and the CSV layout count: an export always reads the book's characters.
 int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
                   const FerrylineOptions* options, ConversionDetails* details);
 int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,

@@ -32,6 +32,11 @@ const char kHelpText[] = "Sorry, help not available (yet)";
 const char kOpenExportTitle[] = "Select a Corvella address book to export";
 const char kSaveVcardTitle[] = "Export the address book as vCard";
 const char kSaveCsvTitle[] = "Export the address book as CSV";
+// The first two filters of the export dialogs choose the vCard version and the CSV layout.
+const char kVcard3Filter[] = "vCard 3.0 (Apple, Google, Outlook)";
+const char kVcard4Filter[] = "vCard 4.0 (keeps group cards)";
+const char kOutlookCsvFilter[] = "CSV, Outlook-style";
+const char kGoogleCsvFilter[] = "CSV for Google Contacts";
 
 const DWORD kTimeoutMs = 20000;
 const DWORD kPollMs = 25;
@@ -528,7 +533,7 @@ HWND g_nameBox;
 // Waits for a file dialog and checks what every dialog of the program shows: its two filters (the
 // Corvella ones unless named), the one it starts on, and an empty name.
 HWND ExpectFileDialog(const char* title, int expectedFilter, const char* firstFilter = "All Files",
-                      const char* secondFilter = "Corvella Files")
+                      const char* secondFilter = "Corvella Files", const char* thirdFilter = nullptr)
 {
     HWND dialog = WaitForWindow(kDialogClass, title);
     if (dialog == nullptr) {
@@ -537,11 +542,14 @@ HWND ExpectFileDialog(const char* title, int expectedFilter, const char* firstFi
     HWND filter = GetDlgItem(dialog, 0x470);  // the file-type combo box
     if (Check(filter != nullptr, "dialog \"%s\" has no file-type box", title)) {
         const LRESULT count = SendMessageA(filter, CB_GETCOUNT, 0, 0);
-        const std::string first = count == 2 ? ComboItem(filter, 0) : "";
-        const std::string second = count == 2 ? ComboItem(filter, 1) : "";
-        Check(count == 2 && first == firstFilter && second == secondFilter,
-              "dialog \"%s\" offers %ld filters \"%s\", \"%s\"", title, static_cast<long>(count), first.c_str(),
-              second.c_str());
+        const LRESULT expectedCount = thirdFilter != nullptr ? 3 : 2;
+        const std::string first = count == expectedCount ? ComboItem(filter, 0) : "";
+        const std::string second = count == expectedCount ? ComboItem(filter, 1) : "";
+        const std::string third = count == 3 ? ComboItem(filter, 2) : "";
+        Check(count == expectedCount && first == firstFilter && second == secondFilter &&
+                  (thirdFilter == nullptr || third == thirdFilter),
+              "dialog \"%s\" offers %ld filters \"%s\", \"%s\", \"%s\"", title, static_cast<long>(count),
+              first.c_str(), second.c_str(), third.c_str());
         Check(SendMessageA(filter, CB_GETCURSEL, 0, 0) == expectedFilter, "dialog \"%s\" starts on filter %ld",
               title, static_cast<long>(SendMessageA(filter, CB_GETCURSEL, 0, 0)));
     }
@@ -1113,7 +1121,7 @@ void CaseExports()
     WriteBytes("book.txt", "Ren\x8E C\x99t\x8E <rene@example.org>\r\n\"Caf\x8E\" <GROUP@GROUP>\r\nann@example.org\r\n");
     ChooseMenuItem('F', 'V');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.cv");
-    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, "vCard Files", "All Files"), "contacts");
+    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, kVcard3Filter, kVcard4Filter, "All Files"), "contacts");
     if (ExpectBox(kSuccess)) {
         ExpectFile("contacts.vcf",
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9\r\nN:C\xC3\xB4t\xC3\xA9;Ren\xC3\xA9;;;\r\n"
@@ -1124,15 +1132,45 @@ void CaseExports()
     }
     ChooseMenuItem('F', 'C');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
-    ChooseFile(ExpectFileDialog(kSaveCsvTitle, 0, "CSV Files", "All Files"), "people");
+    ChooseFile(ExpectFileDialog(kSaveCsvTitle, 0, kOutlookCsvFilter, kGoogleCsvFilter, "All Files"), "people");
     if (ExpectBox(kSuccess)) {
         ExpectFile("people.csv", "\xEF\xBB\xBF" "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n"
                                  "Ren\xC3\xA9,C\xC3\xB4t\xC3\xA9,Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9,rene@example.org,\r\n"
                                  ",,,ann@example.org,Caf\xC3\xA9\r\n");
     }
+    // The second filter of each save dialog: vCard 4.0, with the group's own card, and Google's layout.
+    ChooseMenuItem('F', 'V');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.cv");
+    HWND save = ExpectFileDialog(kSaveVcardTitle, 0, kVcard3Filter, kVcard4Filter, "All Files");
+    SelectFilter(save, 1);
+    ChooseFile(save, "contacts4");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("contacts4.vcf",
+                   "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9\r\nN:C\xC3\xB4t\xC3\xA9;Ren\xC3\xA9;;;\r\n"
+                   "EMAIL:rene@example.org\r\nUID:urn:uuid:82c53635-98ab-58c3-854a-be47cf468869\r\nEND:VCARD\r\n"
+                   "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ann\r\nN:;Ann;;;\r\nEMAIL:ann@example.org\r\nCATEGORIES:Caf\xC3\xA9\r\n"
+                   "UID:urn:uuid:19c6ac4f-1f21-5734-a1fe-729cce76bd45\r\nEND:VCARD\r\n"
+                   "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Caf\xC3\xA9\r\n"
+                   "UID:urn:uuid:2d2a9ed5-44ea-5dbf-b797-03654e804b81\r\n"
+                   "MEMBER:urn:uuid:19c6ac4f-1f21-5734-a1fe-729cce76bd45\r\nEND:VCARD\r\n");
+    }
+    ChooseMenuItem('F', 'C');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
+    save = ExpectFileDialog(kSaveCsvTitle, 0, kOutlookCsvFilter, kGoogleCsvFilter, "All Files");
+    SelectFilter(save, 1);
+    ChooseFile(save, "google");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("google.csv", "First Name,Middle Name,Last Name,Phonetic First Name,Phonetic Middle Name,"
+                                 "Phonetic Last Name,Name Prefix,Name Suffix,Nickname,File As,Organization Name,"
+                                 "Organization Title,Organization Department,Birthday,Notes,Photo,Labels,"
+                                 "E-mail 1 - Label,E-mail 1 - Value\r\n"
+                                 "Ren\xC3\xA9,,C\xC3\xB4t\xC3\xA9,,,,,,,,,,,,,,* myContacts,,rene@example.org\r\n"
+                                 ",,,,,,,,,,,,,,,,* myContacts ::: Caf\xC3\xA9,,ann@example.org\r\n");
+    }
     PressCtrl('M');
     CancelDialog(ExpectFileDialog(kOpenMacTitle, 0));
-    Check(ListFolder() == "book.cv;book.txt;contacts.vcf;people.csv;", "the folder holds %s", ListFolder().c_str());
+    Check(ListFolder() == "book.cv;book.txt;contacts.vcf;contacts4.vcf;google.csv;people.csv;", "the folder holds %s",
+          ListFolder().c_str());
 }
 
 // A failed export tells why and leaves no file; cancelling the save dialog shows nothing.
@@ -1141,12 +1179,12 @@ void CaseExportFailure()
     WriteBytes("broken.cv", "&Main #Ann ^ann@example.org");
     ChooseMenuItem('F', 'V');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "broken.cv");
-    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, "vCard Files", "All Files"), "out");
+    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, kVcard3Filter, kVcard4Filter, "All Files"), "out");
     ExpectBox("The file broken.cv is not a Corvella W95 address book or is corrupt.");
     ExpectBox(kFailure);
     ChooseMenuItem('F', 'C');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "broken.cv");
-    CancelDialog(ExpectFileDialog(kSaveCsvTitle, 0, "CSV Files", "All Files"));
+    CancelDialog(ExpectFileDialog(kSaveCsvTitle, 0, kOutlookCsvFilter, kGoogleCsvFilter, "All Files"));
     ExpectNothingShown();
     Check(ListFolder() == "broken.cv;", "the folder holds %s", ListFolder().c_str());
 }
