@@ -139,18 +139,28 @@ struct FailureReason {
     std::string backup;
 };
 
+// A file name or title as it is printed: UTF-8, its control characters and the bytes that are no part
+// of a UTF-8 character escaped, so that a name can't send the terminal a command.
+static std::string Shown(const char* text)
+{
+    size_t size = strlen(text);
+    std::string shown(ferryline_shown_text(text, size, nullptr, 0) + 1, '\0');
+    shown.resize(ferryline_shown_text(text, size, &shown[0], shown.size()));
+    return shown;
+}
+
 static void NoteReason(void* context, const char* path, int error)
 {
     FailureReason* reason = static_cast<FailureReason*>(context);
-    reason->path = path;
+    reason->path = Shown(path);
     reason->error = error;
 }
 
 static void NoteBackupKept(void* context, const char* path, const char* backup)
 {
     FailureReason* reason = static_cast<FailureReason*>(context);
-    reason->backupOf = path;
-    reason->backup = backup;
+    reason->backupOf = Shown(path);
+    reason->backup = Shown(backup);
 }
 
 // What the conversion's listener hears about.
@@ -312,9 +322,14 @@ static int PrintInformation(const char* text)
 }
 
 // Messages name a file by its last path component, as the Windows program names it by its title.
-static const char* FileTitle(const char* path, const char* streamName)
+static std::string FileTitle(const char* path, const char* streamName)
 {
-    return IsStandardStream(path) ? streamName : PlatformFileTitle(path);
+    return IsStandardStream(path) ? streamName : Shown(PlatformFileTitle(path));
+}
+
+static bool WritesW95(FerrylineDirection direction)
+{
+    return direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_VCARD_TO_WIN || direction == FERRYLINE_CSV_TO_WIN;
 }
 
 // One line, for a book whose accented letters were (or would be) copied byte for byte.
@@ -340,14 +355,38 @@ static const char* CharsetName(FerrylineBytesLookLike charset)
     }
 }
 
+// The direction that reads a book of `edition` as `direction` would, when that is another one.
+static const char* RightDirection(FerrylineDirection direction, FerrylineEdition edition)
+{
+    const bool w95 = edition == FERRYLINE_EDITION_W95;
+    switch (direction) {
+    case FERRYLINE_MAC_TO_WIN:
+        return w95 ? "win2mac" : nullptr;
+    case FERRYLINE_MAC_TO_VCARD:
+        return w95 ? "win2vcf" : nullptr;
+    case FERRYLINE_MAC_TO_CSV:
+        return w95 ? "win2csv" : nullptr;
+    case FERRYLINE_WIN_TO_VCARD:
+        return w95 ? nullptr : "mac2vcf";
+    case FERRYLINE_WIN_TO_CSV:
+        return w95 ? nullptr : "mac2csv";
+    case FERRYLINE_MAC_TO_LDIF:
+        return w95 ? "win2ldif" : nullptr;
+    case FERRYLINE_WIN_TO_LDIF:
+        return w95 ? nullptr : "mac2ldif";
+    default:
+        return nullptr;
+    }
+}
+
 static void PrintInspection(const char* title, const FerrylineInspection& book)
 {
-    static const char* const kEditions[] = {"a Macintosh address book", "a W95 address book",
-                                            "Unicode (UTF-16) text, not converted byte by byte"};
     static const char* const kMarks[] = {"none", "UTF-8", "UTF-16 little-endian", "UTF-16 big-endian"};
-    printf("%s: %s%s\n", title, kEditions[book.look.edition],
+    const bool utf16 = book.look.charset == FERRYLINE_CHARSET_UTF16LE || book.look.charset == FERRYLINE_CHARSET_UTF16BE;
+    printf("%s: %s%s%s\n", title, book.look.edition == FERRYLINE_EDITION_W95 ? "a W95 address book" : "a Macintosh address book",
+           utf16 ? " in Unicode (UTF-16), converted only with --recode" : "",
            book.complete ? "" : ", incomplete: it does not end with its '+' as win2mac needs");
-    if (book.look.edition != FERRYLINE_UTF16_TEXT) {
+    if (!utf16) {
         printf("entries: %lu\ngroups: %lu\nnameless lines: %lu\nlines with reserved characters (&#^+): %lu\n"
                "entries without an address: %lu\ngroups named \"Main\": %lu\n",
                book.entries, book.groups, book.namelessLines, book.reservedLines, book.withoutAddress,
@@ -356,11 +395,11 @@ static void PrintInspection(const char* title, const FerrylineInspection& book)
     printf("longest line: %zu bytes (line %lu)\nline ends: CR LF %lu, LF %lu, CR %lu\nzero bytes: %zu\n",
            book.longestLine, book.longestLineNumber, book.crlfEnds, book.lfEnds, book.crEnds, book.zeroBytes);
     printf("bytes above 127: %zu", book.look.bytesAbove127);
-    if (book.look.bytesAbove127 > 0 && book.look.edition != FERRYLINE_UTF16_TEXT) {
+    if (book.look.bytesAbove127 > 0 && !utf16) {
         printf(", they look like %s", CharsetName(book.charset));
     }
     printf("\nbyte order mark: %s\n", kMarks[book.look.byteOrderMark]);
-    if (book.look.bytesAbove127 > 0 && book.look.edition != FERRYLINE_UTF16_TEXT) {
+    if (book.look.bytesAbove127 > 0 && !utf16) {
         PrintRecodeHint(stdout, book.look.bytesAbove127);
     }
 }
@@ -407,18 +446,22 @@ int main(int argc, char** argv)
 #endif
     PlatformRemoveTemporaryOnInterrupt(&observer);
     FerrylineFiles files = PlatformObservedFiles(&observer);
-    // Changes are heard when listed, or counted for the line about letters lost to recoding.
-    FerrylineListener listener = {&listening, PrintMessage, command.verbose || command.recode ? PrintChange : nullptr};
+    // Changes are heard when listed, or counted for the line about letters lost to '?', which only a
+    // conversion that reads letters can lose: not mac2win or win2mac copying bytes, the fastest, which
+    // then need not describe a change nobody reads.
+    const bool copiesBytes = command.info || ((chosen->direction == FERRYLINE_MAC_TO_WIN ||
+                                               chosen->direction == FERRYLINE_WIN_TO_MAC) && !command.recode);
+    FerrylineListener listener = {&listening, PrintMessage, command.verbose || !copiesBytes ? PrintChange : nullptr};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
     StandardStreams streams;
     OpenStandardStreams(&streams, &files, ferryline_system_alloc, nullptr, &observer);
     if (command.info) {
-        const char* title = FileTitle(command.operands[0], "standard input");
+        std::string title = FileTitle(command.operands[0], "standard input");
         FerrylineInspection book;
-        if (!ferryline_inspect_file(command.operands[0], title, &streams.files, &env, &book)) {
+        if (!ferryline_inspect_file(command.operands[0], title.c_str(), &streams.files, &env, &book)) {
             return EXIT_NOT_CONVERTED;
         }
-        PrintInspection(title, book);
+        PrintInspection(title.c_str(), book);
         return EXIT_CONVERTED;
     }
     const char* input = command.operands[1];
@@ -430,13 +473,16 @@ int main(int argc, char** argv)
     }
     FerrylineLook look = {};
     options.force = command.force ? 1 : 0;
-    options.look = &look;
-    int converted = ferryline_convert_file(chosen->direction, &options, input, FileTitle(input, "standard input"),
-                                           output, FileTitle(output, "standard output"), &streams.files, &env);
+    std::string inputTitle = FileTitle(input, "standard input");
+    std::string outputTitle = FileTitle(output, "standard output");
+    int converted = ferryline_convert_file(chosen->direction, &options, input, inputTitle.c_str(), output,
+                                           outputTitle.c_str(), &streams.files, &env, &look);
     if (!converted) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
-        if (chosen->direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !command.force) {
-            fprintf(stderr, "%swin2mac converts it; -f converts it as a Macintosh book all the same\n", kPrefix);
+        const char* rightDirection = RightDirection(chosen->direction, look.edition);
+        if (rightDirection != nullptr && !command.force) {
+            fprintf(stderr, "%s%s converts it; -f converts it as a %s book all the same\n", kPrefix, rightDirection,
+                    look.edition == FERRYLINE_EDITION_W95 ? "Macintosh" : "W95");
         }
         return EXIT_NOT_CONVERTED;
     }
@@ -449,7 +495,7 @@ int main(int argc, char** argv)
     if (listening.lettersLost > 0) {
         fprintf(stderr, "%s%lu %s letters that %s can't hold; they became \"?\"%s\n", kPrefix, listening.lettersLost,
                 listening.lettersLost == 1 ? "entry has" : "entries have",
-                chosen->direction == FERRYLINE_MAC_TO_WIN ? "Windows-1252" : "Mac OS Roman",
+                WritesW95(chosen->direction) ? "Windows-1252" : "Mac OS Roman",
                 command.verbose ? " (listed above)" : "; -v lists them");
     }
     return EXIT_CONVERTED;

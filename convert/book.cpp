@@ -16,7 +16,6 @@ struct BookReader {
     FerrylineBook* book;
     const FerrylineEnv* env;
     size_t currentGroup;
-    unsigned long placeholders;
 };
 
 static int CompareTexts(FerrylineText a, FerrylineText b)
@@ -29,20 +28,6 @@ static int CompareTexts(FerrylineText a, FerrylineText b)
     return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
 }
 
-static bool IsSpaceOrLineEnd(char c)
-{
-    return c == ' ' || c == '\r' || c == '\n';
-}
-
-static FerrylineEdition GuessEdition(const char* text, size_t size)
-{
-    size_t i = 0;
-    while (i < size && IsSpaceOrLineEnd(text[i])) {
-        ++i;
-    }
-    return i < size && text[i] == '&' ? FERRYLINE_EDITION_W95 : FERRYLINE_EDITION_MAC;
-}
-
 static void AddGroup(BookReader* reader, const char* name, size_t length)
 {
     FerrylineBook* book = reader->book;
@@ -50,7 +35,8 @@ static void AddGroup(BookReader* reader, const char* name, size_t length)
     reader->currentGroup = book->groupCount++;
 }
 
-static void AddEntry(BookReader* reader, const char* name, size_t nameLength, const char* address, size_t addressLength)
+static void AddEntry(BookReader* reader, const char* name, size_t nameLength, const char* address, size_t addressLength,
+                     unsigned long line)
 {
     FerrylineBook* book = reader->book;
     FerrylineBookEntry* entry = &book->entries[book->entryCount++];
@@ -59,23 +45,17 @@ static void AddEntry(BookReader* reader, const char* name, size_t nameLength, co
     entry->group = reader->currentGroup;
     entry->nextSame = FERRYLINE_NO_GROUP;
     entry->firstOfPerson = 1;
+    entry->line = line;
 }
 
 // Each line of a Mac book as the grammar reads it: a group line starts a group, any other is an entry.
 static void AddMacLine(void* context, const MacLine& line)
 {
     BookReader* reader = static_cast<BookReader*>(context);
-    if (line.nameless) {
-        // Named as the converter names it, so the change reads the same; the export shows the address.
-        char placeholder[40];
-        int length = snprintf(placeholder, sizeof placeholder, "No Name %02lu", ++reader->placeholders);
-        NoteLineChange(reader->env, FERRYLINE_PLACEHOLDER_NAME, line.number,
-                       {placeholder, length > 0 ? static_cast<size_t>(length) : 0}, {nullptr, 0}, line.text);
-    }
     if (line.isGroup) {
         AddGroup(reader, line.name.bytes, line.name.size);
     } else {
-        AddEntry(reader, line.name.bytes, line.name.size, line.address.bytes, line.address.size);
+        AddEntry(reader, line.name.bytes, line.name.size, line.address.bytes, line.address.size, line.number);
     }
 }
 
@@ -110,7 +90,7 @@ static void AddW95Item(void* context, const W95Item& item)
     case W95_ENTRY: {
         FerrylineText name = FieldText(item.name);
         FerrylineText address = FieldText(item.address);
-        AddEntry(reader, name.bytes, name.size, address.bytes, address.size);
+        AddEntry(reader, name.bytes, name.size, address.bytes, address.size, item.entry);
         break;
     }
     }
@@ -214,22 +194,17 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
     memset(book, 0, sizeof *book);
     const char* bytes = static_cast<const char*>(input);
     FerrylineCharset chosen = options != nullptr ? options->charset : FERRYLINE_CHARSET_AUTO;
-    Charset charset = ChooseCharset(bytes, size, chosen, CHARSET_WINDOWS_1252);
+    if (edition == FERRYLINE_EDITION_EITHER) {
+        FerrylineLook look;
+        LookAt(bytes, size, chosen, false, &look);
+        edition = look.edition;
+    }
+    // An 8-bit book is Mac OS Roman or Windows-1252 by its edition, unless the user said otherwise.
+    Charset charset = ChooseCharset(bytes, size, chosen, edition == FERRYLINE_EDITION_MAC ? CHARSET_MAC_ROMAN : CHARSET_WINDOWS_1252);
     TextBlock text;
     if (!DecodeToUtf8(bytes, size, charset, env, &text)) {
         Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
         return 0;
-    }
-    if (edition == FERRYLINE_EDITION_EITHER) {
-        edition = GuessEdition(text.bytes, text.size);
-    }
-    // A Mac book in an 8-bit set is Mac OS Roman unless the user said otherwise.
-    if (edition == FERRYLINE_EDITION_MAC && chosen == FERRYLINE_CHARSET_AUTO && charset == CHARSET_WINDOWS_1252) {
-        ReleaseText(&text, env);
-        if (!DecodeToUtf8(bytes, size, CHARSET_MAC_ROMAN, env, &text)) {
-            Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-            return 0;
-        }
     }
     book->edition = edition;
     book->text = text.bytes;
@@ -244,7 +219,7 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
         Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
         return 0;
     }
-    BookReader reader = {book, env, FERRYLINE_NO_GROUP, 0};
+    BookReader reader = {book, env, FERRYLINE_NO_GROUP};
     if (edition == FERRYLINE_EDITION_MAC) {
         ReadMacLines(text.bytes, text.size, AddMacLine, &reader);
     } else if (!ReadW95Items(text.bytes, text.size, AddW95Item, &reader)) {
@@ -311,4 +286,39 @@ PersonalName SplitPersonalName(FerrylineText name)
         parts.family = FerrylineText{rest.bytes + space, rest.size - space};
     }
     return parts;
+}
+
+int OpenGroupMarks(GroupMarks* marks, const FerrylineBook* book, const FerrylineEnv* env)
+{
+    marks->bytes = (book->groupCount + 1) * sizeof(size_t);
+    marks->current = 0;
+    marks->pass = static_cast<size_t*>(Allocate(env, marks->bytes));
+    if (marks->pass == nullptr) {
+        return 0;
+    }
+    memset(marks->pass, 0, marks->bytes);
+    return 1;
+}
+
+void CloseGroupMarks(GroupMarks* marks, const FerrylineEnv* env)
+{
+    Release(env, marks->pass, marks->bytes);
+    marks->pass = nullptr;
+}
+
+FerrylineText PositionWord(const FerrylineBook* book)
+{
+    return book->edition == FERRYLINE_EDITION_MAC ? FerrylineText{"line", 4} : FerrylineText{"entry", 5};
+}
+
+void NotePersonExported(const FerrylineBook* book, size_t first, bool namedByAddress, const FerrylineEnv* env)
+{
+    const FerrylineBookEntry* entry = &book->entries[first];
+    FerrylineText position = PositionWord(book);
+    if (namedByAddress) {
+        NoteLineChange(env, FERRYLINE_NAMED_BY_ADDRESS, entry->line, position, entry->name, entry->address);
+    }
+    if (entry->nextSame != FERRYLINE_NO_GROUP) {
+        NoteLineChange(env, FERRYLINE_ENTRIES_JOINED, entry->line, position, entry->name, entry->address);
+    }
 }

@@ -9,8 +9,8 @@
 // Returns 0 when refused the memory for the lists of members.
 int WriteVcard(const FerrylineBook* book, int version, Output* output, const FerrylineEnv* env);
 // A header row, then one row per person, in `layout` (a FerrylineCsvLayout); each cell that would begin a
-// formula in a spreadsheet is written after a "'" and reported as a change.
-void WriteCsv(const FerrylineBook* book, int layout, Output* output, const FerrylineEnv* env);
+// formula in a spreadsheet is written after a "'" and reported as a change. Returns 0 when refused memory.
+int WriteCsv(const FerrylineBook* book, int layout, Output* output, const FerrylineEnv* env);
 
 // A personal name split as address books keep it. "Family, Given" when a single word stands before the
 // first comma; otherwise what follows the comma is a suffix ("PhD"), and of the rest the last word is
@@ -22,25 +22,38 @@ struct PersonalName {
 };
 PersonalName SplitPersonalName(FerrylineText name);
 
-// Calls `put` with the index of each group of the person whose first entry is `first`, in the order of the book,
-// leaving out a group just given (a person listed twice in one group).
+// Which groups a person was given, so that each is given once however far apart its entries lie: a
+// group is marked with the number of the pass that gave it.
+struct GroupMarks {
+    size_t* pass;
+    size_t bytes;
+    size_t current;
+};
+// Returns 0 when refused the memory.
+int OpenGroupMarks(GroupMarks* marks, const FerrylineBook* book, const FerrylineEnv* env);
+void CloseGroupMarks(GroupMarks* marks, const FerrylineEnv* env);
+
+// Calls `put` with the index of each group of the person whose first entry is `first`, in the order of
+// the book, each once.
 template <typename Put>
-void ForEachGroupOfPerson(const FerrylineBook* book, size_t first, Put put)
+void ForEachGroupOfPerson(const FerrylineBook* book, size_t first, GroupMarks* marks, Put put)
 {
-    const size_t kRecent = 16;
-    size_t recent[kRecent];
-    size_t seen = 0;
+    ++marks->current;
     for (size_t i = first; i != FERRYLINE_NO_GROUP; i = book->entries[i].nextSame) {
         size_t group = book->entries[i].group;
-        bool repeated = group == FERRYLINE_NO_GROUP || book->groups[group].size == 0;
-        for (size_t k = 0; k < seen && k < kRecent && !repeated; ++k) {
-            repeated = recent[k] == group;
+        if (group == FERRYLINE_NO_GROUP || book->groups[group].size == 0 || marks->pass[group] == marks->current) {
+            continue;
         }
-        if (!repeated) {
-            recent[seen++ % kRecent] = group;
-            put(group);
-        }
+        marks->pass[group] = marks->current;
+        put(group);
     }
 }
+
+// What an entry's `line` counts, as an export's change names it: "line" (Mac) or "entry" (W95).
+FerrylineText PositionWord(const FerrylineBook* book);
+
+// Tells the changes an export makes to the person whose first entry is `first`: one contact for entries
+// listed more than once, and a name taken from the address when `namedByAddress`.
+void NotePersonExported(const FerrylineBook* book, size_t first, bool namedByAddress, const FerrylineEnv* env);
 
 #endif

@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "convert/charset.h"
 #include "convert/ferryline.h"
 #include "convert/format.h"
 #include "convert/mac_grammar.h"
@@ -37,21 +38,48 @@ static void AppendNumber(LineText* line, unsigned long number)
     Append(line, digits, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-// Text from the book, its control bytes escaped so that no book can send a terminal an escape sequence
-// or make one line look like two; `written` shows it with its markers replaced as the output has it.
-static void AppendEscaped(LineText* line, FerrylineText text, bool written)
+static void AppendHex(LineText* line, const char* prefix, unsigned value, int digits)
 {
     static const char kHex[] = "0123456789abcdef";
-    for (size_t i = 0; i < text.size; ++i) {
-        char c = written ? ReplacingMarker(text.bytes[i]) : text.bytes[i];
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            char escaped[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-            Append(line, escaped, sizeof escaped);
-        } else {
-            Append(line, &c, 1);
-        }
+    AppendString(line, prefix);
+    for (int i = digits - 1; i >= 0; --i) {
+        Append(line, &kHex[(value >> (4 * i)) & 15], 1);
     }
+}
+
+// UTF-8 text as a user may be shown it, on a terminal too: every control character (C0, DEL, and
+// U+0080-U+009F, which a terminal may take for the start of a sequence) and every byte that is no part
+// of a UTF-8 character written as an escape, so no book or file name can send a terminal a command or
+// make one line look like two; `written` shows it with its markers replaced as the output has it.
+static void AppendEscaped(LineText* line, FerrylineText text, bool written)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.bytes);
+    const unsigned char* end = p + text.size;
+    while (p < end) {
+        uint32_t character = 0;
+        size_t length = ReadUtf8(p, end, &character);
+        if (length == 1 && *p >= 0x80) {
+            AppendHex(line, "\\x", *p, 2);  // no character of UTF-8
+        } else if (character < 0x20 || (character >= 0x7F && character <= 0x9F)) {
+            AppendHex(line, character < 0x80 ? "\\x" : "\\u", character, character < 0x80 ? 2 : 4);
+        } else if (length == 1) {
+            char c = written ? ReplacingMarker(static_cast<char>(*p)) : static_cast<char>(*p);
+            Append(line, &c, 1);
+        } else {
+            Append(line, reinterpret_cast<const char*>(p), length);
+        }
+        p += length;
+    }
+}
+
+size_t ferryline_shown_text(const char* text, size_t size, char* buffer, size_t capacity)
+{
+    LineText line = {buffer, capacity, 0};
+    AppendEscaped(&line, FerrylineText{text, size}, false);
+    if (capacity > 0) {
+        buffer[line.length < capacity ? line.length : capacity - 1] = '\0';
+    }
+    return line.length;
 }
 
 static void AppendQuoted(LineText* line, FerrylineText text, bool written = false)
@@ -95,6 +123,13 @@ static void AppendPosition(LineText* line, const char* word, unsigned long numbe
     AppendString(line, word);
     AppendNumber(line, number);
     AppendString(line, ": ");
+}
+
+// "line N: " or "entry N: ", as the change's text says.
+static void AppendExportPosition(LineText* line, const FerrylineChange* change)
+{
+    Append(line, change->text.bytes, change->text.size);
+    AppendPosition(line, " ", change->line);
 }
 
 // The group that entries join, as a name in quotes; null bytes stand for the entries before any group.
@@ -162,6 +197,21 @@ size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, si
         AppendString(&line, "a cell beginning ");
         AppendQuoted(&line, change->text);
         AppendString(&line, " would be a formula in a spreadsheet; written with \"'\" before it");
+        break;
+    case FERRYLINE_NAMED_BY_ADDRESS:
+        AppendExportPosition(&line, change);
+        AppendString(&line, "no personal name, exported with its address as its name: ");
+        AppendQuoted(&line, change->address);
+        break;
+    case FERRYLINE_ENTRIES_JOINED:
+        AppendExportPosition(&line, change);
+        AppendItem(&line, change->name, change->address, false);
+        AppendString(&line, " is listed more than once; exported as one contact in all its groups");
+        break;
+    case FERRYLINE_CONTROL_REPLACED:
+        AppendExportPosition(&line, change);
+        AppendString(&line, "control characters written as spaces: ");
+        AppendItem(&line, change->name, change->address, false);
         break;
     }
     if (capacity > 0) {

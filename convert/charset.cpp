@@ -82,7 +82,7 @@ const char* CharsetName(Charset charset)
 
 // Reads one UTF-8 sequence at `p`; a malformed one (overlong, a surrogate, beyond U+10FFFF, cut short)
 // reads as U+FFFD one byte long. Returns its length.
-static size_t ReadUtf8(const unsigned char* p, const unsigned char* end, uint32_t* character)
+size_t ReadUtf8(const unsigned char* p, const unsigned char* end, uint32_t* character)
 {
     unsigned char lead = p[0];
     size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
@@ -223,6 +223,10 @@ Charset ChooseCharset(const char* bytes, size_t size, FerrylineCharset chosen, C
         return CHARSET_UTF8;
     case FERRYLINE_CHARSET_LATIN1:
         return CHARSET_LATIN1;
+    case FERRYLINE_CHARSET_UTF16LE:
+        return CHARSET_UTF16LE;
+    case FERRYLINE_CHARSET_UTF16BE:
+        return CHARSET_UTF16BE;
     case FERRYLINE_CHARSET_AUTO:
         break;
     }
@@ -262,6 +266,19 @@ static size_t DecodeInto(const char* bytes, size_t size, Charset from, char* out
         p += ReadCharacter(from, p, end, &character);
         size_t put = PutUtf8(character, out != nullptr ? out + length : sequence);
         length += put;
+    }
+    return length;
+}
+
+size_t DecodeEightBit(const char* bytes, size_t size, Charset from, char* out)
+{
+    if (from != CHARSET_MAC_ROMAN && from != CHARSET_WINDOWS_1252 && from != CHARSET_LATIN1) {
+        memcpy(out, bytes, size);
+        return size;
+    }
+    size_t length = 0;
+    for (size_t i = 0; i < size; ++i) {
+        length += PutUtf8(DecodeByte(from, static_cast<unsigned char>(bytes[i])), out + length);
     }
     return length;
 }

@@ -40,6 +40,14 @@ void ReleaseText(TextBlock* text, const FerrylineEnv* env);
 // U+FFFD. Returns 0, with nothing held, when the block was refused.
 int DecodeToUtf8(const char* bytes, size_t size, Charset from, const FerrylineEnv* env, TextBlock* text);
 
+// Reads one UTF-8 sequence at `p`; a malformed one (overlong, a surrogate, beyond U+10FFFF, cut short)
+// reads as U+FFFD one byte long. Returns its length.
+size_t ReadUtf8(const unsigned char* p, const unsigned char* end, uint32_t* character);
+
+// `size` bytes in the 8-bit set `from` as UTF-8 at `out`, which has room for three bytes a byte; in any
+// other set they are copied as they are. Returns the length written.
+size_t DecodeEightBit(const char* bytes, size_t size, Charset from, char* out);
+
 // Writes UTF-8 `text` in the 8-bit set `to` at `out` (room for `size` bytes), '?' for a character the
 // set lacks. Returns how many bytes it wrote; `replaced` counts the '?'.
 size_t EncodeFromUtf8(const char* text, size_t size, Charset to, char* out, size_t* replaced);

@@ -6,6 +6,8 @@
 #include "convert/import.h"
 #include "convert/scan.h"
 
+#include <stdint.h>
+
 const char kCouldNotWrite[] = "Could not write to output file";
 const char kCouldNotAllocateConversion[] = "Could not allocate memory to convert the file";
 static const char kReplacedWarning[] =
@@ -21,13 +23,30 @@ static bool ExportsTo(FerrylineDirection direction, FerrylineDirection fromMac, 
     return direction == fromMac || direction == fromW95 || direction == fromEither;
 }
 
-// Reads the book into its list and writes the list as vCard or CSV.
-static int Export(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
-                  const char* inputTitle, Output* output, const FerrylineEnv* env)
+// The edition a direction reads, or EITHER.
+static FerrylineEdition EditionRead(FerrylineDirection direction)
 {
-    bool fromMac = direction == FERRYLINE_MAC_TO_VCARD || direction == FERRYLINE_MAC_TO_CSV || direction == FERRYLINE_MAC_TO_LDIF;
-    bool fromW95 = direction == FERRYLINE_WIN_TO_VCARD || direction == FERRYLINE_WIN_TO_CSV || direction == FERRYLINE_WIN_TO_LDIF;
-    FerrylineEdition edition = fromMac ? FERRYLINE_EDITION_MAC : fromW95 ? FERRYLINE_EDITION_W95 : FERRYLINE_EDITION_EITHER;
+    switch (direction) {
+    case FERRYLINE_MAC_TO_WIN:
+    case FERRYLINE_MAC_TO_VCARD:
+    case FERRYLINE_MAC_TO_CSV:
+    case FERRYLINE_MAC_TO_LDIF:
+        return FERRYLINE_EDITION_MAC;
+    case FERRYLINE_WIN_TO_MAC:
+    case FERRYLINE_WIN_TO_VCARD:
+    case FERRYLINE_WIN_TO_CSV:
+    case FERRYLINE_WIN_TO_LDIF:
+        return FERRYLINE_EDITION_W95;
+    default:
+        return FERRYLINE_EDITION_EITHER;
+    }
+}
+
+// Reads the book, of the edition the first look told, into its list and writes the list as vCard, CSV or
+// LDIF.
+static int Export(FerrylineDirection direction, FerrylineEdition edition, const FerrylineOptions* options,
+                  const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env)
+{
     FerrylineBook book;
     if (!ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book)) {
         return 0;
@@ -38,7 +57,7 @@ static int Export(FerrylineDirection direction, const FerrylineOptions* options,
     } else if (direction == FERRYLINE_MAC_TO_LDIF || direction == FERRYLINE_WIN_TO_LDIF) {
         written = WriteLdif(&book, output, env);
     } else {
-        WriteCsv(&book, options->csvLayout, output, env);
+        written = WriteCsv(&book, options->csvLayout, output, env);
     }
     ferryline_book_free(&book, env);
     if (!written) {
@@ -47,13 +66,61 @@ static int Export(FerrylineDirection direction, const FerrylineOptions* options,
     return written && output->status == FERRYLINE_WRITTEN;
 }
 
+// Changes name what the input held, in the set the converter read; the listener hears them in UTF-8.
+struct ChangeDecoder {
+    const FerrylineEnv* env;  // the caller's
+    Charset charset;
+};
+
+static void PassMessageOn(void* context, FerrylineMessageKind kind, const char* text)
+{
+    const FerrylineListener* listener = static_cast<ChangeDecoder*>(context)->env->listener;
+    if (listener->message != nullptr) {
+        listener->message(listener->context, kind, text);
+    }
+}
+
+static void DecodeChange(void* context, const FerrylineChange* change)
+{
+    ChangeDecoder* decoder = static_cast<ChangeDecoder*>(context);
+    const FerrylineListener* listener = decoder->env->listener;
+    // A recoding's own description is UTF-8 already.
+    if (decoder->charset == CHARSET_UTF8 || change->kind == FERRYLINE_CHARACTER_REPLACED) {
+        listener->change(listener->context, change);
+        return;
+    }
+    const size_t kBytesPerByte = 3;
+    size_t size = change->text.size + change->name.size + change->address.size;
+    char small[768];
+    size_t capacity = size <= sizeof small / kBytesPerByte ? sizeof small : 0;
+    char* block = capacity > 0 || size > SIZE_MAX / kBytesPerByte ? nullptr
+                                                                   : static_cast<char*>(Allocate(decoder->env, size * kBytesPerByte));
+    char* out = capacity > 0 ? small : block;
+    if (out == nullptr) {
+        listener->change(listener->context, change);  // its bytes above 127 are then shown as escapes
+        return;
+    }
+    FerrylineChange decoded = *change;
+    FerrylineText* texts[] = {&decoded.text, &decoded.name, &decoded.address};
+    for (FerrylineText* text : texts) {
+        if (text->bytes != nullptr) {
+            size_t length = DecodeEightBit(text->bytes, text->size, decoder->charset, out);
+            *text = FerrylineText{out, length};
+            out += length;
+        }
+    }
+    listener->change(listener->context, &decoded);
+    Release(decoder->env, block, size * kBytesPerByte);
+}
+
 static const char kUnicodeText[] =
     "The file %s is saved as Unicode (UTF-16) and can't be converted byte by byte.\n"
     "Save it as ANSI text, or have its accented letters converted.";
 static const char kW95GivenAsMac[] = "The file %s is a Corvella W95 address book, not a Macintosh one.";
+static const char kMacGivenAsW95[] = "The file %s is a Macintosh address book, not a Corvella W95 one.";
 
 int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-                Output* output, const FerrylineEnv* env, unsigned* warnings)
+                Output* output, const FerrylineEnv* env, unsigned* warnings, FerrylineLook* lookOut)
 {
     static const FerrylineOptions kDefaults = {};
     options = options != nullptr ? options : &kDefaults;
@@ -61,23 +128,39 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     bool converting = direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_WIN_TO_MAC;
     // Converting bytes as they are, the converters count the bytes above 127 as they classify them, at
     // next to no cost; a pass of its own over a large input took a tenth of the conversion's time.
-    bool countWhileConverting = options->look != nullptr && converting && options->recode == 0;
+    bool countWhileConverting = lookOut != nullptr && converting && options->recode == 0;
     FerrylineLook look;
-    LookAt(bytes, size, options->look != nullptr && !countWhileConverting, &look);
+    LookAt(bytes, size, options->charset, lookOut != nullptr && !countWhileConverting, &look);
+    // The wrong edition is refused, unless forced; a W95 book read as a Mac one would be one entry.
+    FerrylineEdition edition = EditionRead(direction);
+    bool wrongEdition = edition != FERRYLINE_EDITION_EITHER && edition != look.edition && !options->force &&
+                        direction != FERRYLINE_WIN_TO_MAC;  // that one reads the stream and says what is wrong
     // UTF-16 can't be converted byte by byte; recoding and the exports decode it.
-    const char* refusal = look.edition == FERRYLINE_UTF16_TEXT && converting && options->recode == 0 ? kUnicodeText
-                          : direction == FERRYLINE_MAC_TO_WIN && look.edition == FERRYLINE_W95_BOOK && !options->force
-                              ? kW95GivenAsMac
-                              : nullptr;
+    const char* refusal = wrongEdition ? (look.edition == FERRYLINE_EDITION_W95 ? kW95GivenAsMac : kMacGivenAsW95)
+                          : converting && options->recode == 0 && StoredAsUtf16(bytes, size) ? kUnicodeText
+                                                                                               : nullptr;
     if (refusal != nullptr && countWhileConverting) {
         look.bytesAbove127 = CountHighBytes(bytes, size);
     }
-    if (options->look != nullptr) {
-        *options->look = look;
+    if (lookOut != nullptr) {
+        *lookOut = look;
     }
     if (refusal != nullptr) {
         Tell(env, FERRYLINE_ERROR, refusal, inputTitle);
         return 0;
+    }
+    // From here on, changes are heard in UTF-8: the converters see the input's bytes, or the recoded
+    // ones in the other edition's set; the exports read it decoded.
+    ChangeDecoder decoder = {env, CHARSET_UTF8};
+    if (converting) {
+        decoder.charset = options->recode == 0 ? ChooseCharset(bytes, size, look.charset, CHARSET_UTF8)
+                          : direction == FERRYLINE_MAC_TO_WIN ? CHARSET_WINDOWS_1252
+                                                              : CHARSET_MAC_ROMAN;
+    }
+    FerrylineListener decoding = {&decoder, PassMessageOn, DecodeChange};
+    FerrylineEnv decodingEnv = {env->alloc, env->allocContext, &decoding};
+    if (env->listener != nullptr && env->listener->change != nullptr) {
+        env = &decodingEnv;
     }
     TextBlock recoded = {nullptr, 0, 0};
     size_t skippedHighBytes = 0;
@@ -88,19 +171,20 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
         }
         bytes = recoded.bytes;
         size = recoded.size;
-    } else if (direction == FERRYLINE_MAC_TO_WIN && look.byteOrderMark == FERRYLINE_UTF8_BOM) {
-        bytes += 3;  // the mark says how the text is stored; it is not part of the first name
-        size -= 3;
-        skippedHighBytes = 3;  // but its bytes are above 127 all the same
+    } else if (converting && look.byteOrderMark == FERRYLINE_UTF8_BOM) {
+        bytes += kUtf8BomSize;  // the mark says how the text is stored; it is not part of the book
+        size -= kUtf8BomSize;
+        skippedHighBytes = kUtf8BomSize;  // but its bytes are above 127 all the same
     }
     size_t convertedHighBytes = 0;
     size_t* counting = countWhileConverting ? &convertedHighBytes : nullptr;
     int converted = IsImport(direction) ? Import(direction, options, bytes, size, inputTitle, output, env, warnings)
-                    : !converting ? Export(direction, options, bytes, size, inputTitle, output, env)
+                    : !converting ? Export(direction, edition == FERRYLINE_EDITION_EITHER ? look.edition : edition, options,
+                                           bytes, size, inputTitle, output, env)
                     : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings, counting)
                                                         : WriteMacFromW95(bytes, size, inputTitle, output, env, counting);
     if (countWhileConverting) {
-        options->look->bytesAbove127 = skippedHighBytes + convertedHighBytes;
+        lookOut->bytesAbove127 = skippedHighBytes + convertedHighBytes;
     }
     ReleaseText(&recoded, env);
     if (converted) {
@@ -133,7 +217,7 @@ void TellWarnings(const FerrylineEnv* env, unsigned warnings)
 }
 
 int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env)
+                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env, FerrylineLook* look)
 {
     env = UsableEnv(env);
     Output output;
@@ -142,7 +226,7 @@ int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* opti
         return 0;
     }
     unsigned warnings = 0;
-    int converted = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings);
+    int converted = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings, look);
     CloseOutput(&output, env);
     if (converted) {
         TellWarnings(env, warnings);

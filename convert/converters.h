@@ -20,13 +20,25 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
 int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env,
                     size_t* highBytes);
 
-// The first look at an input; `countHighBytes` false leaves bytesAbove127 at 0 and costs nothing.
-void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* look);
+// The first look at an input, read in `chosen`; `countHighBytes` false leaves bytesAbove127 at 0 and
+// costs nothing.
+void LookAt(const char* bytes, size_t size, FerrylineCharset chosen, bool countHighBytes, FerrylineLook* look);
+
+const size_t kUtf8BomSize = 3;
+
+// Whether the bytes are UTF-16, by a byte order mark or by the zeros of its Latin letters.
+bool StoredAsUtf16(const char* bytes, size_t size);
+
+inline bool IsUtf16(FerrylineCharset charset)
+{
+    return charset == FERRYLINE_CHARSET_UTF16LE || charset == FERRYLINE_CHARSET_UTF16BE;
+}
 
 // Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns 1 when the whole
 // output was handed on; `warnings` is then what to tell with TellWarnings.
+// `look`, when not null, is given the first look at the input.
 int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-                Output* output, const FerrylineEnv* env, unsigned* warnings);
+                Output* output, const FerrylineEnv* env, unsigned* warnings, FerrylineLook* look);
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings);
 

@@ -85,13 +85,14 @@ static void PutField(CsvRow* row, FerrylineText text, char after)
 }
 
 // The person's groups in one cell, after `lead` (may be empty), joined by `separator`.
-static void PutGroups(CsvRow* row, const FerrylineBook* book, size_t first, const char* lead, const char* separator, char after)
+static void PutGroups(CsvRow* row, const FerrylineBook* book, size_t first, GroupMarks* marks, const char* lead,
+                      const char* separator, char after)
 {
     PutCell(row, after, [&](auto put) {
         FerrylineText leading = {lead, strlen(lead)};
         put(leading);
         bool any = leading.size > 0;
-        ForEachGroupOfPerson(book, first, [&](size_t group) {
+        ForEachGroupOfPerson(book, first, marks, [&](size_t group) {
             if (any) {
                 put(FerrylineText{separator, strlen(separator)});
             }
@@ -101,8 +102,12 @@ static void PutGroups(CsvRow* row, const FerrylineBook* book, size_t first, cons
     });
 }
 
-void WriteCsv(const FerrylineBook* book, int layout, Output* output, const FerrylineEnv* env)
+int WriteCsv(const FerrylineBook* book, int layout, Output* output, const FerrylineEnv* env)
 {
+    GroupMarks marks;
+    if (!OpenGroupMarks(&marks, book, env)) {
+        return 0;
+    }
     bool google = layout == FERRYLINE_CSV_GOOGLE;
     if (google) {
         PutBytes(output, kGoogleHeader, sizeof kGoogleHeader - 1);
@@ -126,7 +131,7 @@ void WriteCsv(const FerrylineBook* book, int layout, Output* output, const Ferry
             PutBytes(output, ",,,,", 4);  // phonetic names, prefix
             PutField(&row, parts.suffix, ',');
             PutBytes(output, ",,,,,,,,", 8);  // nickname to photo
-            PutGroups(&row, book, i, kGoogleSystemLabel, " ::: ", ',');
+            PutGroups(&row, book, i, &marks, kGoogleSystemLabel, " ::: ", ',');
             PutField(&row, none, ',');
             PutField(&row, entry->address, '\r');
         } else {
@@ -134,8 +139,11 @@ void WriteCsv(const FerrylineBook* book, int layout, Output* output, const Ferry
             PutField(&row, parts.family, ',');
             PutField(&row, entry->name, ',');
             PutField(&row, entry->address, ',');
-            PutGroups(&row, book, i, "", ";", '\r');
+            PutGroups(&row, book, i, &marks, "", ";", '\r');
         }
         PutByte(output, '\n');
+        NotePersonExported(book, i, false, env);
     }
+    CloseGroupMarks(&marks, env);
+    return 1;
 }

@@ -266,16 +266,11 @@ static void TakeRecord(Importer* importer, const CsvRecord* record, const CsvCol
     });
 }
 
-int ReadCsvFile(const char* bytes, size_t size, FerrylineCharset chosen, const char* inputTitle, Importer* importer)
+int ReadCsvFile(const char* bytes, size_t size, const char* inputTitle, Importer* importer)
 {
     const FerrylineEnv* env = importer->env;
-    TextBlock text;
-    if (!DecodeToUtf8(bytes, size, ChooseCharset(bytes, size, chosen, CHARSET_WINDOWS_1252), env, &text)) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
-    }
-    const char* p = text.bytes;
-    const char* end = text.bytes + text.size;
+    const char* p = bytes;
+    const char* end = bytes + size;
     unsigned long lines = 0;
     CsvRecord header = {};
     CsvRecord record = {};
@@ -295,9 +290,7 @@ int ReadCsvFile(const char* bytes, size_t size, FerrylineCharset chosen, const c
     }
     Release(env, header.fields, header.capacity * sizeof(ImportText));
     Release(env, record.fields, record.capacity * sizeof(ImportText));
-    ReleaseText(&text, env);
     if (importer->failed) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
         return 0;
     }
     if (!known) {

@@ -16,8 +16,8 @@ extern "C" {
 typedef enum FerrylineDirection {
     FERRYLINE_WIN_TO_MAC = 0, /* a W95 book to a Mac one */
     FERRYLINE_MAC_TO_WIN = 1, /* a Mac book to a W95 one */
-    /* Exports, in UTF-8: vCard (3.0, or 4.0 by option) and CSV. The BOOK ones read either edition,
-       taking a book whose first character other than spaces and line ends is '&' for a W95 one. */
+    /* Exports, in UTF-8: vCard (3.0, or 4.0 by option) and CSV. The MAC and WIN ones refuse a book of
+       the other edition, as MAC_TO_WIN does; the BOOK ones read either, as the first look tells it. */
     FERRYLINE_MAC_TO_VCARD = 2,
     FERRYLINE_WIN_TO_VCARD = 3,
     FERRYLINE_MAC_TO_CSV = 4,
@@ -44,8 +44,8 @@ typedef struct FerrylineText {
     size_t size;
 } FerrylineText;
 
-/* `name` and `address` are as the input holds them; what was written is the same with every & # ^ +
-   as '-'. A group line's address is GROUP@GROUP. */
+/* `name` and `address` are what the input holds, in UTF-8; what was written is the same with every
+   & # ^ + as '-'. A group line's address is GROUP@GROUP. */
 typedef enum FerrylineChangeKind {
     FERRYLINE_PLACEHOLDER_NAME,  /* a Mac line without a name; `text` is the name it was given, `address`
                                     the line */
@@ -64,9 +64,14 @@ typedef enum FerrylineChangeKind {
                                     = + - @, a tab or a CR) was written after a "'"; `text` is the book's
                                     text that begins the cell, `name` and `address` the person's, `line`
                                     the row of the CSV (the header is row 1) */
-    FERRYLINE_IMPORT_NOTE        /* an import left out or changed something (a card without an address,
+    FERRYLINE_IMPORT_NOTE,       /* an import left out or changed something (a card without an address,
                                     a member not found); `text` is the whole description, naming the
                                     input line, in UTF-8 */
+    /* The exports' own, with the entry's `name` and `address` in UTF-8; `text` is what `line` counts,
+       "line" (a Mac book) or "entry" (a W95 one). */
+    FERRYLINE_NAMED_BY_ADDRESS,  /* an entry without a name, its contact named by its address */
+    FERRYLINE_ENTRIES_JOINED,    /* a person listed more than once: one contact in all its groups */
+    FERRYLINE_CONTROL_REPLACED   /* control characters, which a vCard value can't hold, became spaces */
 } FerrylineChangeKind;
 
 /* One change a user may want to fix by hand. `line` is the 1-based line of a Mac input, or the
@@ -79,11 +84,12 @@ typedef struct FerrylineChange {
     FerrylineText address;
 } FerrylineChange;
 
-typedef enum FerrylineBookKind {
-    FERRYLINE_MAC_BOOK,    /* anything that is none of the below */
-    FERRYLINE_W95_BOOK,    /* its first bytes other than spaces and line ends are "&Main " */
-    FERRYLINE_UTF16_TEXT   /* a UTF-16 byte order mark, or a zero byte at every other one of its first 16 */
-} FerrylineBookKind;
+/* The two editions of an address book. */
+typedef enum FerrylineEdition {
+    FERRYLINE_EDITION_MAC = 0,
+    FERRYLINE_EDITION_W95 = 1,
+    FERRYLINE_EDITION_EITHER = 2 /* for ferryline_read_book: the edition the first look tells */
+} FerrylineEdition;
 
 typedef enum FerrylineByteOrderMark {
     FERRYLINE_NO_BOM,
@@ -100,13 +106,32 @@ typedef enum FerrylineBytesLookLike {
     FERRYLINE_LOOKS_WINDOWS_1252
 } FerrylineBytesLookLike;
 
-/* The first look every conversion takes at its input (its start; the bytes above 127 are counted as
-   the input is read), for a caller that asks for it in FerrylineOptions. */
+/* The character set a book is read in. AUTO: UTF-8 or UTF-16 where the input plainly is one (a byte
+   order mark, UTF-16's zero bytes, or valid UTF-8 beyond ASCII), otherwise Mac OS Roman for a Mac book
+   and Windows-1252 for a W95 one. The UTF-16 ones are only ever found, never named. */
+typedef enum FerrylineCharset {
+    FERRYLINE_CHARSET_AUTO = 0,
+    FERRYLINE_CHARSET_MAC_ROMAN = 1,
+    FERRYLINE_CHARSET_WINDOWS_1252 = 2,
+    FERRYLINE_CHARSET_UTF8 = 3,
+    FERRYLINE_CHARSET_LATIN1 = 4,
+    FERRYLINE_CHARSET_UTF16LE = 5,
+    FERRYLINE_CHARSET_UTF16BE = 6
+} FerrylineCharset;
+
+/* The first look every conversion, export and front end takes at a book, the one place its edition and
+   character set are decided. A W95 book is one whose first characters other than spaces and line ends
+   are "&Main ", in any of the sets (UTF-16 of either byte order, with or without a byte order mark;
+   after a UTF-8 byte order mark); anything else is a Mac book. */
 typedef struct FerrylineLook {
-    FerrylineBookKind edition;
+    FerrylineEdition edition;
     FerrylineByteOrderMark byteOrderMark;
-    size_t bytesAbove127;
+    size_t bytesAbove127;      /* counted as the input is read */
+    FerrylineCharset charset;  /* the set it is read in: the one named in the options, or as AUTO finds */
 } FerrylineLook;
+
+/* The first look at `size` bytes at `bytes`, in the set `chosen` (AUTO: as it finds). */
+void ferryline_look(const void* bytes, size_t size, FerrylineCharset chosen, FerrylineLook* look);
 
 /* Whoever wants to hear of a conversion. Messages come in the order a user is to read them; a failure
    is told while its partial output still exists. Either function may be null. */
@@ -168,17 +193,6 @@ struct FerrylineFiles {
     void (*discardOutput)(const FerrylineFiles* self, FerrylineFile file);
 };
 
-/* The character set a book is read in. AUTO: UTF-8 or UTF-16 where the input plainly is one (a byte
-   order mark, UTF-16's zero bytes, or valid UTF-8 beyond ASCII), otherwise Mac OS Roman for a Mac book
-   and Windows-1252 for a W95 one. */
-typedef enum FerrylineCharset {
-    FERRYLINE_CHARSET_AUTO = 0,
-    FERRYLINE_CHARSET_MAC_ROMAN = 1,
-    FERRYLINE_CHARSET_WINDOWS_1252 = 2,
-    FERRYLINE_CHARSET_UTF8 = 3,
-    FERRYLINE_CHARSET_LATIN1 = 4
-} FerrylineCharset;
-
 /* The columns of a CSV export. */
 typedef enum FerrylineCsvLayout {
     FERRYLINE_CSV_OUTLOOK = 0, /* First Name, Last Name, E-mail Display Name, E-mail Address, Categories
@@ -196,11 +210,9 @@ typedef struct FerrylineOptions {
     int recode;
     FerrylineCharset charset; /* the input's character set, for recoding and exports */
     int vcardVersion;         /* 0 or 3: vCard 3.0; 4: vCard 4.0 */
-    /* 1: convert a W95 book given as a Mac one all the same; 0: refuse it with a message */
+    /* 1: convert a book of the other edition than the direction's all the same; 0: refuse it with a
+       message */
     int force;
-    /* Not null: filled with the first look at the input, before it is converted; bytesAbove127 is
-       complete when the call returns (a conversion counts them as it goes). */
-    FerrylineLook* look;
     int csvLayout; /* CSV exports: a FerrylineCsvLayout */
 } FerrylineOptions;
 
@@ -211,17 +223,19 @@ void* ferryline_system_alloc(void* context, void* block, size_t oldSize, size_t 
 
 /* Converts `size` bytes at `input`, handing the output to `write` piece by piece. `inputTitle` names the
    input in messages. Returns 1 when all of the output was handed over, 0 after the listener was told
-   what failed. Warnings about the content come after the last piece. */
+   what failed. Warnings about the content come after the last piece. `look`, when not null, is given
+   the first look at the input, also when the conversion failed or refused it. */
 int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env);
+                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env, FerrylineLook* look);
 
 /* Reads the file `inputPath` whole and replaces `outputPath` with its conversion, through `files` (null:
    ferryline_system_files()). Titles name the files in messages. Returns 1 when the output is complete
    under its name, 0 after the listener was told what failed; then nothing new is left under
-   `outputPath`, and a file that stood there is as it was. */
+   `outputPath`, and a file that stood there is as it was. `look` as for ferryline_convert (untouched
+   when the input could not be read). */
 int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,
                            const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
-                           const FerrylineEnv* env);
+                           const FerrylineEnv* env, FerrylineLook* look);
 
 /* One message as a user is shown it. */
 typedef struct FerrylineMessage {
@@ -242,6 +256,7 @@ typedef struct FerrylineResult {
     size_t outputCapacity;
     size_t messageCapacity;
     size_t changesCapacity;
+    FerrylineLook look;          /* the first look at the input */
 } FerrylineResult;
 
 /* ferryline_convert into memory, collecting the output, the messages and the changes into `result`
@@ -251,19 +266,20 @@ int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions
                             const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result);
 void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env);
 
-/* The change as one line of text without its line end, such as
-   `line 7: no personal name, named "No Name 01": "bob@example.org" became "No Name 01" <bob@example.org>`;
-   control bytes are written as \xNN so the line is safe to show on a terminal. Writes at most `capacity` bytes including a terminating zero and
-   returns the length of the whole line, as snprintf does. */
+/* The change as one line of UTF-8 text without its line end, such as
+   `line 7: no personal name, named "No Name 01": "bob@example.org" became "No Name 01" <bob@example.org>`.
+   The conversions hand over names and addresses in UTF-8 (decoded from the character set the first look
+   chose); a byte that is no part of a UTF-8 character is written \xNN, and so is every control
+   character (C0 and DEL; U+0080-U+009F as \u0080-\u009f), so the line is safe to show on a terminal.
+   Writes at most `capacity` bytes including a terminating zero and returns the length of the whole line,
+   as snprintf does. */
 size_t ferryline_describe_change(const FerrylineChange* change, char* buffer, size_t capacity);
+
+/* `size` bytes of UTF-8 text, a file name say, escaped as ferryline_describe_change escapes names. */
+size_t ferryline_shown_text(const char* text, size_t size, char* buffer, size_t capacity);
 
 /* An address book as a list of groups and entries, as both editions' readers see it; what the exports
    write, and what a front end may show. Its text is UTF-8. */
-typedef enum FerrylineEdition {
-    FERRYLINE_EDITION_W95 = 0,
-    FERRYLINE_EDITION_MAC = 1,
-    FERRYLINE_EDITION_EITHER = 2 /* W95 when the first character other than spaces and line ends is '&' */
-} FerrylineEdition;
 
 #define FERRYLINE_NO_GROUP ((size_t)-1)
 
@@ -273,6 +289,7 @@ typedef struct FerrylineBookEntry {
     size_t group;          /* an index into the groups, or FERRYLINE_NO_GROUP for the book's default group */
     size_t nextSame;       /* the next entry of the same person (same name and address), or FERRYLINE_NO_GROUP */
     int firstOfPerson;     /* 1 for the first entry of its person */
+    unsigned long line;    /* its line in a Mac book, its entry number in a W95 one */
 } FerrylineBookEntry;
 
 typedef struct FerrylineBook {
@@ -288,9 +305,9 @@ typedef struct FerrylineBook {
     size_t entryCapacity;
 } FerrylineBook;
 
-/* Reads a book of `edition` in its character set (options->charset) with the converters' rules: a Mac
-   line without a name and a W95 entry without an address are told as changes, the W95 group "Main"
-   starts no group. Returns 1 with `book` filled, or 0 after telling what failed, holding nothing. */
+/* Reads a book of `edition` (EITHER: as the first look tells) in its character set (options->charset)
+   with the editions' grammars: a W95 entry without an address is left out and told as a change, the W95
+   group "Main" starts no group. Returns 1 with `book` filled, or 0 after telling what failed, holding nothing. */
 int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
                         const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book);
 void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env);

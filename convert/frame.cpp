@@ -108,7 +108,7 @@ static int WriteToFile(void* context, const void* data, size_t size)
 
 int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,
                            const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
-                           const FerrylineEnv* env)
+                           const FerrylineEnv* env, FerrylineLook* look)
 {
     env = UsableEnv(env);
     if (files == nullptr) {
@@ -138,7 +138,7 @@ int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions*
     }
     // A failure has been told already, while the partial output still exists.
     unsigned warnings = 0;
-    int converted = ConvertInto(direction, options, input.bytes, input.size, inputTitle, &output, env, &warnings);
+    int converted = ConvertInto(direction, options, input.bytes, input.size, inputTitle, &output, env, &warnings, look);
     CloseOutput(&output, env);
     Release(env, input.bytes, input.capacity);
     if (!converted) {

@@ -103,9 +103,10 @@ void SetPersonUid(Importer* importer, const char* bytes, size_t size);
 int FinishImport(Importer* importer, ImportedBook* book);
 void FreeImportedBook(ImportedBook* book, const FerrylineEnv* env);
 
-// Readers of the two formats, into `importer`. Each returns 0 after telling why the input was refused.
-int ReadVcardFile(const char* bytes, size_t size, FerrylineCharset chosen, const char* inputTitle, Importer* importer);
-int ReadCsvFile(const char* bytes, size_t size, FerrylineCharset chosen, const char* inputTitle, Importer* importer);
+// Readers of the two formats, of UTF-8 text, into `importer`. Each returns 0 after telling why the input
+// was refused, or with `failed` set when refused memory.
+int ReadVcardFile(const char* text, size_t size, const char* inputTitle, Importer* importer);
+int ReadCsvFile(const char* text, size_t size, const char* inputTitle, Importer* importer);
 
 // The list written as a book of the Mac or the W95 edition, in its character set. `lines` (null: the
 // entry's number) names the input line in the changes. Sets WARNING_* bits in `warnings`. Returns 0 when

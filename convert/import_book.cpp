@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include "convert/env.h"
 #include "convert/import.h"
@@ -243,30 +244,74 @@ static ImportText UidKey(const Importer* importer, ImportText uid)
     return uid;
 }
 
-// The person a group card's member names: by UID, or by address for "mailto:".
-static size_t FindMember(const Importer* importer, ImportText member)
+// What a group card's member may name a person by: its UID, or with "mailto:" one of its addresses.
+struct MemberKey {
+    bool byAddress;
+    const char* text;
+    size_t size;
+    size_t person;
+};
+
+static int CompareMemberKeys(const void* a, const void* b)
+{
+    const MemberKey* left = static_cast<const MemberKey*>(a);
+    const MemberKey* right = static_cast<const MemberKey*>(b);
+    if (left->byAddress != right->byAddress) {
+        return left->byAddress ? 1 : -1;
+    }
+    size_t shorter = left->size < right->size ? left->size : right->size;
+    int order = shorter > 0 ? strncasecmp(left->text, right->text, shorter) : 0;
+    if (order != 0 || left->size != right->size) {
+        return order != 0 ? order : left->size < right->size ? -1 : 1;
+    }
+    return left->person < right->person ? -1 : left->person > right->person ? 1 : 0;
+}
+
+// Every person's UID and addresses, sorted for FindMember; null when there are none or no memory.
+static MemberKey* MakeMemberKeys(const Importer* importer, size_t* count, size_t* bytes)
+{
+    *count = importer->emailCount + importer->peopleCount;
+    *bytes = (*count + 1) * sizeof(MemberKey);
+    MemberKey* keys = static_cast<MemberKey*>(Allocate(importer->env, *bytes));
+    if (keys == nullptr) {
+        return nullptr;
+    }
+    size_t made = 0;
+    for (size_t p = 0; p < importer->peopleCount; ++p) {
+        const ImportPerson* person = &importer->people[p];
+        ImportText uid = UidKey(importer, ImportText{person->uid, person->uidSize});
+        if (uid.size > 0) {
+            keys[made++] = MemberKey{false, importer->text + uid.offset, uid.size, p};
+        }
+        for (size_t e = person->firstEmail; e < person->firstEmail + person->emailCount; ++e) {
+            keys[made++] = MemberKey{true, importer->text + importer->emails[e].offset, importer->emails[e].size, p};
+        }
+    }
+    *count = made;
+    qsort(keys, made, sizeof *keys, CompareMemberKeys);
+    return keys;
+}
+
+// The person a group card's member names (the first in the file, when several have it).
+static size_t FindMember(const Importer* importer, const MemberKey* keys, size_t count, ImportText member)
 {
     const char* text = importer->text + member.offset;
     bool byAddress = StartsWithNoCase(text, member.size, "mailto:");
     ImportText key = byAddress ? ImportText{member.offset + 7, member.size - 7} : UidKey(importer, member);
-    for (size_t p = 0; p < importer->peopleCount; ++p) {
-        const ImportPerson* person = &importer->people[p];
-        if (byAddress) {
-            for (size_t e = person->firstEmail; e < person->firstEmail + person->emailCount; ++e) {
-                ImportText address = importer->emails[e];
-                if (address.size == key.size && strncasecmp(importer->text + address.offset, importer->text + key.offset, key.size) == 0) {
-                    return p;
-                }
-            }
-        } else if (person->uidSize > 0) {
-            ImportText uid = UidKey(importer, ImportText{person->uid, person->uidSize});
-            if (uid.size == key.size && key.size > 0 &&
-                strncasecmp(importer->text + uid.offset, importer->text + key.offset, key.size) == 0) {
-                return p;
-            }
+    MemberKey wanted = {byAddress, importer->text + key.offset, key.size, 0};
+    size_t low = 0;
+    size_t high = count;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        if (CompareMemberKeys(&keys[middle], &wanted) < 0) {
+            low = middle + 1;
+        } else {
+            high = middle;
         }
     }
-    return FERRYLINE_NO_GROUP;
+    bool found = key.size > 0 && low < count && keys[low].byAddress == byAddress && keys[low].size == key.size &&
+                 strncasecmp(keys[low].text, wanted.text, key.size) == 0;
+    return found ? keys[low].person : FERRYLINE_NO_GROUP;
 }
 
 static int CompareMemberships(const void* a, const void* b)
@@ -315,11 +360,17 @@ int FinishImport(Importer* importer, ImportedBook* imported)
         }
     }
     // Members named by group cards, found now that every card is read; one not found is told.
+    size_t keyCount = 0;
+    size_t keyBytes = 0;
+    MemberKey* keys = MakeMemberKeys(importer, &keyCount, &keyBytes);
+    if (keys == nullptr) {
+        return 0;
+    }
     size_t kept = 0;
     for (size_t m = 0; m < importer->membershipCount; ++m) {
         ImportMembership membership = importer->memberships[m];
         if (membership.person == FERRYLINE_NO_GROUP) {
-            membership.person = FindMember(importer, membership.member);
+            membership.person = FindMember(importer, keys, keyCount, membership.member);
             if (membership.person == FERRYLINE_NO_GROUP) {
                 ImportText group = importer->groups[membership.group];
                 NoteImportChange(env, membership.line, "line %lu: group \"%.*s\": member \"%.*s\" left out, no card in the file has it",
@@ -330,6 +381,7 @@ int FinishImport(Importer* importer, ImportedBook* imported)
         }
         importer->memberships[kept++] = membership;
     }
+    Release(env, keys, keyBytes);
     importer->membershipCount = kept;
     if (kept > 0) {
         qsort(importer->memberships, kept, sizeof *importer->memberships, CompareMemberships);

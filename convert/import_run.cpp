@@ -16,13 +16,19 @@ int Import(FerrylineDirection direction, const FerrylineOptions* options, const 
     bool vcard = direction == FERRYLINE_VCARD_TO_MAC || direction == FERRYLINE_VCARD_TO_WIN;
     FerrylineEdition edition = direction == FERRYLINE_VCARD_TO_MAC || direction == FERRYLINE_CSV_TO_MAC ? FERRYLINE_EDITION_MAC
                                                                                                        : FERRYLINE_EDITION_W95;
+    // Both formats are read as UTF-8: a file plainly in UTF-8 or UTF-16 as that, else in the set chosen.
+    TextBlock text;
+    if (!DecodeToUtf8(bytes, size, ChooseCharset(bytes, size, options->charset, CHARSET_WINDOWS_1252), env, &text)) {
+        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
+        return 0;
+    }
     Importer importer;
     StartImport(&importer, env);
-    int read = vcard ? ReadVcardFile(bytes, size, options->charset, inputTitle, &importer)
-                     : ReadCsvFile(bytes, size, options->charset, inputTitle, &importer);
+    int read = vcard ? ReadVcardFile(text.bytes, text.size, inputTitle, &importer) : ReadCsvFile(text.bytes, text.size, inputTitle, &importer);
+    ReleaseText(&text, env);
     ImportedBook book;
     int finished = read && FinishImport(&importer, &book);
-    if (read && !finished) {
+    if ((read && !finished) || importer.failed) {
         Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
     }
     *warnings |= importer.leftOut > 0 ? WARNING_LEFT_OUT : 0;

@@ -10,42 +10,6 @@
 #include "convert/w95_grammar.h"
 #include "convert/scan.h"
 
-static const char kUtf8Bom[] = "\xEF\xBB\xBF";
-static const char kW95Start[] = "&Main ";
-
-static bool StartsWith(const char* bytes, size_t size, const char* literal)
-{
-    size_t length = strlen(literal);
-    return size >= length && memcmp(bytes, literal, length) == 0;
-}
-
-static FerrylineByteOrderMark ByteOrderMarkOf(const char* bytes, size_t size)
-{
-    if (StartsWith(bytes, size, kUtf8Bom)) {
-        return FERRYLINE_UTF8_BOM;
-    }
-    if (StartsWith(bytes, size, "\xFF\xFE")) {
-        return FERRYLINE_UTF16LE_BOM;
-    }
-    return StartsWith(bytes, size, "\xFE\xFF") ? FERRYLINE_UTF16BE_BOM : FERRYLINE_NO_BOM;
-}
-
-void LookAt(const char* bytes, size_t size, bool countHighBytes, FerrylineLook* look)
-{
-    look->byteOrderMark = ByteOrderMarkOf(bytes, size);
-    look->bytesAbove127 = countHighBytes ? CountHighBytes(bytes, size) : 0;
-    if (look->byteOrderMark == FERRYLINE_UTF16LE_BOM || look->byteOrderMark == FERRYLINE_UTF16BE_BOM ||
-        HasUtf16Zeros(bytes, size, 0) || HasUtf16Zeros(bytes, size, 1)) {
-        look->edition = FERRYLINE_UTF16_TEXT;
-        return;
-    }
-    size_t i = look->byteOrderMark == FERRYLINE_UTF8_BOM ? sizeof kUtf8Bom - 1 : 0;
-    while (i < size && (bytes[i] == ' ' || bytes[i] == '\r' || bytes[i] == '\n')) {
-        ++i;
-    }
-    look->edition = StartsWith(bytes + i, size - i, kW95Start) ? FERRYLINE_W95_BOOK : FERRYLINE_MAC_BOOK;
-}
-
 // The length of the UTF-8 sequence that starts at bytes[i], or 0 when none does.
 static size_t Utf8SequenceAt(const unsigned char* bytes, size_t size, size_t i)
 {
@@ -174,22 +138,20 @@ void ferryline_inspect(const void* input, size_t size, FerrylineInspection* insp
 {
     const char* bytes = static_cast<const char*>(input);
     memset(inspection, 0, sizeof *inspection);
-    LookAt(bytes, size, true, &inspection->look);
+    LookAt(bytes, size, FERRYLINE_CHARSET_AUTO, true, &inspection->look);
     CountLines(bytes, size, inspection);
     inspection->charset = GuessCharset(bytes, size);
     inspection->complete = 1;
-    switch (inspection->look.edition) {
-    case FERRYLINE_MAC_BOOK:
-        if (inspection->look.byteOrderMark == FERRYLINE_UTF8_BOM) {
-            bytes += sizeof kUtf8Bom - 1;
-            size -= sizeof kUtf8Bom - 1;
-        }
+    if (IsUtf16(inspection->look.charset)) {
+        return;  // its counts stay 0
+    }
+    if (inspection->look.byteOrderMark == FERRYLINE_UTF8_BOM) {
+        bytes += kUtf8BomSize;
+        size -= kUtf8BomSize;
+    }
+    if (inspection->look.edition == FERRYLINE_EDITION_MAC) {
         ReadMacLines(bytes, size, CountMacLine, inspection);
-        break;
-    case FERRYLINE_W95_BOOK:
+    } else {
         CountW95Items(bytes, size, inspection);
-        break;
-    case FERRYLINE_UTF16_TEXT:
-        break;
     }
 }

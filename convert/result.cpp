@@ -128,7 +128,8 @@ int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions
     Collector collector = {env, result, 0, false};
     FerrylineListener listener = {&collector, CollectMessage, CollectChange};
     FerrylineEnv collecting = {env->alloc, env->allocContext, &listener};
-    result->ok = ferryline_convert(direction, options, input, size, inputTitle, CollectOutput, &collector, &collecting);
+    result->ok = ferryline_convert(direction, options, input, size, inputTitle, CollectOutput, &collector, &collecting,
+                                   &result->look);
     if (collector.unlistedChanges > 0) {
         char line[96];
         int length = snprintf(line, sizeof line, "(%lu more changes not listed)\n", collector.unlistedChanges);

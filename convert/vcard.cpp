@@ -10,8 +10,10 @@ static const size_t kFoldAt = 75;
 // A content line being put, folded as it grows.
 struct CardLine {
     Output* output;
-    size_t octets;  // on the current physical line
+    size_t octets;        // on the current physical line
     int version;
+    GroupMarks* marks;    // the groups given to the person being put
+    bool spacedControls;  // a control character became a space on the card being put
 };
 
 static size_t SequenceLength(unsigned char lead)
@@ -53,6 +55,7 @@ static void PutEscaped(CardLine* line, FerrylineText text, bool compound = false
         char c = text.bytes[i];
         bool special = c == '\\' || c == ',' || (c == ';' && (compound || line->version != 4));
         bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        line->spacedControls = line->spacedControls || control;
         if (special || control) {
             PutFolded(line, text.bytes + start, i - start);
             char escaped[2] = {'\\', c};
@@ -96,9 +99,10 @@ static void PutUid(CardLine* line, const char* property, FerrylineText name, con
     EndLine(line);
 }
 
-static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t first)
+static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t first, const FerrylineEnv* env)
 {
     const FerrylineBookEntry* entry = &book->entries[first];
+    line->spacedControls = false;
     PutLiteral(line, line->version == 4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
     // A person without a name is shown by the address.
     PutProperty(line, "FN:", entry->name.size > 0 ? entry->name : entry->address);
@@ -114,7 +118,7 @@ static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t firs
         PutProperty(line, line->version == 4 ? "EMAIL:" : "EMAIL;TYPE=INTERNET:", entry->address);
     }
     bool any = false;
-    ForEachGroupOfPerson(book, first, [&](size_t group) {
+    ForEachGroupOfPerson(book, first, line->marks, [&](size_t group) {
         PutLiteral(line, any ? "," : "CATEGORIES:");
         PutEscaped(line, book->groups[group]);
         any = true;
@@ -124,6 +128,10 @@ static void PutPersonCard(CardLine* line, const FerrylineBook* book, size_t firs
     }
     PutUid(line, "UID:", entry->name, &entry->address);
     PutLiteral(line, "END:VCARD\r\n");
+    NotePersonExported(book, first, entry->name.size == 0 && entry->address.size > 0, env);
+    if (line->spacedControls) {
+        NoteLineChange(env, FERRYLINE_CONTROL_REPLACED, entry->line, PositionWord(book), entry->name, entry->address);
+    }
 }
 
 // A KIND:group card naming each of its people once.
@@ -152,7 +160,7 @@ static int PutGroupCards(CardLine* line, const FerrylineBook* book, const Ferryl
     memset(start, 0, (book->groupCount + 1) * sizeof(size_t));
     for (size_t i = 0; i < book->entryCount; ++i) {
         if (book->entries[i].firstOfPerson) {
-            ForEachGroupOfPerson(book, i, [&](size_t group) { ++start[group + 1]; });
+            ForEachGroupOfPerson(book, i, line->marks, [&](size_t group) { ++start[group + 1]; });
         }
     }
     for (size_t g = 0; g < book->groupCount; ++g) {
@@ -160,7 +168,7 @@ static int PutGroupCards(CardLine* line, const FerrylineBook* book, const Ferryl
     }
     for (size_t i = 0; i < book->entryCount; ++i) {
         if (book->entries[i].firstOfPerson) {
-            ForEachGroupOfPerson(book, i, [&](size_t group) { members[start[group]++] = i; });
+            ForEachGroupOfPerson(book, i, line->marks, [&](size_t group) { members[start[group]++] = i; });
         }
     }
     // Filling moved every start to the next group's; each group's people end where the next begin.
@@ -177,11 +185,17 @@ static int PutGroupCards(CardLine* line, const FerrylineBook* book, const Ferryl
 
 int WriteVcard(const FerrylineBook* book, int version, Output* output, const FerrylineEnv* env)
 {
-    CardLine line = {output, 0, version};
+    GroupMarks marks;
+    if (!OpenGroupMarks(&marks, book, env)) {
+        return 0;
+    }
+    CardLine line = {output, 0, version, &marks, false};
     for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_WRITTEN; ++i) {
         if (book->entries[i].firstOfPerson) {
-            PutPersonCard(&line, book, i);
+            PutPersonCard(&line, book, i, env);
         }
     }
-    return version == 4 ? PutGroupCards(&line, book, env) : 1;
+    int written = version == 4 ? PutGroupCards(&line, book, env) : 1;
+    CloseGroupMarks(&marks, env);
+    return written;
 }

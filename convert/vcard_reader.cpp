@@ -431,17 +431,12 @@ static void ClearCard(CardState* card, unsigned long line)
     card->emailCount = card->categoryCount = card->memberCount = 0;
 }
 
-int ReadVcardFile(const char* bytes, size_t size, FerrylineCharset chosen, const char* inputTitle, Importer* importer)
+int ReadVcardFile(const char* bytes, size_t size, const char* inputTitle, Importer* importer)
 {
     const FerrylineEnv* env = importer->env;
-    TextBlock text;
-    if (!DecodeToUtf8(bytes, size, ChooseCharset(bytes, size, chosen, CHARSET_WINDOWS_1252), env, &text)) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
-    }
     CardState card = {};
-    const char* p = text.bytes;
-    const char* end = text.bytes + text.size;
+    const char* p = bytes;
+    const char* end = bytes + size;
     unsigned long lines = 0;
     bool anyCard = false;
     while (p < end && !importer->failed) {
@@ -477,9 +472,7 @@ int ReadVcardFile(const char* bytes, size_t size, FerrylineCharset chosen, const
         FinishCard(importer, &card);
     }
     ReleaseCard(env, &card);
-    ReleaseText(&text, env);
     if (importer->failed) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
         return 0;
     }
     if (!anyCard) {

@@ -21,7 +21,7 @@ static const uint64_t kUnknown = UINT64_MAX;
 // "max" reads as kUnknown too.
 static uint64_t NumberIn(const char* path, const char* key)
 {
-    FILE* file = fopen(path, "re");
+    FILE* file = fopen(path, "r");
     if (file == nullptr) {
         return kUnknown;
     }
@@ -102,7 +102,7 @@ static uint64_t LeftInCgroups(const char* root, const char* group, const CgroupF
 // the older memory hierarchy.
 static uint64_t LeftInOwnCgroups()
 {
-    FILE* file = fopen("/proc/self/cgroup", "re");
+    FILE* file = fopen("/proc/self/cgroup", "r");
     if (file == nullptr) {
         return kUnknown;
     }
@@ -180,7 +180,9 @@ static bool MayGrowBy(uint64_t growth)
 // machine each fault and each TLB miss costs more than the bytes read. So a large block is asked
 // for huge pages, and any block of more than a few pages is made resident in one call first.
 static const size_t kPopulateSize = 256 * 1024;
+#ifdef MADV_HUGEPAGE
 static const size_t kHugePageSize = 4 * 1024 * 1024;
+#endif
 
 static void AdviseBlock(void* block, size_t bytes)
 {
@@ -193,8 +195,8 @@ static void AdviseBlock(void* block, size_t bytes)
     if (end <= first) {
         return;
     }
-    void* pages = reinterpret_cast<void*>(first);
-    size_t length = end - first;
+    [[maybe_unused]] void* pages = reinterpret_cast<void*>(first);
+    [[maybe_unused]] size_t length = end - first;
     // Both are hints: where the system refuses one, the block works the same, more slowly.
 #ifdef MADV_HUGEPAGE
     if (bytes >= kHugePageSize) {

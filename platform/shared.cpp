@@ -1,5 +1,40 @@
 // What every platform shares.
+#include "platform/shared.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "platform/platform.h"
+
+std::atomic<const char*> g_removeOnInterrupt[2];
+
+void NoteTemporary(void*, const char* path, bool standing)
+{
+    static_assert(std::atomic<const char*>::is_always_lock_free, "a handler may only use lock-free atomics");
+    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
+        const char* expected = standing ? nullptr : path;
+        if (slot.compare_exchange_strong(expected, standing ? path : nullptr)) {
+            return;
+        }
+    }
+}
+
+void RemoveRecordedTemporaries()
+{
+    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
+        const char* path = slot.load();
+        if (path != nullptr) {
+#ifdef _WIN32
+            DeleteFileA(path);
+#else
+            unlink(path);  // safe in a signal handler, as remove() is not said to be
+#endif
+        }
+    }
+}
 
 const char* PlatformFileTitle(const char* path)
 {

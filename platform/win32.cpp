@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "platform/platform.h"
+#include "platform/shared.h"
 
 // ReadFile and WriteFile take a 32-bit count; larger requests are split.
 static const size_t kChunkLimit = 1u << 30;
@@ -519,20 +520,7 @@ void PlatformDescribeError(int error, char* text, size_t capacity)
     }
 }
 
-// The one process-wide record of the library (see platform.h): a console control handler runs on a
-// thread of its own and reaches nothing that is passed.
-static std::atomic<const char*> g_removeOnInterrupt[2];
-
-static void NoteTemporary(void*, const char* path, bool standing)
-{
-    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
-        const char* expected = standing ? nullptr : path;
-        if (slot.compare_exchange_strong(expected, standing ? path : nullptr)) {
-            return;
-        }
-    }
-}
-
+// The console control handler runs on a thread of its own and reaches only the record of shared.h.
 static BOOL WINAPI RemoveTemporaryAndEnd(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
@@ -544,12 +532,7 @@ static BOOL WINAPI RemoveTemporaryAndEnd(DWORD event)
         Sleep(1);
     }
     // The files are opened to be shared for deletion, so they go once the process ends.
-    for (std::atomic<const char*>& slot : g_removeOnInterrupt) {
-        const char* path = slot.load();
-        if (path != nullptr) {
-            DeleteFileA(path);
-        }
-    }
+    RemoveRecordedTemporaries();
     ExitProcess(g_inPlace.load() == IN_PLACE_WRITTEN ? 0 : 130);
 }
 

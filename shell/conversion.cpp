@@ -58,22 +58,28 @@ bool ConfirmMacBook(const char* title)
     return AskYesNo(g_hwndMain, question, false);
 }
 
+bool IsUtf16(FerrylineCharset charset)
+{
+    return charset == FERRYLINE_CHARSET_UTF16LE || charset == FERRYLINE_CHARSET_UTF16BE;
+}
+
 // Bytes above 127 that copied as they are would mean other letters in the other edition; a UTF-16 text
 // can't be copied at all. The UTF-8 byte order mark is left out, as the conversion leaves it out.
 bool HoldsLettersBeyondAscii(const FerrylineInspection& book)
 {
     const size_t mark = book.look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
-    return book.look.edition == FERRYLINE_UTF16_TEXT || book.look.bytesAbove127 > mark;
+    return IsUtf16(book.look.charset) || book.look.bytesAbove127 > mark;
 }
 
 // The character set the conversion reads the book in when it converts accented letters: what the text
-// plainly is (UTF-16, or UTF-8 by its mark or its bytes), otherwise the set of the edition it reads.
+// plainly is (UTF-16, or UTF-8 by its mark or its bytes), as the first look found, otherwise the set of
+// the edition it reads.
 const char* ReadCharsetName(const FerrylineInspection& book, bool macToWin)
 {
-    if (book.look.edition == FERRYLINE_UTF16_TEXT) {
+    if (IsUtf16(book.look.charset)) {
         return "UTF-16";
     }
-    if (book.look.byteOrderMark == FERRYLINE_UTF8_BOM || book.charset == FERRYLINE_LOOKS_UTF8) {
+    if (book.look.charset == FERRYLINE_CHARSET_UTF8) {
         return "UTF-8";
     }
     return WrittenCharsetName(!macToWin);
@@ -125,14 +131,17 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
 
 namespace {
 
+// What a command runs on the files chosen: a converter of shell/converters.h.
+using RunFiles = int (*)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
+                         const FerrylineOptions* options, ConversionDetails* details);
+
 // One command of the File menu: what its dialogs ask, and what it runs on the files chosen.
 struct FileCommand {
     const char* openPrompt;
     const char* savePrompt;
     const char* saveFilter;        // null: the dialogs' own
     const char* defaultExtension;  // added to a name typed without one; null: none
-    int (*run)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-               const FerrylineOptions* options, ConversionDetails* details);
+    RunFiles run;
     const FerrylineOptions* options;
     int conversion;  // kMacToWin or kWinToMac, whose book is looked at first; kNoConversion for the others
     const char* openFilter;  // null: the dialogs' own
@@ -208,13 +217,13 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     bool macBookForWinToMac = false;
     FerrylineInspection book;
     if (command.conversion != kNoConversion && LookAtBook(inputPath, inputTitle, &book)) {
-        if (macToWin && book.look.edition == FERRYLINE_W95_BOOK && !ConfirmMacBook(inputTitle)) {
+        if (macToWin && book.look.edition == FERRYLINE_EDITION_W95 && !ConfirmMacBook(inputTitle)) {
             return;
         }
         if (!options.recode && HoldsLettersBeyondAscii(book) && AskConvertLetters(inputTitle, book, macToWin)) {
             options.recode = 1;
         }
-        macBookForWinToMac = !macToWin && book.look.edition == FERRYLINE_MAC_BOOK;
+        macBookForWinToMac = !macToWin && book.look.edition == FERRYLINE_EDITION_MAC;
     }
     if (command.completeCommand != nullptr && !command.completeCommand(&command)) {
         return;
@@ -278,7 +287,7 @@ void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
         const char* savePrompt;
         const char* saveFilter;
         const char* extension;
-        int (*run)(const char*, const char*, const char*, const char*, const FerrylineOptions*, ConversionDetails*);
+        RunFiles run;
         void (*chooseByFilter)(DWORD filter, FerrylineOptions* options);
     };
     // The vCard and CSV save dialogs offer the version or the layout as their first two filters.
@@ -309,19 +318,25 @@ bool ChooseImportEdition(FileCommand* command)
     const int answer = AskYesNoCancel(g_hwndMain, "Which edition of Corvella is the address book for?\n\n"
                                                   "Yes: Corvella for Windows (a W95 book)\n"
                                                   "No: Corvella for Macintosh (a text book)");
-    if (answer == IDYES) {
-        command->savePrompt = "Save Corvella (for Window) address book as";
-        command->saveFilter = "Corvella Files\0*.cv\0All Files\0*.*\0";
-        command->defaultExtension = "cv";
-        command->run = ImportToWin;
-        return true;
-    }
-    if (answer == IDNO) {
-        command->savePrompt = "Save Corvella (for Macintosh) address book as";
-        command->saveFilter = "Text Files\0*.txt\0All Files\0*.*\0";
-        command->defaultExtension = "txt";
-        command->run = ImportToMac;
-        return true;
+    struct Edition {
+        int answer;
+        const char* savePrompt;
+        const char* saveFilter;
+        const char* extension;
+        RunFiles run;
+    };
+    static const Edition kEditions[] = {
+        {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin},
+        {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac},
+    };
+    for (const Edition& edition : kEditions) {
+        if (edition.answer == answer) {
+            command->savePrompt = edition.savePrompt;
+            command->saveFilter = edition.saveFilter;
+            command->defaultExtension = edition.extension;
+            command->run = edition.run;
+            return true;
+        }
     }
     return false;
 }

@@ -92,7 +92,7 @@ static int ConvertFile(FerrylineDirection direction, const char* inputPath, cons
         chosen = *options;
     }
     chosen.force = 1;
-    int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env);
+    int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env, nullptr);
     FinishDetails(details, converted);
     if (converted && details->questionMarks > 0) {
         char warning[256];
@@ -153,7 +153,7 @@ int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outp
     // A book that can't be read is left to the conversion to report.
     FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
     FerrylineInspection book;
-    bool w95 = ferryline_inspect_file(inputPath, inputTitle, nullptr, &quiet, &book) && book.look.edition == FERRYLINE_W95_BOOK;
+    bool w95 = ferryline_inspect_file(inputPath, inputTitle, nullptr, &quiet, &book) && book.look.edition == FERRYLINE_EDITION_W95;
     return ConvertFile(w95 ? FERRYLINE_WIN_TO_LDIF : FERRYLINE_MAC_TO_LDIF, inputPath, inputTitle, outputPath, outputTitle, nullptr,
                        details);
 }

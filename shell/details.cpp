@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "resources/resource.h"
 
 // Past this the changes are only counted, so a hostile book can't fill the memory or the window.

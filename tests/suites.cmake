@@ -18,8 +18,8 @@ foreach(runner IN LISTS suite_runners)
   set(arguments "")
   if(suite STREQUAL "cli")
     set(label wine)
-  elseif(suite STREQUAL "package")
-    set(arguments ${CMAKE_BINARY_DIR})  # the packages of this build
+  elseif(suite STREQUAL "package" OR suite STREQUAL "reliability")
+    set(arguments ${CMAKE_BINARY_DIR})  # the packages or the converter of this build
   endif()
   add_test(NAME ${suite} COMMAND ${runner} ${arguments} WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
   # They share Wine prefixes, displays and both cores: one at a time.

@@ -93,17 +93,18 @@ const char* ferryline_web_direction_field(int index, int field)
 }
 
 // Which edition `bytes` are, as the library tells it: "win" for a W95 book, "mac" for anything else
-// (a text in UTF-16 too: converting it says what it is, and recoding reads it). Sets *readAs to the
-// character set the conversions read its letters in, and *beyondAscii to 1 when it holds letters beyond
-// ASCII: bytes above 127 besides a UTF-8 byte order mark, or UTF-16 text.
+// (a W95 book in UTF-16 too, which recoding reads). Sets *readAs to the character set the conversions
+// read its letters in, and *beyondAscii to 1 when it holds letters beyond ASCII: bytes above 127 besides
+// a UTF-8 byte order mark, or UTF-16 text.
 const char* ferryline_web_look(const char* bytes, size_t size, const char** readAs, int* beyondAscii)
 {
-    FerrylineInspection inspection;
-    ferryline_inspect(bytes, size, &inspection);
-    const bool w95 = inspection.look.edition == FERRYLINE_W95_BOOK;
+    FerrylineLook look;
+    ferryline_look(bytes, size, FERRYLINE_CHARSET_AUTO, &look);
+    const bool w95 = look.edition == FERRYLINE_EDITION_W95;
     *readAs = CharsetName(ChooseCharset(bytes, size, FERRYLINE_CHARSET_AUTO, w95 ? CHARSET_WINDOWS_1252 : CHARSET_MAC_ROMAN));
-    const size_t mark = inspection.look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
-    *beyondAscii = inspection.look.edition == FERRYLINE_UTF16_TEXT || inspection.look.bytesAbove127 > mark ? 1 : 0;
+    const bool utf16 = look.charset == FERRYLINE_CHARSET_UTF16LE || look.charset == FERRYLINE_CHARSET_UTF16BE;
+    const size_t mark = look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
+    *beyondAscii = utf16 || look.bytesAbove127 > mark ? 1 : 0;
     return w95 ? "win" : "mac";
 }
 

@@ -5,8 +5,6 @@
   const CONVERTED = 'Conversion successful';
   const NOT_CONVERTED = 'An error occurred while converting the file';
   const NO_MEMORY = 'Could not allocate memory to read file';
-  // The character set each edition's books are written in, for names quoted in the changes.
-  const EDITION_CHARSET = { mac: 'macintosh', win: 'windows-1252' };
   const EDITION_NAME = {
     mac: 'a Macintosh address book (text)',
     win: 'a Windows address book (W95)',
@@ -79,34 +77,6 @@
     return withBytes(module, terminated, use);
   }
 
-  function decoderFor(edition) {
-    try {
-      return new TextDecoder(EDITION_CHARSET[edition]);
-    } catch (error) {
-      return new TextDecoder();
-    }
-  }
-
-  // Change lines quote names in the bytes the converter saw, or in UTF-8 where they tell of letters
-  // that became '?': each line is read as UTF-8 when it is that, otherwise in `edition`'s set.
-  function decodeLines(bytes, edition) {
-    const utf8 = new TextDecoder('utf-8', { fatal: true });
-    const eightBit = decoderFor(edition);
-    const lines = [];
-    let start = 0;
-    while (start < bytes.length) {
-      const end = bytes.indexOf(10, start) < 0 ? bytes.length : bytes.indexOf(10, start);
-      const line = bytes.subarray(start, end);
-      try {
-        lines.push(utf8.decode(line));
-      } catch (error) {
-        lines.push(eightBit.decode(line));
-      }
-      start = end + 1;
-    }
-    return lines;
-  }
-
   // The library's first look at the book: its edition ("mac" or "win"), the character set its letters
   // are read in, and whether it holds letters beyond ASCII.
   function lookAt(module, bytes) {
@@ -144,14 +114,14 @@
     return { ok: false, output: new Uint8Array(0), messages: [message, NOT_CONVERTED], changes: [], questionMarks: 0 };
   }
 
-  // The warning a conversion gives when letters became '?'.
+  // The warning a conversion (or an import) into either edition gives when letters became '?'.
   function questionMarkWarning(count, direction) {
-    return `In ${count} ${count === 1 ? 'entry' : 'entries'}, letters that ${WRITTEN_CHARSET[direction]} ` +
+    const written = direction.endsWith('2win') ? 'Windows-1252' : 'Mac OS Roman';
+    return `In ${count} ${count === 1 ? 'entry' : 'entries'}, letters that ${written} ` +
            'can\'t hold became "?".';
   }
 
-  // `recoded`: the converter saw the book in the other edition's character set.
-  function collect(module, result, entry, recoded) {
+  function collect(module, result, entry) {
     const ok = module._ferryline_web_ok(result) === 1;
     const messages = [];
     const count = module._ferryline_web_message_count(result);
@@ -167,9 +137,10 @@
     const output = ok ? module.HEAPU8.slice(outputAt, outputAt + module._ferryline_web_output_size(result))
                       : new Uint8Array(0);
     const changesAt = module._ferryline_web_changes(result);
-    const seenAs = recoded ? { mac: 'win', win: 'mac' }[entry.from] : entry.from;
-    const changes = decodeLines(
-      module.HEAPU8.subarray(changesAt, changesAt + module._ferryline_web_changes_size(result)), seenAs);
+    // The library tells changes in UTF-8, whatever the book's character set.
+    const changesText = new TextDecoder().decode(
+      module.HEAPU8.subarray(changesAt, changesAt + module._ferryline_web_changes_size(result)));
+    const changes = changesText === '' ? [] : changesText.replace(/\n$/, '').split('\n');
     return { ok, output, messages, changes, questionMarks };
   }
 
@@ -213,7 +184,7 @@
           return null;
         }
         try {
-          return collect(module, result, entry, Boolean(settings.recode) && entry.name in WRITTEN_CHARSET);
+          return collect(module, result, entry);
         } finally {
           module._ferryline_web_free(result);
         }

@@ -57,7 +57,7 @@ void ConvertBook(benchmark::State& state, const Book* book)
     for (auto _ : state) {
         written = 0;
         if (!ferryline_convert(book->direction, nullptr, book->bytes, book->size, "book", CountBytes,
-                               &written, nullptr)) {
+                               &written, nullptr, nullptr)) {
             state.SkipWithError("the conversion failed");
             break;
         }

@@ -85,19 +85,38 @@ TEST_F(Cli, VerboseListsEachChangeAsItHappens)
 const char kRecodeHint[] = " bytes above 127 (accented letters?) are copied unchanged; --recode converts them "
                            "between the editions' character sets\n";
 
-TEST_F(Cli, AW95BookGivenAsAMacOneIsRefusedUnlessForced)
+TEST_F(Cli, ABookOfTheOtherEditionIsRefusedUnlessForcedWithTheRightDirectionNamed)
 {
     WriteBytes(In("book.cv"), "&Main #Bob ^A1 +");
-    Outcome run = RunCli(folder, "mac2win book.cv out.cv");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, std::string("The file book.cv is a Corvella W95 address book, not a Macintosh one.\n") + kFailed +
-                           "ferryline-convert: win2mac converts it; -f converts it as a Macintosh book all the same\n");
-    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"book.cv"});
-    for (const char* force : {"-f", "--force"}) {
-        run = RunCli(folder, std::string(force) + " mac2win - out.cv <book.cv");
-        EXPECT_EQ(run.status, 0) << force;
-        EXPECT_EQ(ReadBytes(In("out.cv")), "&Main #No Name 01 ^-Main -Bob -A1 - +") << force;
+    WriteBytes(In("book.txt"), "Bob <A1>\r\n");
+    const std::string w95 = "The file book.cv is a Corvella W95 address book, not a Macintosh one.\n";
+    const std::string mac = "The file book.txt is a Macintosh address book, not a Corvella W95 one.\n";
+    const struct {
+        const char* command;
+        std::string refusal;
+        const char* hint;
+        const char* forced;  // the start of what -f writes
+    } cases[] = {
+        {"mac2win book.cv", w95, "win2mac converts it; -f converts it as a Macintosh book", "&Main #No Name 01 ^-Main -Bob -A1 - +"},
+        {"mac2vcf book.cv", w95, "win2vcf converts it; -f converts it as a Macintosh book", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:&Main"},
+        {"mac2csv book.cv", w95, "win2csv converts it; -f converts it as a Macintosh book", "\xEF\xBB\xBF"},
+        {"win2vcf book.txt", mac, "mac2vcf converts it; -f converts it as a W95 book", ""},
+        {"win2csv book.txt", mac, "mac2csv converts it; -f converts it as a W95 book", ""},
+    };
+    for (const auto& c : cases) {
+        Outcome run = RunCli(folder, std::string(c.command) + " out");
+        EXPECT_EQ(run.status, 1) << c.command;
+        EXPECT_EQ(run.err, c.refusal + kFailed + "ferryline-convert: " + c.hint + " all the same\n") << c.command;
+        EXPECT_EQ(ListFolder(folder), (std::vector<std::string>{"book.cv", "book.txt"})) << c.command;
+        if (c.forced[0] != '\0') {
+            run = RunCli(folder, std::string("-f ") + c.command + " out");
+            EXPECT_EQ(run.status, 0) << c.command;
+            EXPECT_EQ(ReadBytes(In("out")).compare(0, strlen(c.forced), c.forced), 0) << c.command;
+            remove(In("out").c_str());
+        }
     }
+    Outcome run = RunCli(folder, "--force mac2win - out.cv <book.cv");
+    EXPECT_EQ(run.status, 0);
 }
 
 TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
@@ -161,7 +180,7 @@ TEST_F(Cli, InfoTellsWhatABookHoldsAndWritesNothing)
          "longest line: 238 bytes (line 1)\nline ends: CR LF 0, LF 0, CR 0\nzero bytes: 0\nbytes above 127: 0\n"
          "byte order mark: none\n"},
         {std::string("\xFE\xFF\0B\0o\0b\0\n", 10),
-         "book: Unicode (UTF-16) text, not converted byte by byte\nlongest line: 9 bytes (line 1)\n"
+         "book: a Macintosh address book in Unicode (UTF-16), converted only with --recode\nlongest line: 9 bytes (line 1)\n"
          "line ends: CR LF 0, LF 1, CR 0\nzero bytes: 4\nbytes above 127: 2\nbyte order mark: UTF-16 big-endian\n"},
     };
     for (const InfoCase& c : cases) {

@@ -62,4 +62,59 @@ TEST(Changes, EachKindTellsBeforeAndAfter)
     }
 }
 
+// Change lines are UTF-8 whatever the input's set: names decoded from the set the first look or the
+// options chose, what does not decode and every control character escaped.
+TEST(Changes, AreToldInUtf8WithEveryControlCharacterEscaped)
+{
+    const struct {
+        FerrylineDirection direction;
+        FerrylineOptions options;
+        const char* input;
+        const char* lines;
+    } cases[] = {
+        {FERRYLINE_MAC_TO_WIN, {0, FERRYLINE_CHARSET_AUTO, 0, 0, 0}, "Zo\x91 & Co <z@x>",
+         "line 1: reserved characters (&#^+) replaced with dashes: \"Zo\xC3\xAB & Co\" <z@x> became \"Zo\xC3\xAB - Co\" <z@x>\n"},
+        {FERRYLINE_MAC_TO_WIN, {0, FERRYLINE_CHARSET_WINDOWS_1252, 0, 0, 0}, "Zo\xEB & Co <z@x>",
+         "line 1: reserved characters (&#^+) replaced with dashes: \"Zo\xC3\xAB & Co\" <z@x> became \"Zo\xC3\xAB - Co\" <z@x>\n"},
+        {FERRYLINE_MAC_TO_WIN, {0, FERRYLINE_CHARSET_AUTO, 0, 0, 0}, "\xC5\x81ukasz+\xC2\x9B[7m <\xE5\x8C\x97\xE4\xBA\xAC>",
+         "line 1: reserved characters (&#^+) replaced with dashes: \"\xC5\x81ukasz+\\u009b[7m\" <\xE5\x8C\x97\xE4\xBA\xAC> became "
+         "\"\xC5\x81ukasz-\\u009b[7m\" <\xE5\x8C\x97\xE4\xBA\xAC>\n"},
+        {FERRYLINE_MAC_TO_WIN, {0, FERRYLINE_CHARSET_UTF8, 0, 0, 0}, "Zo\x91+\x7F <z@x>",
+         "line 1: reserved characters (&#^+) replaced with dashes: \"Zo\\x91+\\x7f\" <z@x> became \"Zo\\x91-\\x7f\" <z@x>\n"},
+        {FERRYLINE_WIN_TO_MAC, {0, FERRYLINE_CHARSET_AUTO, 0, 0, 0}, "&Main #Zo\xEB\x81 &G +",
+         "entry 1: \"Zo\xC3\xAB\\u0081\" left out, it has no address\n"},
+        // Recoded, the converter reads the other edition's set.
+        {FERRYLINE_MAC_TO_WIN, {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0}, "Zo\x91+ <z@x>",
+         "line 1: reserved characters (&#^+) replaced with dashes: \"Zo\xC3\xAB+\" <z@x> became \"Zo\xC3\xAB-\" <z@x>\n"},
+        // An export tells its own changes, and none a conversion would make.
+        {FERRYLINE_MAC_TO_VCARD, {0, FERRYLINE_CHARSET_AUTO, 0, 0, 0}, "z+1@x\r\n\"G\" <GROUP@GROUP>\r\nZo\x91\x1B <z@x>\r\n\"H\" <GROUP@GROUP>\r\nZo\x91\x1B <z@x>",
+         "line 1: no personal name, exported with its address as its name: \"z+1@x\"\n"
+         "line 3: \"Zo\xC3\xAB\\x1b\" <z@x> is listed more than once; exported as one contact in all its groups\n"
+         "line 3: control characters written as spaces: \"Zo\xC3\xAB\\x1b\" <z@x>\n"},
+        {FERRYLINE_WIN_TO_CSV, {0, FERRYLINE_CHARSET_AUTO, 0, 0, 0}, "&Main #Ann ^a@x #Bo &G #Ann ^a@x +",
+         "entry 2: \"Bo\" left out, it has no address\n"
+         "entry 1: \"Ann\" <a@x> is listed more than once; exported as one contact in all its groups\n"},
+    };
+    for (const auto& c : cases) {
+        FerrylineResult result;
+        ferryline_convert_bytes(c.direction, &c.options, c.input, strlen(c.input), "in", nullptr, &result);
+        EXPECT_EQ(result.ok, 1) << c.input;
+        EXPECT_EQ(std::string(result.changes, result.changesSize), c.lines) << c.input;
+        ferryline_result_free(&result, nullptr);
+    }
+}
+
+TEST(Changes, AFileTitleIsToldWithItsControlCharactersEscaped)
+{
+    FerrylineResult result;
+    ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, nullptr, "&Main +", 7, "a\x1B[7mX\xC2\x9B.txt", nullptr, &result);
+    ASSERT_EQ(result.messageCount, 1u);
+    EXPECT_STREQ(result.messages[0].text,
+                 "The file a\\x1b[7mX\\u009b.txt is a Corvella W95 address book, not a Macintosh one.");
+    ferryline_result_free(&result, nullptr);
+    char shown[64];
+    EXPECT_EQ(ferryline_shown_text("M\xFCller\n.txt", 11, shown, sizeof shown), 17u);
+    EXPECT_STREQ(shown, "M\\xfcller\\x0a.txt");
+}
+
 }  // namespace

@@ -83,7 +83,7 @@ TEST(Charset, RecodingCarriesEveryCharacterBothSetsHold)
         }
         book += d.direction == FERRYLINE_MAC_TO_WIN ? "" : "+";
         expected += d.direction == FERRYLINE_MAC_TO_WIN ? "+" : "";
-        FerrylineOptions options = {1, FERRYLINE_CHARSET_AUTO, 0, 0, nullptr, 0};
+        FerrylineOptions options = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
         FerrylineResult result;
         ASSERT_TRUE(ferryline_convert_bytes(d.direction, &options, book.data(), book.size(), "book", nullptr, &result));
         EXPECT_EQ(std::string(result.output, result.outputSize), expected) << CharsetName(d.from);
@@ -158,7 +158,7 @@ TEST(Charset, RecodingTellsEachLineOrEntryThatLostACharacter)
          "entry 2: \"\xC5\xBD \": 1 character that Mac OS Roman can't hold became \"?\"\n"},
         {FERRYLINE_MAC_TO_WIN, "\xEF\xBB\xBF\xE2\x82\xAC\xE2\x88\x9E <a>", "line 1: \"\xE2\x82\xAC\xE2\x88\x9E <a>\": 1 character that Windows-1252 can't hold became \"?\"\n"},
     };
-    FerrylineOptions options = {1, FERRYLINE_CHARSET_AUTO, 0, 0, nullptr, 0};
+    FerrylineOptions options = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
     for (const Case& c : cases) {
         FerrylineResult result;
         ASSERT_TRUE(ferryline_convert_bytes(c.direction, &options, c.book.data(), c.book.size(), "b", nullptr, &result));

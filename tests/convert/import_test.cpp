@@ -44,11 +44,14 @@ TEST(Import, CardsAndRowsBecomeEntries)
     const std::string v40 = "BEGIN:VCARD\r\nVERSION:4.0\r\n";
     const std::string end = "END:VCARD\r\n";
     const ImportCase cases[] = {
-        {"2.1 quoted-printable with a soft line break, a named character set, a photo passed over", FERRYLINE_VCARD_TO_MAC,
+        {"2.1 quoted-printable with soft line breaks, named character sets, a photo passed over, the preferred address first",
+         FERRYLINE_VCARD_TO_MAC,
          v21 + "N;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J=FC=\r\nrgen;;;\r\n"
                "PHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n /9j/4AAQSkZJRg:ABAQ\r\n AAAQ\r\n\r\n"
-               "EMAIL;INTERNET:j@example.org\r\n" + end,
-         "J\x9frgen M\x9fller <j@example.org>\r\n", ""},
+               "EMAIL;INTERNET:j@example.org\r\nEMAIL;PREF;INTERNET:p@example.org\r\n" + end +
+               v21 + "FN;CHARSET=UTF-8;QUOTED-PRINTABLE:Zo=C3=AB =\r\n=E2=98=83\r\nEMAIL:z@example.org\r\n" + end,
+         "J\x9frgen M\x9fller <p@example.org>\r\nJ\x9frgen M\x9fller <j@example.org>\r\nZo\x91 ? <z@example.org>\r\n",
+         "1 character that Mac OS Roman can't hold"},
         {"folded lines, escapes, a property group, the preferred address first, UTF-8 in Windows-1252", FERRYLINE_VCARD_TO_WIN,
          v30 + "FN:Zo\xC3\xAB\\, Ana\r\nitem1.EMAIL;TYPE=INTERNET:a@exam\r\n ple.org\r\nitem2.EMAIL;TYPE=INTERNET,pref:p@example.org\r\n" + end,
          "&Main #Zo\xEB, Ana ^p@example.org #Zo\xEB, Ana ^a@example.org +", ""},

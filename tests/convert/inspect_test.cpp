@@ -11,6 +11,17 @@ const char kUnicode[] =
     "error: The file in.txt is saved as Unicode (UTF-16) and can't be converted byte by byte.\n"
     "Save it as ANSI text, or have its accented letters converted.";
 const char kW95AsMac[] = "error: The file in.txt is a Corvella W95 address book, not a Macintosh one.";
+const char kMacAsW95[] = "error: The file in.txt is a Macintosh address book, not a Corvella W95 one.";
+
+// ASCII `text` in UTF-16, little-endian or big-endian, with its byte order mark or without.
+std::string Utf16(const std::string& text, bool littleEndian, bool mark)
+{
+    std::string bytes = mark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (char c : text) {
+        bytes += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    }
+    return bytes;
+}
 
 std::string Bytes(const char* text, size_t size)
 {
@@ -37,6 +48,16 @@ TEST(WrongBook, IsRefusedWithAClearMessageAndNothingWritten)
         {FERRYLINE_WIN_TO_MAC, Bytes("\xFE\xFF\0&\0M", 6), kUnicode, nullptr},
         {FERRYLINE_MAC_TO_WIN, Bytes("B\0o\0b\0 \0<\0A\0>\0\r\0", 16), kUnicode, nullptr},
         {FERRYLINE_WIN_TO_MAC, Bytes("\0&\0M\0a\0i\0n\0 \0+\0\r", 16), kUnicode, nullptr},
+        // A W95 book in UTF-16 is one all the same, and the exports refuse the other edition too.
+        {FERRYLINE_MAC_TO_WIN, Utf16("&Main #Bob ^A1 +", true, false), kW95AsMac, nullptr},
+        {FERRYLINE_MAC_TO_WIN, Utf16("&Main #Bob ^A1 +", false, true), kW95AsMac, nullptr},
+        {FERRYLINE_MAC_TO_VCARD, "&Main #Bob ^A1 +", kW95AsMac, nullptr},
+        {FERRYLINE_MAC_TO_CSV, Utf16("&Main #Bob ^A1 +", true, true), kW95AsMac, nullptr},
+        {FERRYLINE_WIN_TO_VCARD, "Bob <A1>\r\n", kMacAsW95, nullptr},
+        {FERRYLINE_WIN_TO_CSV, "&Maine Smith <m@x>", kMacAsW95, nullptr},
+        {FERRYLINE_WIN_TO_MAC, "\xEF\xBB\xBF&Main #Bob ^A1 +", nullptr, "Bob <A1>\r\n"},
+        {FERRYLINE_BOOK_TO_CSV, "&Maine Smith <m@x>", nullptr,
+         "\xEF\xBB\xBF" "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n&Maine,Smith,&Maine Smith,m@x,\r\n"},
         // Fewer than 16 bytes are too few to tell: zero bytes end Mac lines as ever.
         {FERRYLINE_MAC_TO_WIN, Bytes("B\0<\0A\0>\0\r\0\n\0", 12), nullptr, "&Main #No Name 01 ^B # ^ #No Name 02 ^A #No Name 03 ^> +"},
         {FERRYLINE_MAC_TO_WIN, "\xEF\xBB\xBF" "Bob <A1>\r\n", nullptr, "&Main #Bob ^A1 +"},
@@ -60,7 +81,8 @@ std::string Summary(const std::string& book)
 {
     FerrylineInspection i;
     ferryline_inspect(book.data(), book.size(), &i);
-    const char* editions[] = {"mac", "w95", "utf16"};
+    const bool utf16 = i.look.charset == FERRYLINE_CHARSET_UTF16LE || i.look.charset == FERRYLINE_CHARSET_UTF16BE;
+    const char* editions[] = {utf16 ? "mac-utf16" : "mac", utf16 ? "w95-utf16" : "w95"};
     const char* charsets[] = {"ascii", "utf8", "macroman", "cp1252"};
     char text[256];
     snprintf(text, sizeof text, "%s%s e%lu g%lu n%lu r%lu w%lu m%lu L%zu@%lu ends%lu/%lu/%lu z%zu h%zu %s bom%d",
@@ -69,6 +91,54 @@ std::string Summary(const std::string& book)
              i.lfEnds, i.crEnds, i.zeroBytes, i.look.bytesAbove127, charsets[i.charset],
              static_cast<int>(i.look.byteOrderMark));
     return text;
+}
+
+// The one first look, over the editions in every set a book comes in.
+TEST(FirstLook, TellsTheEditionAndTheCharacterSetInEveryEncoding)
+{
+    const std::string w95 = "\r\n &Main #Zo ^z@x +";
+    const std::string mac = "&Maine <m@x>\r\n";
+    const struct {
+        std::string bytes;
+        FerrylineCharset chosen;
+        FerrylineEdition edition;
+        FerrylineCharset charset;
+    } cases[] = {
+        {w95, FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_WINDOWS_1252},
+        {mac, FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_MAC, FERRYLINE_CHARSET_MAC_ROMAN},
+        {"\xEF\xBB\xBF" + w95, FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_UTF8},
+        {"\xEF\xBB\xBF" + mac, FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_MAC, FERRYLINE_CHARSET_UTF8},
+        {Utf16(w95, true, true), FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_UTF16LE},
+        {Utf16(w95, true, false), FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_UTF16LE},
+        {Utf16(w95, false, true), FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_UTF16BE},
+        {Utf16(w95, false, false), FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_UTF16BE},
+        {Utf16(mac, true, true), FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_MAC, FERRYLINE_CHARSET_UTF16LE},
+        {Utf16(mac, false, false), FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_MAC, FERRYLINE_CHARSET_UTF16BE},
+        {"&Main Zo\xEB <z@x>", FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_WINDOWS_1252},
+        {"Zo\xC3\xAB <z@x>", FERRYLINE_CHARSET_AUTO, FERRYLINE_EDITION_MAC, FERRYLINE_CHARSET_UTF8},
+        {"Zo\xC3\xAB <z@x>", FERRYLINE_CHARSET_LATIN1, FERRYLINE_EDITION_MAC, FERRYLINE_CHARSET_LATIN1},
+        {w95, FERRYLINE_CHARSET_MAC_ROMAN, FERRYLINE_EDITION_W95, FERRYLINE_CHARSET_MAC_ROMAN},
+    };
+    for (const auto& c : cases) {
+        FerrylineLook look;
+        ferryline_look(c.bytes.data(), c.bytes.size(), c.chosen, &look);
+        EXPECT_EQ(look.edition, c.edition) << c.bytes;
+        EXPECT_EQ(look.charset, c.charset) << c.bytes;
+    }
+}
+
+// Recoding reads a W95 book in UTF-16, and never takes it for a Mac one.
+TEST(FirstLook, AW95BookInUtf16IsRecodedAsOne)
+{
+    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
+    FerrylineResult result;
+    std::string book = Utf16("&Main #Bob ^A1 &G #Ann ^A2 +", true, true);
+    ASSERT_TRUE(ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, &recode, book.data(), book.size(), "in", nullptr, &result));
+    EXPECT_EQ(std::string(result.output, result.outputSize), "Bob <A1>\r\n\"G\" <GROUP@GROUP>\r\nAnn <A2>\r\n");
+    ferryline_result_free(&result, nullptr);
+    EXPECT_FALSE(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, &recode, book.data(), book.size(), "in", nullptr, &result));
+    EXPECT_EQ(result.look.edition, FERRYLINE_EDITION_W95);
+    ferryline_result_free(&result, nullptr);
 }
 
 TEST(Inspect, CountsWhatABookHolds)
@@ -84,7 +154,7 @@ TEST(Inspect, CountsWhatABookHolds)
         {"&Main #Bob ^A1 #^A2 &Work #Cy &Main #Di ^A4 +", "w95 e4 g2 n1 r0 w1 m1 L45@1 ends0/0/0 z0 h0 ascii bom0"},
         {"&Main #Bob ^A1 ", "w95 incomplete e1 g0 n0 r0 w0 m0 L15@1 ends0/0/0 z0 h0 ascii bom0"},
         {"\r\n&Main #Bob ^A1 +", "w95 incomplete e1 g0 n0 r0 w0 m0 L16@2 ends1/0/0 z0 h0 ascii bom0"},
-        {Bytes("\xFF\xFE" "B\0o\0b\0", 8), "utf16 e0 g0 n0 r0 w0 m0 L8@1 ends0/0/0 z3 h2 cp1252 bom2"},
+        {Bytes("\xFF\xFE" "B\0o\0b\0", 8), "mac-utf16 e0 g0 n0 r0 w0 m0 L8@1 ends0/0/0 z3 h2 cp1252 bom2"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Summary(c.first), c.second) << c.first;
@@ -128,13 +198,12 @@ TEST(Inspect, AConversionCountsTheBytesAbove127AsTheFirstLookDoes)
     for (const auto& book : books) {
         FerrylineInspection inspection;
         ferryline_inspect(book.second.data(), book.second.size(), &inspection);
-        FerrylineLook look = {};
-        FerrylineOptions options = {0, FERRYLINE_CHARSET_AUTO, 0, 0, &look, 0};
         FerrylineResult result;
-        ferryline_convert_bytes(book.first, &options, book.second.data(), book.second.size(), "in.txt", nullptr, &result);
+        ferryline_convert_bytes(book.first, nullptr, book.second.data(), book.second.size(), "in.txt", nullptr, &result);
+        size_t counted = result.look.bytesAbove127;
         ferryline_result_free(&result, nullptr);
         EXPECT_GT(inspection.look.bytesAbove127, 1000u);
-        EXPECT_EQ(look.bytesAbove127, inspection.look.bytesAbove127) << book.second.substr(0, 40);
+        EXPECT_EQ(counted, inspection.look.bytesAbove127) << book.second.substr(0, 40);
     }
 }
 

@@ -83,7 +83,7 @@ int Convert(FerrylineDirection direction, const std::string& input, Sink* sink)
 {
     FerrylineListener listener = {sink, TakeMessage, nullptr};
     FerrylineEnv env = {SinkAlloc, sink, &listener};
-    return ferryline_convert(direction, nullptr, input.data(), input.size(), "book", TakePiece, sink, &env);
+    return ferryline_convert(direction, nullptr, input.data(), input.size(), "book", TakePiece, sink, &env, nullptr);
 }
 
 TEST(Library, ARefusedPieceEndsTheConversionWithItsMessageAlone)
@@ -132,8 +132,8 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
 {
     const std::string mac = "Bob <A1>\r\nplain\r\nA&B <x>\r\n\"G\" <GROUP@GROUP>\r\nR\x8E\xB9 <A1>\r\n";
     const std::string w95 = "&Main #Bob ^A1 #Nobody &G #Ann ^A2 #\x8A\xE9 ^A3 +";
-    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, nullptr, 0};
-    const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4, 0, nullptr, 0};
+    const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
+    const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4, 0, 0};
     const struct {
         FerrylineDirection direction;
         const FerrylineOptions* options;

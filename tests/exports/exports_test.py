@@ -69,6 +69,8 @@ def make_items(seed, letters, plus):
     people.append(("", "nameless@example.org"))
     groups = ["Friends", "Work, old;team", "Ünïcode " + letters[:5], "back\\slash"]
     items = [("entry",) + p for p in people[:5]]
+    # People alike in name or in address are people of their own, each with a UID of its own.
+    items += [("entry", people[0][0], "other@example.org"), ("entry", "Same Address", people[1][1])]
     for g in groups + groups[:2]:  # the first two groups come twice
         items.append(("group", g))
         items += [("entry",) + rng.choice(people) for _ in range(6)]
@@ -155,6 +157,8 @@ def check_vcard(name, data, book, version):
             bad.append((got, want, names - allowed, (n.given, n.family, n.suffix)))
         uids[(pname, address)] = card_uid(card)
     check(name + ": every card's FN, N, EMAIL, CATEGORIES and UID (from name and address)", not bad, bad[:2])
+    all_uids = [card_uid(c) for c in cards]
+    check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
     if version != "4.0":
         check(name + ": no group cards in 3.0", not groups)
         return
@@ -164,8 +168,6 @@ def check_vcard(name, data, book, version):
     want = [(g, uid(g), members[g], True) for g in group_names]
     check(name + ": a KIND:group card with MEMBER lines for each group, in the book's order", got == want,
           [(g, w) for g, w in zip(got, want) if g != w][:2] or (len(got), len(want)))
-    all_uids = [card_uid(c) for c in cards]
-    check(name + ": UIDs unique", len(set(all_uids)) == len(all_uids))
 
 
 def check_csv(name, data, book, changes):
@@ -265,15 +267,36 @@ for version in ("3.0", "4.0"):
     status, out, err = run("--vcard", version, "mac2vcf", os.path.join(WORK, "mac-roman"), "-")
     check_khard("mac-roman vCard %s" % version, out, mac_book_expected, version)
 
-# Placeholder names and entries left out are listed by -v; the export shows the address instead.
+# -v lists what the export did, never a conversion's change: a nameless card named by its address.
 book = os.path.join(WORK, "odd.txt")
 with open(book, "wb") as f:
     f.write(b"a@x\r\nB <b@x>\r\n\r\nc@x\r\n")
 status, out, err = run("-v", "mac2vcf", book, "-")
 check("nameless Mac lines listed by -v", status == 0 and err ==
-      'ferryline-convert: line 1: no personal name, named "No Name 01": "a@x" became "No Name 01" <a@x>\n'
-      'ferryline-convert: line 4: no personal name, named "No Name 02": "c@x" became "No Name 02" <c@x>\n', err)
+      'ferryline-convert: line 1: no personal name, exported with its address as its name: "a@x"\n'
+      'ferryline-convert: line 4: no personal name, exported with its address as its name: "c@x"\n', err)
 check("nameless Mac lines: FN is the address", [c.fn.value for c in vobject.readComponents(out.decode())] == ["a@x", "B", "c@x"])
+status, out, err = run("-v", "mac2csv", book, "-")
+check("an address kept as it is is no change", status == 0 and err == "", err)
+
+# A person in group A, then 16 other groups, then A again: one contact, A once in its categories and
+# one MEMBER line of A.
+with open(book, "wb") as f:
+    lines = ['"A" <GROUP@GROUP>', "Ann <a@x>"]
+    for g in range(16):
+        lines += ['"G%d" <GROUP@GROUP>' % g, "Ann <a@x>"]
+    lines += ['"A" <GROUP@GROUP>', "Ann <a@x>"]
+    f.write(("\r\n".join(lines) + "\r\n").encode())
+status, out, err = run("-v", "--vcard", "4.0", "mac2vcf", book, "-")
+cards = list(vobject.readComponents(out.decode()))
+categories = [c.categories.value for c in cards if "categories" in c.contents]
+check("a group far apart comes once in Categories", categories == [["A"] + ["G%d" % g for g in range(16)]], categories)
+members = [len(c.contents.get("member", [])) for c in cards if c.fn.value == "A"]
+check("and once among its group's members", members == [1], members)
+check("a person listed more than once is listed by -v", err ==
+      'ferryline-convert: line 2: "Ann" <a@x> is listed more than once; exported as one contact in all its groups\n', err)
+status, out, err = run("mac2csv", book, "-")
+check("and once in the CSV categories", out.decode("utf-8-sig").splitlines()[1].endswith(",A;" + ";".join("G%d" % g for g in range(16))), out)
 with open(book, "wb") as f:
     f.write(b"&Main #Ann ^a@x #Gone &G #Bo ^b@x +")
 status, out, err = run("-v", "win2csv", book, "-")
@@ -287,8 +310,9 @@ with open(target, "wb") as f:
 with open(book, "wb") as f:
     f.write(mac_text.encode("mac_roman"))
 status, out, err = run("win2vcf", book, target)
-check("a Mac book given to win2vcf is refused", status == 1 and err == "The file odd.txt is not a Corvella W95 address "
-      "book or is corrupt.\nAn error occurred while converting the file\n", err)
+check("a Mac book given to win2vcf is refused", status == 1 and err == "The file odd.txt is a Macintosh address book, "
+      "not a Corvella W95 one.\nAn error occurred while converting the file\n"
+      "ferryline-convert: mac2vcf converts it; -f converts it as a W95 book all the same\n", err)
 check("the refused export leaves the output as it was", open(target, "rb").read() == b"before")
 for args in (["--vcard", "5.0", "mac2vcf"], ["--charset", "ebcdic", "mac2csv"], ["--vcard"], ["mac2json"]):
     status, out, err = run(*args, book, os.path.join(WORK, "never"))

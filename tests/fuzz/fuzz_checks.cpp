@@ -57,7 +57,7 @@ MemoryRun RunInMemory(FerrylineDirection direction, const std::string& input, in
     FerrylineEnv env = {CountingAlloc, &fuzz, &listener};
     // A block of exactly the input's size, so that a read past its end is caught.
     std::vector<char> bytes(input.begin(), input.end());
-    fuzz.run.result = ferryline_convert(direction, nullptr, bytes.data(), bytes.size(), "in.txt", TakePiece, &fuzz, &env);
+    fuzz.run.result = ferryline_convert(direction, nullptr, bytes.data(), bytes.size(), "in.txt", TakePiece, &fuzz, &env, nullptr);
 
     Require(fuzz.run.result == 0 || fuzz.run.result == 1, "a conversion returns 1 or 0");
     Require(fuzz.blocksHeld == 0, "every block is freed");

@@ -37,6 +37,11 @@ const char kVcard3Filter[] = "vCard 3.0 (Apple, Google, Outlook)";
 const char kVcard4Filter[] = "vCard 4.0 (keeps group cards)";
 const char kOutlookCsvFilter[] = "CSV, Outlook-style";
 const char kGoogleCsvFilter[] = "CSV for Google Contacts";
+const char kSaveLdifTitle[] = "Export the address book as LDIF for Thunderbird";
+const char kOpenImportTitle[] = "Select a vCard or CSV file to import";
+const char kEditionQuestion[] = "Which edition of Corvella is the address book for?\n\n"
+                                "Yes: Corvella for Windows (a W95 book)\n"
+                                "No: Corvella for Macintosh (a text book)";
 
 const DWORD kTimeoutMs = 20000;
 const DWORD kPollMs = 25;
@@ -1173,6 +1178,62 @@ void CaseExports()
           ListFolder().c_str());
 }
 
+// Answers the question of which edition to write with the button `id`: Yes the default, Cancel there too.
+bool AnswerEdition(int id)
+{
+    HWND box = WaitForWindow(kDialogClass, kBoxCaption);
+    if (box == nullptr || !Activate(box)) {
+        return false;
+    }
+    Check(BoxText(box) == kEditionQuestion, "question says \"%s\"", Escape(BoxText(box)).c_str());
+    HWND button = GetDlgItem(box, id);
+    if (!Check(button != nullptr && GetDlgItem(box, IDYES) != nullptr && GetDlgItem(box, IDNO) != nullptr &&
+                   GetDlgItem(box, IDCANCEL) != nullptr,
+               "the question does not offer Yes, No and Cancel")) {
+        return false;
+    }
+    Check(WaitUntil([&] { return FocusOf(box) == GetDlgItem(box, IDYES); }, 5000), "Yes is not the default");
+    ClickWindow(button);
+    return WaitGone(box);
+}
+
+// File > Import: a vCard into a W95 book, a CSV file into a Mac book, Cancel at the question; and File >
+// Export to LDIF from a Mac book.
+void CaseImportAndLdif()
+{
+    WriteBytes("contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 & Co\r\nEMAIL:r+x@example.org\r\n"
+                               "CATEGORIES:Caf\xC3\xA9\r\nEND:VCARD\r\n");
+    WriteBytes("people.csv", "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n,,Ann,ann@example.org,\r\n");
+    ChooseMenuItem('F', 'I');
+    ChooseFile(ExpectFileDialog(kOpenImportTitle, 0, "vCard and CSV Files", "All Files"), "contacts.vcf");
+    AnswerEdition(IDYES);
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0, "Corvella Files", "All Files"), "book");
+    ExpectBox(kReplacedWarning);
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("book.cv", "&Main &Caf\xE9 #Ren\xE9 - Co ^r-x@example.org +");
+    }
+    ChooseMenuItem('F', 'I');
+    ChooseFile(ExpectFileDialog(kOpenImportTitle, 0, "vCard and CSV Files", "All Files"), "people.csv");
+    AnswerEdition(IDNO);
+    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0, "Text Files", "All Files"), "book");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("book.txt", "Ann <ann@example.org>\r\n");
+    }
+    ChooseMenuItem('F', 'I');
+    ChooseFile(ExpectFileDialog(kOpenImportTitle, 0, "vCard and CSV Files", "All Files"), "people.csv");
+    AnswerEdition(IDCANCEL);
+    ExpectNothingShown();
+    ChooseMenuItem('F', 'L');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
+    ChooseFile(ExpectFileDialog(kSaveLdifTitle, 0, "LDIF Files", "All Files"), "thunderbird");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("thunderbird.ldif", "dn: cn=Ann,mail=ann@example.org\nobjectclass: top\nobjectclass: person\n"
+                                       "objectclass: organizationalPerson\nobjectclass: inetOrgPerson\n"
+                                       "objectclass: mozillaAbPersonAlpha\ncn: Ann\ngivenName: Ann\nmail: ann@example.org\n\n");
+    }
+    Check(ListFolder() == "book.cv;book.txt;contacts.vcf;people.csv;thunderbird.ldif;", "the folder holds %s", ListFolder().c_str());
+}
+
 // A failed export tells why and leaves no file; cancelling the save dialog shows nothing.
 void CaseExportFailure()
 {
@@ -1423,6 +1484,7 @@ const Case kCases[] = {
     {"enter", CaseEnter, true},
     {"exports", CaseExports, true},
     {"export-failure", CaseExportFailure, true},
+    {"import-and-ldif", CaseImportAndLdif, true},
     {"accented-letters", CaseAccentedLetters, true},
     {"question-marks", CaseQuestionMarks, true},
     {"help-about", CaseHelpAndAbout, true},

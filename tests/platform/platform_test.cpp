@@ -270,6 +270,52 @@ TEST(Platform, AnotherUsersLinkInASharedFolderIsNotFollowed)
     }
 }
 
+// Where the output is written under a temporary name, a conversion first removes the named temporary
+// files that killed conversions left in the folder: only this program's names, only the user's own,
+// only those whose process has ended.
+TEST(Platform, NamedTemporaryFilesOfEndedProcessesAreRemoved)
+{
+    pid_t ended = fork();
+    ASSERT_GE(ended, 0);
+    if (ended == 0) {
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    std::string own = std::to_string(getpid());
+    std::string gone = std::to_string(ended);
+    const struct {
+        std::string name;
+        bool removed;
+        bool othersFile;
+    } kCases[] = {
+        {".ferryline-" + gone + "-aB3xY9", true, false},
+        {".ferryline-" + own + "-aB3xY9", false, false},  // this process's
+        {".ferryline-1-aB3xY9", false, false},            // a process that runs
+        {".ferryline-" + gone + "-aB3xY", false, false},  // not a name the program makes
+        {".ferryline-" + gone + "-aB3x.9", false, false},
+        {"ferryline-" + gone + "-aB3xY9", false, false},
+        {".ferryline-" + gone + "-zzzzzz", false, true},  // another user's
+    };
+    Folder folder;
+    for (const auto& stray : kCases) {
+        WriteBytes(PathIn(folder.scratch, stray.name), "stray");
+        if (stray.othersFile && (geteuid() != 0 || chown(PathIn(folder.scratch, stray.name).c_str(), 65534, 65534) != 0)) {
+            unlink(PathIn(folder.scratch, stray.name).c_str());
+        }
+    }
+    FaultPlan plan = FaultPlan();
+    plan.refusedSteps = 1u << PLATFORM_STEP_UNNAMED_FILE;
+    plan.refusedError = EOPNOTSUPP;
+    TestEnv test;
+    OpenTestEnv(&test, plan);
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt"), 1);
+    for (const auto& stray : kCases) {
+        if (!stray.othersFile || geteuid() == 0) {
+            EXPECT_EQ(FileExists(PathIn(folder.scratch, stray.name)), !stray.removed) << stray.name;
+        }
+    }
+}
+
 struct Interrupt {
     const ScratchFolder* folder;
     int signalNumber;

@@ -2,16 +2,30 @@
 
 #include <stdio.h>
 
+#include "convert/charset.h"
 #include "convert/ferryline.h"
 #include "convert/mac_grammar.h"
 #include "convert/w95_grammar.h"
 
 namespace {
 
-void Describe(std::string* changes, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+// `text` in UTF-8 from `charset`, kept in `room`.
+FerrylineText Decoded(FerrylineText text, Charset charset, std::string* room)
+{
+    if (text.bytes == nullptr) {
+        return text;
+    }
+    room->assign(3 * text.size + 1, '\0');
+    return FerrylineText{room->data(), DecodeEightBit(text.bytes, text.size, charset, &(*room)[0])};
+}
+
+// The change's line, its texts read in `charset`, the set the first look chose.
+void Describe(Charset charset, std::string* changes, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
               FerrylineText name, FerrylineText address)
 {
-    FerrylineChange change = {kind, line, text, name, address};
+    std::string rooms[3];
+    FerrylineChange change = {kind, line, Decoded(text, charset, &rooms[0]), Decoded(name, charset, &rooms[1]),
+                              Decoded(address, charset, &rooms[2])};
     size_t length = ferryline_describe_change(&change, nullptr, 0);
     std::string described(length + 1, '\0');
     ferryline_describe_change(&change, &described[0], described.size());
@@ -37,6 +51,7 @@ bool AppendReplacing(std::string* out, FerrylineText text)
 
 struct MacToW95 {
     GrammarConversion* result;
+    Charset charset;
     unsigned long placeholders;
     bool hadGroup;
     std::string lastGroup;  // the last group line's name other than "Main"
@@ -53,13 +68,13 @@ void WriteMacLine(void* context, const MacLine& line)
         snprintf(number, sizeof number, "%02lu", ++run->placeholders);
         placeholder = std::string("No Name ") + number;
         name = TextOf(placeholder);
-        Describe(&run->result->changes, FERRYLINE_PLACEHOLDER_NAME, line.number, name, {nullptr, 0}, line.text);
+        Describe(run->charset, &run->result->changes, FERRYLINE_PLACEHOLDER_NAME, line.number, name, {nullptr, 0}, line.text);
     }
     bool replaced;
     if (line.isGroup) {
         if (line.isMainGroup) {
             FerrylineText before = run->hadGroup ? TextOf(run->lastGroup) : FerrylineText{nullptr, 0};
-            Describe(&run->result->changes, FERRYLINE_MAIN_GROUP_MARKED, line.number, before, name,
+            Describe(run->charset, &run->result->changes, FERRYLINE_MAIN_GROUP_MARKED, line.number, before, name,
                      TextOf(kGroupAddress));
         } else {
             run->lastGroup.assign(name.bytes, name.size);
@@ -76,12 +91,13 @@ void WriteMacLine(void* context, const MacLine& line)
         *out += ' ';
     }
     if (replaced) {
-        Describe(&run->result->changes, FERRYLINE_RESERVED_REPLACED, line.number, {"", 0}, name, line.address);
+        Describe(run->charset, &run->result->changes, FERRYLINE_RESERVED_REPLACED, line.number, {"", 0}, name, line.address);
     }
 }
 
 struct W95ToMac {
     GrammarConversion* result;
+    Charset charset;
     Field lastGroup;
 };
 
@@ -101,7 +117,7 @@ void WriteW95Item(void* context, const W95Item& item)
     switch (item.kind) {
     case W95_GROUP:
         if (item.isMain && !item.isFirst) {
-            Describe(&run->result->changes, FERRYLINE_MAIN_GROUP_FOLDED, item.entry, FieldSpan(run->lastGroup),
+            Describe(run->charset, &run->result->changes, FERRYLINE_MAIN_GROUP_FOLDED, item.entry, FieldSpan(run->lastGroup),
                      FieldSpan(item.name), {nullptr, 0});
             return;
         }
@@ -113,7 +129,7 @@ void WriteW95Item(void* context, const W95Item& item)
         run->lastGroup = item.name;
         return;
     case W95_ENTRY_WITHOUT_ADDRESS:
-        Describe(&run->result->changes, FERRYLINE_DROPPED_ENTRY, item.entry, FieldSpan(item.name), {nullptr, 0},
+        Describe(run->charset, &run->result->changes, FERRYLINE_DROPPED_ENTRY, item.entry, FieldSpan(item.name), {nullptr, 0},
                  {nullptr, 0});
         return;
     case W95_ENTRY: {
@@ -134,7 +150,9 @@ GrammarConversion W95FromGrammar(const std::string& mac)
 {
     GrammarConversion result = {true, "&Main ", ""};
     size_t start = mac.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    MacToW95 run = {&result, 0, false, ""};
+    FerrylineLook look;
+    ferryline_look(mac.data(), mac.size(), FERRYLINE_CHARSET_AUTO, &look);
+    MacToW95 run = {&result, ChooseCharset(mac.data(), mac.size(), look.charset, CHARSET_UTF8), 0, false, ""};
     ReadMacLines(mac.data() + start, mac.size() - start, WriteMacLine, &run);
     result.output += '+';
     return result;
@@ -143,8 +161,12 @@ GrammarConversion W95FromGrammar(const std::string& mac)
 GrammarConversion MacFromGrammar(const std::string& w95)
 {
     GrammarConversion result = {true, "", ""};
-    W95ToMac run = {&result, ReadField(w95.data(), w95.data())};
-    result.ok = ReadW95Items(w95.data(), w95.size(), WriteW95Item, &run);
+    FerrylineLook look;
+    ferryline_look(w95.data(), w95.size(), FERRYLINE_CHARSET_AUTO, &look);
+    size_t start = w95.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    W95ToMac run = {&result, ChooseCharset(w95.data(), w95.size(), look.charset, CHARSET_UTF8),
+                    ReadField(w95.data(), w95.data())};
+    result.ok = ReadW95Items(w95.data() + start, w95.size() - start, WriteW95Item, &run);
     if (!result.ok) {
         result.output.clear();
     }

@@ -13,7 +13,7 @@ struct GrammarConversion {
 
 // The W95 book for a Mac book, converted byte for byte (a UTF-8 byte order mark is not part of it).
 GrammarConversion W95FromGrammar(const std::string& mac);
-// The Mac book for a W95 book, converted byte for byte.
+// The Mac book for a W95 book, converted byte for byte (a UTF-8 byte order mark is not part of it).
 GrammarConversion MacFromGrammar(const std::string& w95);
 
 #endif

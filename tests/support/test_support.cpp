@@ -247,7 +247,7 @@ int ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string&
                  const std::string& outputPath, const char* outputTitle)
 {
     return ferryline_convert_file(direction, nullptr, inputPath.c_str(), inputTitle, outputPath.c_str(), outputTitle,
-                                  &test->files, &test->env);
+                                  &test->files, &test->env, nullptr);
 }
 
 ConversionResult RunConverterWithFaults(FerrylineDirection direction, const std::string& input, const FaultPlan& plan)
