@@ -58,17 +58,6 @@ gui_wine_prefix() {
     # The registry reaches the prefix's files only when its server ends.
     timeout 60 "$GUI_WINESERVER" -w >/dev/null 2>&1
   fi
-  # Letters Tahoma lacks (Chinese ones in the details window, say) come from Droid Sans Fallback, as a
-  # Windows system links a font for them.
-  local fallback=DroidSansFallbackFull.ttf
-  if [ -f "/usr/share/fonts/truetype/droid/$fallback" ] && ! grep -q "$fallback" "$WINEPREFIX/system.reg"; then
-    timeout 120 "$GUI_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-      /v Tahoma /t REG_MULTI_SZ /d "$fallback,Droid Sans Fallback" /f >/dev/null 2>&1 ||
-      { gui_note "could not configure $WINEPREFIX"; return 1; }
-    timeout 60 "$GUI_WINESERVER" -w >/dev/null 2>&1
-    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts" &&
-      cp "/usr/share/fonts/truetype/droid/$fallback" "$WINEPREFIX/drive_c/windows/Fonts/"
-  fi
   # The caption buttons are drawn with Marlett, which the prefix does not find on its own.
   local fonts="$WINEPREFIX/drive_c/windows/Fonts"
   if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
