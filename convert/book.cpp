@@ -196,7 +196,7 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
     FerrylineCharset chosen = options != nullptr ? options->charset : FERRYLINE_CHARSET_AUTO;
     if (edition == FERRYLINE_EDITION_EITHER) {
         FerrylineLook look;
-        LookAt(bytes, size, chosen, false, &look);
+        LookAt(bytes, size, chosen, false, false, &look);
         edition = look.edition;
     }
     // An 8-bit book is Mac OS Roman or Windows-1252 by its edition, unless the user said otherwise.

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "convert/env.h"
+#include "convert/words.h"
 
 static const uint32_t kReplacementCharacter = 0xFFFD;
 
@@ -188,6 +189,11 @@ static bool IsPlainlyUtf8(const char* bytes, size_t size)
     const unsigned char* end = p + size;
     bool beyondAscii = false;
     while (p < end) {
+        // ASCII, as most of any book is, eight bytes at a time.
+        if (end - p >= 8 && (LoadLittleEndian(reinterpret_cast<const char*>(p)) & 0x8080808080808080ull) == 0) {
+            p += 8;
+            continue;
+        }
         uint32_t character = 0;
         size_t length = ReadUtf8(p, end, &character);
         if (character == kReplacementCharacter && length == 1) {

@@ -70,6 +70,12 @@ static int Export(FerrylineDirection direction, FerrylineEdition edition, const 
 struct ChangeDecoder {
     const FerrylineEnv* env;  // the caller's
     Charset charset;
+    // A conversion of bytes as they are decides the input's set at its first change, if it has one.
+    bool decided;
+    const char* bytes;
+    size_t size;
+    FerrylineCharset chosen;
+    FerrylineEdition edition;
 };
 
 static void PassMessageOn(void* context, FerrylineMessageKind kind, const char* text)
@@ -84,6 +90,11 @@ static void DecodeChange(void* context, const FerrylineChange* change)
 {
     ChangeDecoder* decoder = static_cast<ChangeDecoder*>(context);
     const FerrylineListener* listener = decoder->env->listener;
+    if (!decoder->decided) {
+        FerrylineCharset charset = DecideCharset(decoder->bytes, decoder->size, decoder->chosen, decoder->edition);
+        decoder->charset = ChooseCharset(decoder->bytes, decoder->size, charset, CHARSET_UTF8);
+        decoder->decided = true;
+    }
     // A recoding's own description is UTF-8 already.
     if (decoder->charset == CHARSET_UTF8 || change->kind == FERRYLINE_CHARACTER_REPLACED) {
         listener->change(listener->context, change);
@@ -129,8 +140,10 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     // Converting bytes as they are, the converters count the bytes above 127 as they classify them, at
     // next to no cost; a pass of its own over a large input took a tenth of the conversion's time.
     bool countWhileConverting = lookOut != nullptr && converting && options->recode == 0;
+    // Converting bytes as they are, the input's character set matters only to the changes' texts.
+    bool decideLater = converting && options->recode == 0;
     FerrylineLook look;
-    LookAt(bytes, size, options->charset, lookOut != nullptr && !countWhileConverting, &look);
+    LookAt(bytes, size, options->charset, lookOut != nullptr && !countWhileConverting, !decideLater, &look);
     // The wrong edition is refused, unless forced; a W95 book read as a Mac one would be one entry.
     FerrylineEdition edition = EditionRead(direction);
     bool wrongEdition = edition != FERRYLINE_EDITION_EITHER && edition != look.edition && !options->force &&
@@ -144,6 +157,9 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     }
     if (lookOut != nullptr) {
         *lookOut = look;
+        if (refusal != nullptr && look.charset == FERRYLINE_CHARSET_AUTO) {
+            lookOut->charset = DecideCharset(bytes, size, options->charset, look.edition);
+        }
     }
     if (refusal != nullptr) {
         Tell(env, FERRYLINE_ERROR, refusal, inputTitle);
@@ -151,11 +167,9 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     }
     // From here on, changes are heard in UTF-8: the converters see the input's bytes, or the recoded
     // ones in the other edition's set; the exports read it decoded.
-    ChangeDecoder decoder = {env, CHARSET_UTF8};
-    if (converting) {
-        decoder.charset = options->recode == 0 ? ChooseCharset(bytes, size, look.charset, CHARSET_UTF8)
-                          : direction == FERRYLINE_MAC_TO_WIN ? CHARSET_WINDOWS_1252
-                                                              : CHARSET_MAC_ROMAN;
+    ChangeDecoder decoder = {env, CHARSET_UTF8, !decideLater, bytes, size, options->charset, look.edition};
+    if (converting && options->recode != 0) {
+        decoder.charset = direction == FERRYLINE_MAC_TO_WIN ? CHARSET_WINDOWS_1252 : CHARSET_MAC_ROMAN;
     }
     FerrylineListener decoding = {&decoder, PassMessageOn, DecodeChange};
     FerrylineEnv decodingEnv = {env->alloc, env->allocContext, &decoding};
@@ -185,6 +199,12 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
                                                         : WriteMacFromW95(bytes, size, inputTitle, output, env, counting);
     if (countWhileConverting) {
         lookOut->bytesAbove127 = skippedHighBytes + convertedHighBytes;
+    }
+    // Without a byte above 127 a book is plainly in its edition's 8-bit set, as the pass would find.
+    if (lookOut != nullptr && decideLater) {
+        lookOut->charset = options->charset != FERRYLINE_CHARSET_AUTO || lookOut->bytesAbove127 > 0
+                               ? DecideCharset(decoder.bytes, decoder.size, options->charset, look.edition)
+                               : DecideCharset("", 0, FERRYLINE_CHARSET_AUTO, look.edition);
     }
     ReleaseText(&recoded, env);
     if (converted) {

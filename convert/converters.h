@@ -20,9 +20,13 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
 int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env,
                     size_t* highBytes);
 
-// The first look at an input, read in `chosen`; `countHighBytes` false leaves bytesAbove127 at 0 and
-// costs nothing.
-void LookAt(const char* bytes, size_t size, FerrylineCharset chosen, bool countHighBytes, FerrylineLook* look);
+// The first look at an input, read in `chosen`; `countHighBytes` false leaves bytesAbove127 at 0, and
+// `decideCharset` false leaves the charset AUTO, both at no cost (see DecideCharset).
+void LookAt(const char* bytes, size_t size, FerrylineCharset chosen, bool countHighBytes, bool decideCharset,
+            FerrylineLook* look);
+
+// The set a book of `edition` is read in: `chosen`, or as AUTO finds it.
+FerrylineCharset DecideCharset(const char* bytes, size_t size, FerrylineCharset chosen, FerrylineEdition edition);
 
 const size_t kUtf8BomSize = 3;
 

@@ -138,7 +138,7 @@ void ferryline_inspect(const void* input, size_t size, FerrylineInspection* insp
 {
     const char* bytes = static_cast<const char*>(input);
     memset(inspection, 0, sizeof *inspection);
-    LookAt(bytes, size, FERRYLINE_CHARSET_AUTO, true, &inspection->look);
+    LookAt(bytes, size, FERRYLINE_CHARSET_AUTO, true, true, &inspection->look);
     CountLines(bytes, size, inspection);
     inspection->charset = GuessCharset(bytes, size);
     inspection->complete = 1;

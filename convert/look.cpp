@@ -79,31 +79,52 @@ static FerrylineCharset PublicCharset(Charset charset)
     return FERRYLINE_CHARSET_UTF16BE;
 }
 
-bool StoredAsUtf16(const char* bytes, size_t size)
+// UTF-16 by its byte order mark, or by the zeros of its Latin letters; otherwise CHARSET_UTF8, for none.
+static Charset Utf16Found(const char* bytes, size_t size)
 {
-    Charset found = ChooseCharset(bytes, size, FERRYLINE_CHARSET_AUTO, CHARSET_WINDOWS_1252);
-    return found == CHARSET_UTF16LE || found == CHARSET_UTF16BE;
+    if (StartsWith(bytes, size, "\xFF\xFE") || HasUtf16Zeros(bytes, size, 1)) {
+        return StartsWith(bytes, size, "\xEF\xBB\xBF") ? CHARSET_UTF8 : CHARSET_UTF16LE;
+    }
+    if (StartsWith(bytes, size, "\xFE\xFF") || HasUtf16Zeros(bytes, size, 0)) {
+        return CHARSET_UTF16BE;
+    }
+    return CHARSET_UTF8;
 }
 
-void LookAt(const char* bytes, size_t size, FerrylineCharset chosen, bool countHighBytes, FerrylineLook* look)
+bool StoredAsUtf16(const char* bytes, size_t size)
+{
+    return Utf16Found(bytes, size) != CHARSET_UTF8;
+}
+
+FerrylineCharset DecideCharset(const char* bytes, size_t size, FerrylineCharset chosen, FerrylineEdition edition)
+{
+    Charset eightBit = edition == FERRYLINE_EDITION_MAC ? CHARSET_MAC_ROMAN : CHARSET_WINDOWS_1252;
+    return PublicCharset(ChooseCharset(bytes, size, chosen, eightBit));
+}
+
+void LookAt(const char* bytes, size_t size, FerrylineCharset chosen, bool countHighBytes, bool decideCharset,
+            FerrylineLook* look)
 {
     look->byteOrderMark = ByteOrderMarkOf(bytes, size);
     look->bytesAbove127 = countHighBytes ? CountHighBytes(bytes, size) : 0;
     // Read as what its bytes plainly are, whatever set was named: UTF-16 has its zeros or its mark.
-    Charset found = ChooseCharset(bytes, size, FERRYLINE_CHARSET_AUTO, CHARSET_WINDOWS_1252);
+    Charset utf16 = Utf16Found(bytes, size);
     Units units = {reinterpret_cast<const unsigned char*>(bytes), size, 1, 0};
     size_t first = look->byteOrderMark == FERRYLINE_UTF8_BOM ? kUtf8BomSize : 0;
-    if (found == CHARSET_UTF16LE || found == CHARSET_UTF16BE) {
+    if (utf16 != CHARSET_UTF8) {
         units.width = 2;
-        units.lowFirst = found == CHARSET_UTF16LE ? 1 : 0;
+        units.lowFirst = utf16 == CHARSET_UTF16LE ? 1 : 0;
         first = look->byteOrderMark == FERRYLINE_NO_BOM ? 0 : 1;
     }
     look->edition = StartsAsW95(units, first) ? FERRYLINE_EDITION_W95 : FERRYLINE_EDITION_MAC;
-    Charset eightBit = look->edition == FERRYLINE_EDITION_MAC ? CHARSET_MAC_ROMAN : CHARSET_WINDOWS_1252;
-    look->charset = PublicCharset(ChooseCharset(bytes, size, chosen, eightBit));
+    // Whether the bytes above 127 are plainly UTF-8 takes a pass over the input, which a conversion of
+    // bytes as they are may leave for later.
+    look->charset = decideCharset ? DecideCharset(bytes, size, chosen, look->edition)
+                    : utf16 != CHARSET_UTF8 && chosen == FERRYLINE_CHARSET_AUTO ? PublicCharset(utf16)
+                                                                                 : FERRYLINE_CHARSET_AUTO;
 }
 
 void ferryline_look(const void* bytes, size_t size, FerrylineCharset chosen, FerrylineLook* look)
 {
-    LookAt(static_cast<const char*>(bytes), size, chosen, true, look);
+    LookAt(static_cast<const char*>(bytes), size, chosen, true, true, look);
 }

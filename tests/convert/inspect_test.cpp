@@ -127,6 +127,29 @@ TEST(FirstLook, TellsTheEditionAndTheCharacterSetInEveryEncoding)
     }
 }
 
+// A conversion of bytes as they are decides the set after it, from the bytes above 127 it counted.
+TEST(FirstLook, AConversionHandsBackTheCharacterSetItRead)
+{
+    const struct {
+        FerrylineDirection direction;
+        const char* input;
+        FerrylineCharset charset;
+    } cases[] = {
+        {FERRYLINE_MAC_TO_WIN, "Bob <a@x>", FERRYLINE_CHARSET_MAC_ROMAN},
+        {FERRYLINE_MAC_TO_WIN, "Zo\x91 <a@x>", FERRYLINE_CHARSET_MAC_ROMAN},
+        {FERRYLINE_MAC_TO_WIN, "Zo\xC3\xAB <a@x>", FERRYLINE_CHARSET_UTF8},
+        {FERRYLINE_WIN_TO_MAC, "&Main #Zo\xEB ^a@x +", FERRYLINE_CHARSET_WINDOWS_1252},
+        {FERRYLINE_WIN_TO_MAC, "&Main #Bob ^a@x +", FERRYLINE_CHARSET_WINDOWS_1252},
+        {FERRYLINE_MAC_TO_WIN, "&Main #Zo\xC3\xAB ^a@x +", FERRYLINE_CHARSET_UTF8},  // refused
+    };
+    for (const auto& c : cases) {
+        FerrylineResult result;
+        ferryline_convert_bytes(c.direction, nullptr, c.input, strlen(c.input), "in", nullptr, &result);
+        EXPECT_EQ(result.look.charset, c.charset) << c.input;
+        ferryline_result_free(&result, nullptr);
+    }
+}
+
 // Recoding reads a W95 book in UTF-16, and never takes it for a Mac one.
 TEST(FirstLook, AW95BookInUtf16IsRecodedAsOne)
 {

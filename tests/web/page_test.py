@@ -87,22 +87,12 @@ def native(direction, path, scratch, options=()):
     return run.returncode == 0, data, b"".join(lines)
 
 
-def decode_lines(data, charset):
-    """Lines in `charset`, but for those that are UTF-8 (the letters that became '?' are told so)."""
-    lines = []
-    for line in data.splitlines(keepends=True):
-        try:
-            lines.append(line.decode())
-        except UnicodeDecodeError:
-            lines.append(line.decode(charset))
-    return "".join(lines)
-
-
-def matches_native(outcome, expected, charset, changes_after_failure=True):
-    """The page's messages and changes are the lines -v printed, in the same order; its output (empty
-    after a failure) is the same bytes. The page's controls list no changes after a failure."""
+def matches_native(outcome, expected, changes_after_failure=True):
+    """The page's messages and changes are the lines -v printed, in UTF-8 both, in the same order; its
+    output (empty after a failure) is the same bytes. The page's controls list no changes after a
+    failure."""
     ok, output, stderr = expected
-    changes, rest = "", decode_lines(stderr, charset)
+    changes, rest = "", stderr.decode("utf-8")
     # The command line says nothing when all went well.
     for message in outcome["messages"][:-1] if outcome["ok"] else outcome["messages"]:
         at = rest.find(message + "\n")
@@ -117,9 +107,6 @@ def matches_native(outcome, expected, charset, changes_after_failure=True):
     return None
 
 
-CHARSET = {"mac2win": "mac_roman", "win2mac": "cp1252", "mac2vcf": "mac_roman", "win2vcf": "cp1252",
-           "mac2csv": "mac_roman", "win2csv": "cp1252", "mac2ldif": "mac_roman", "win2ldif": "cp1252",
-           "vcf2mac": "utf-8", "vcf2win": "utf-8", "csv2mac": "utf-8", "csv2win": "utf-8"}
 # What the page offers for a book of the edition, or a file of the kind, the first direction reads.
 OFFERED = {"mac2win": ["mac2win", "mac2vcf", "mac2csv", "mac2ldif"], "win2mac": ["win2mac", "win2vcf", "win2csv", "win2ldif"],
            "vcf2mac": ["vcf2mac", "vcf2win"], "vcf2win": ["vcf2mac", "vcf2win"],
@@ -316,9 +303,7 @@ def test_ui_conversion(browser, scratch, downloads, book, direction, how, saved_
         return f"saved {os.listdir(downloads)}"
     if not shown["ok"] and shown["changes_shown"]:
         return "a list of changes under a failure"
-    # Recoded, the converter reads the book in the other edition's set.
-    charset = CHARSET[{"mac2win": "win2mac", "win2mac": "mac2win"}[direction]] if shown["recode"] else CHARSET[direction]
-    return matches_native(shown, native(direction, book, scratch, options), charset, False)
+    return matches_native(shown, native(direction, book, scratch, options), False)
 
 
 def letter_books(scratch):
@@ -409,14 +394,14 @@ def test_api_matches_native(browser, scratch, downloads):
         path = pathlib.Path(scratch) / f"book{index}"
         path.write_bytes(data)
         outcome = api_convert(browser, direction, data, {"title": path.name})
-        error = matches_native(outcome, native(direction, path, scratch), CHARSET[direction])
+        error = matches_native(outcome, native(direction, path, scratch))
         if error:
             return f"{direction} on {data[:60]!r}...: {error}"
         # The export options, as the command line's.
         for option, word in {"vcf": [("vcard", "4.0")], "csv": [("csv", "google")]}.get(direction[4:], []):
             if data:
                 outcome = api_convert(browser, direction, data, {"title": path.name, option: word})
-                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]), CHARSET[direction])
+                error = matches_native(outcome, native(direction, path, scratch, ["--" + option, word]))
                 if error:
                     return f"{direction} --{option} {word} on {data[:60]!r}...: {error}"
         if direction in ("mac2win", "win2mac") and index % 3 == 0:
