@@ -10,8 +10,6 @@
 #include "convert/import.h"
 #include "convert/mac_grammar.h"
 
-static const char kPlaceholderFormat[] = "No Name %02lu";
-
 struct EditionWriter {
     Output* output;
     const FerrylineEnv* env;
@@ -56,7 +54,7 @@ static int Shown(size_t size)
 static void NoteLost(EditionWriter* writer, unsigned long line, FerrylineText name, FerrylineText address, size_t lost)
 {
     bool group = address.bytes == kGroupAddress;
-    NoteImportChange(writer->env, line, "line %lu: %s\"%.*s\"%s%.*s%s: %lu %s that %s can't hold became \"?\"", line,
+    NoteImportChange(writer->env, FERRYLINE_CHARACTER_REPLACED, line, "line %lu: %s\"%.*s\"%s%.*s%s: %lu %s that %s can't hold became \"?\"", line,
                      group ? "group " : "", Shown(name.size), name.bytes, group ? "" : " <", group ? 0 : Shown(address.size),
                      address.bytes, group ? "" : ">", static_cast<unsigned long>(lost), lost == 1 ? "character" : "characters", CharsetName(writer->charset));
 }
@@ -79,7 +77,7 @@ static void PutGroup(EditionWriter* writer, FerrylineText name, unsigned long li
         NoteLineChange(writer->env, FERRYLINE_RESERVED_REPLACED, line, {"", 0}, name, address);
     }
     if (TextEquals(encoded.bytes, encoded.size, kMainGroup)) {
-        NoteImportChange(writer->env, line,
+        NoteImportChange(writer->env, FERRYLINE_IMPORT_NOTE, line,
                          "line %lu: group \"Main\" is the W95 book's default group; its entries join the group before it", line);
     }
     PutByte(writer->output, '&');
@@ -98,7 +96,7 @@ static void PutEntry(EditionWriter* writer, const FerrylineBookEntry* entry, uns
     if (!writer->w95) {
         // A Mac line with this address reads as a group.
         if (TextEquals(address.bytes, address.size, kGroupAddress)) {
-            NoteImportChange(writer->env, line, "line %lu: \"%.*s\" left out, its address GROUP@GROUP marks a group in a Mac book",
+            NoteImportChange(writer->env, FERRYLINE_IMPORT_NOTE, line, "line %lu: \"%.*s\" left out, its address GROUP@GROUP marks a group in a Mac book",
                              line, Shown(entry->name.size), entry->name.bytes);
             return;
         }

@@ -61,28 +61,12 @@ char ReplacingMarker(char c)
     return kMarkerMap.to[static_cast<unsigned char>(c)];
 }
 
-// Which bytes make a name quoted: the twelve characters of "()<>@,;:\\.[]".
-struct ByteSet {
-    bool has[256];
-};
-
-static constexpr ByteSet MakeSpecialNameSet()
-{
-    ByteSet set = {};
-    for (size_t i = 0; kNameSpecials[i] != '\0'; ++i) {
-        set.has[static_cast<unsigned char>(kNameSpecials[i])] = true;
-    }
-    return set;
-}
-
-static constexpr ByteSet kSpecialNameSet = MakeSpecialNameSet();
-
 bool NeedsQuotes(const char* name, size_t length)
 {
     // No early stop: a branch per byte mispredicts on names that mix letters with specials.
     bool special = false;
     for (size_t i = 0; i < length; ++i) {
-        special |= kSpecialNameSet.has[static_cast<unsigned char>(name[i])];
+        special |= kNameSpecialSet.has[static_cast<unsigned char>(name[i])];
     }
     return special;
 }

@@ -13,6 +13,8 @@ inline constexpr char kGroupLineEnd[] = "\" <GROUP@GROUP>\r\n";
 inline constexpr char kEntryLineEnd[] = ">\r\n";
 inline constexpr char kW95Header[] = "&Main ";
 inline constexpr char kW95Trailer[] = "+";
+// The name an entry without one gets where the W95 edition needs a name, numbered from 1.
+inline constexpr char kPlaceholderFormat[] = "No Name %02lu";
 
 // The W95 markers & # ^ +, which a Mac line may hold and a W95 field can't.
 inline bool IsW95Marker(char c)
@@ -33,6 +35,23 @@ char ReplacingMarker(char c);
 
 // The characters that make a personal name quoted in a Mac line.
 inline constexpr char kNameSpecials[] = "()<>@,;:\\.[]";
+
+// kNameSpecials as a table, for the loops that ask it of every byte; the byte classifiers' wide paths
+// are held to it by a test.
+struct NameSpecialSet {
+    bool has[256];
+};
+
+constexpr NameSpecialSet MakeNameSpecialSet()
+{
+    NameSpecialSet set = {};
+    for (size_t i = 0; kNameSpecials[i] != '\0'; ++i) {
+        set.has[static_cast<unsigned char>(kNameSpecials[i])] = true;
+    }
+    return set;
+}
+
+inline constexpr NameSpecialSet kNameSpecialSet = MakeNameSpecialSet();
 
 // Whether a personal name must be quoted in a Mac line: it holds one of kNameSpecials.
 bool NeedsQuotes(const char* name, size_t length);

@@ -117,10 +117,11 @@ int WriteEditionBook(const FerrylineBook* book, const unsigned long* lines, Ferr
 // The list as LDIF (RFC 2849) for Thunderbird's address book.
 int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env);
 
-// Tells a change of an import as one line of text, `format` filled like printf.
-void NoteImportChange(const FerrylineEnv* env, unsigned long line, const char* format, ...)
+// Tells a change of an import (FERRYLINE_IMPORT_NOTE or FERRYLINE_CHARACTER_REPLACED) as one line of
+// text, `format` filled like printf.
+void NoteImportChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, const char* format, ...)
 #if defined(__GNUC__)
-    __attribute__((format(printf, 3, 4)))
+    __attribute__((format(printf, 4, 5)))
 #endif
     ;
 

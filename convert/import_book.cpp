@@ -208,7 +208,7 @@ void SetPersonUid(Importer* importer, const char* bytes, size_t size)
     importer->people[importer->peopleCount - 1].uidSize = uid.size;
 }
 
-void NoteImportChange(const FerrylineEnv* env, unsigned long line, const char* format, ...)
+void NoteImportChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, const char* format, ...)
 {
     if (env->listener == nullptr || env->listener->change == nullptr) {
         return;
@@ -219,7 +219,7 @@ void NoteImportChange(const FerrylineEnv* env, unsigned long line, const char* f
     int length = vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     size_t size = length < 0 ? 0 : static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1;
-    NoteChange(env, FERRYLINE_IMPORT_NOTE, line, text, size);
+    NoteChange(env, kind, line, text, size);
 }
 
 // At most this much of a text in a change, so that one line says what it is about.
@@ -355,7 +355,7 @@ int FinishImport(Importer* importer, ImportedBook* imported)
         const ImportPerson* person = &importer->people[p];
         if (person->emailCount == 0) {
             ++importer->leftOut;
-            NoteImportChange(env, person->line, "line %lu: \"%.*s\" left out, it has no e-mail address", person->line,
+            NoteImportChange(env, FERRYLINE_IMPORT_NOTE, person->line, "line %lu: \"%.*s\" left out, it has no e-mail address", person->line,
                              Shown(person->nameSize), importer->text + person->name);
         }
     }
@@ -373,7 +373,7 @@ int FinishImport(Importer* importer, ImportedBook* imported)
             membership.person = FindMember(importer, keys, keyCount, membership.member);
             if (membership.person == FERRYLINE_NO_GROUP) {
                 ImportText group = importer->groups[membership.group];
-                NoteImportChange(env, membership.line, "line %lu: group \"%.*s\": member \"%.*s\" left out, no card in the file has it",
+                NoteImportChange(env, FERRYLINE_IMPORT_NOTE, membership.line, "line %lu: group \"%.*s\": member \"%.*s\" left out, no card in the file has it",
                                  membership.line, Shown(group.size), importer->text + group.offset,
                                  Shown(membership.member.size), importer->text + membership.member.offset);
                 continue;

@@ -91,13 +91,14 @@ static size_t EscapeDnValue(char* out, const char* text, size_t size)
     return length;
 }
 
-// "cn=Name,mail=address" for a person, "cn=Name" for a group, into `out` (room for 2 × both + 16).
+// "cn=Name,mail=address" for a person, "cn=Name" for a group or a person without an address, into `out`
+// (room for 2 × both + 16).
 static size_t PersonDn(char* out, FerrylineText cn, FerrylineText mail)
 {
     size_t length = 0;
     memcpy(out, "cn=", 3);
     length = 3 + EscapeDnValue(out + 3, cn.bytes, cn.size);
-    if (mail.bytes != nullptr) {
+    if (mail.size > 0) {
         memcpy(out + length, ",mail=", 6);
         length += 6;
         length += EscapeDnValue(out + length, mail.bytes, mail.size);
@@ -185,6 +186,9 @@ int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env
             continue;
         }
         FerrylineText cn = ShownName(entry);
+        if (cn.size == 0) {
+            continue;  // neither a name nor an address: nothing to show or to write to
+        }
         PutAttribute(&line, "dn", dn, PersonDn(dn, cn, entry->address));
         static const char* const kClasses[] = {"top", "person", "organizationalPerson", "inetOrgPerson", "mozillaAbPersonAlpha"};
         for (const char* objectClass : kClasses) {
@@ -198,7 +202,9 @@ int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env
         if (parts.family.size > 0) {
             PutAttribute(&line, "sn", parts.family.bytes, parts.family.size);
         }
-        PutAttribute(&line, "mail", entry->address.bytes, entry->address.size);
+        if (entry->address.size > 0) {
+            PutAttribute(&line, "mail", entry->address.bytes, entry->address.size);
+        }
         if (second[i] != FERRYLINE_NO_GROUP) {
             FerrylineText other = book->entries[second[i]].address;
             PutAttribute(&line, "mozillaSecondEmail", other.bytes, other.size);
@@ -217,7 +223,7 @@ int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env
         // Each person once, in the order of the book.
         for (size_t i = 0; i < count; ++i) {
             size_t person = owner[owner[i]];
-            if (book->entries[i].group == g && listedIn[person] != g + 1) {
+            if (book->entries[i].group == g && listedIn[person] != g + 1 && ShownName(&book->entries[person]).size > 0) {
                 listedIn[person] = g + 1;
                 const FerrylineBookEntry* first = &book->entries[person];
                 PutAttribute(&line, "member", dn, PersonDn(dn, ShownName(first), first->address));

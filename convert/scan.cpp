@@ -7,21 +7,6 @@
 
 namespace {
 
-struct ByteSet {
-    bool has[256];
-};
-
-constexpr ByteSet MakeNameSpecials()
-{
-    ByteSet set = {};
-    for (size_t i = 0; kNameSpecials[i] != '\0'; ++i) {
-        set.has[static_cast<unsigned char>(kNameSpecials[i])] = true;
-    }
-    return set;
-}
-
-constexpr ByteSet kNameSpecialSet = MakeNameSpecials();
-
 // The high bits of a word's bytes as the low eight bits, the first byte lowest.
 inline uint64_t GatherHighBits(uint64_t highBits)
 {

@@ -369,8 +369,11 @@ static void FinishCard(Importer* importer, CardState* card)
         AddPersonEmail(importer, importer->text + email.offset, email.size & ~kPreferred, (email.size & kPreferred) != 0);
     }
     for (size_t c = 0; c < card->categoryCount; ++c) {
+        // Google's vCards put every contact in its own group of all contacts, no group of the user's.
         ImportText category = card->categories[c];
-        AddPersonGroup(importer, FindOrAddGroup(importer, importer->text + category.offset, category.size));
+        if (!(category.size == 10 && memcmp(importer->text + category.offset, "myContacts", 10) == 0)) {
+            AddPersonGroup(importer, FindOrAddGroup(importer, importer->text + category.offset, category.size));
+        }
     }
     if (card->uid.size > 0) {
         SetPersonUid(importer, importer->text + card->uid.offset, card->uid.size);

@@ -278,39 +278,52 @@ void ChooseCsvLayout(DWORD filter, FerrylineOptions* options)
     options->csvLayout = filter == 2 ? FERRYLINE_CSV_GOOGLE : FERRYLINE_CSV_OUTLOOK;
 }
 
-}  // namespace
+// What a command writes, chosen by `key` (an export's format, or the answer to the edition question):
+// the save dialog's prompt, filter and extension, the converter, and what the filter picked chooses.
+struct SaveChoice {
+    int key;
+    const char* savePrompt;
+    const char* saveFilter;
+    const char* extension;
+    RunFiles run;
+    void (*chooseByFilter)(DWORD filter, FerrylineOptions* options);
+};
 
-void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
+// The vCard and CSV save dialogs offer the version or the layout as their first two filters.
+const SaveChoice kExports[] = {
+    {kExportVcard, "Export the address book as vCard",
+     "vCard 3.0 (Apple, Google, Outlook)\0*.vcf\0vCard 4.0 (keeps group cards)\0*.vcf\0All Files\0*.*\0", "vcf",
+     ExportToVcard, ChooseVcardVersion},
+    {kExportCsv, "Export the address book as CSV",
+     "CSV, Outlook-style\0*.csv\0CSV for Google Contacts\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv,
+     ChooseCsvLayout},
+    {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif",
+     ExportToLdif, nullptr},
+};
+
+const SaveChoice kImportEditions[] = {
+    {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin,
+     nullptr},
+    {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac,
+     nullptr},
+};
+
+// Fills in the save dialog and the converter of the choice with `key`; false when there is none.
+template <size_t count>
+bool ApplySaveChoice(const SaveChoice (&choices)[count], int key, FileCommand* command)
 {
-    struct Export {
-        int format;
-        const char* savePrompt;
-        const char* saveFilter;
-        const char* extension;
-        RunFiles run;
-        void (*chooseByFilter)(DWORD filter, FerrylineOptions* options);
-    };
-    // The vCard and CSV save dialogs offer the version or the layout as their first two filters.
-    static const Export kExports[] = {
-        {kExportVcard, "Export the address book as vCard",
-         "vCard 3.0 (Apple, Google, Outlook)\0*.vcf\0vCard 4.0 (keeps group cards)\0*.vcf\0All Files\0*.*\0", "vcf",
-         ExportToVcard, ChooseVcardVersion},
-        {kExportCsv, "Export the address book as CSV",
-         "CSV, Outlook-style\0*.csv\0CSV for Google Contacts\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv,
-         ChooseCsvLayout},
-        {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif",
-         ExportToLdif, nullptr},
-    };
-    for (const Export& chosen : kExports) {
-        if (chosen.format == format) {
-            const FileCommand command = {"Select a Corvella address book to export", chosen.savePrompt, chosen.saveFilter, chosen.extension,
-                                         chosen.run, nullptr, kNoConversion, nullptr, nullptr, chosen.chooseByFilter};
-            RunFileCommand(dialogs, details, command);
+    for (const SaveChoice& choice : choices) {
+        if (choice.key == key) {
+            command->savePrompt = choice.savePrompt;
+            command->saveFilter = choice.saveFilter;
+            command->defaultExtension = choice.extension;
+            command->run = choice.run;
+            command->chooseByFilter = choice.chooseByFilter;
+            return true;
         }
     }
+    return false;
 }
-
-namespace {
 
 // Which edition an import writes, asked between the open and the save dialog.
 bool ChooseImportEdition(FileCommand* command)
@@ -318,30 +331,19 @@ bool ChooseImportEdition(FileCommand* command)
     const int answer = AskYesNoCancel(g_hwndMain, "Which edition of Corvella is the address book for?\n\n"
                                                   "Yes: Corvella for Windows (a W95 book)\n"
                                                   "No: Corvella for Macintosh (a text book)");
-    struct Edition {
-        int answer;
-        const char* savePrompt;
-        const char* saveFilter;
-        const char* extension;
-        RunFiles run;
-    };
-    static const Edition kEditions[] = {
-        {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin},
-        {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac},
-    };
-    for (const Edition& edition : kEditions) {
-        if (edition.answer == answer) {
-            command->savePrompt = edition.savePrompt;
-            command->saveFilter = edition.saveFilter;
-            command->defaultExtension = edition.extension;
-            command->run = edition.run;
-            return true;
-        }
-    }
-    return false;
+    return ApplySaveChoice(kImportEditions, answer, command);
 }
 
 }  // namespace
+
+void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
+{
+    FileCommand command = {"Select a Corvella address book to export", nullptr, nullptr, nullptr, nullptr, nullptr,
+                           kNoConversion, nullptr, nullptr, nullptr};
+    if (ApplySaveChoice(kExports, format, &command)) {
+        RunFileCommand(dialogs, details, command);
+    }
+}
 
 void RunImport(FileDialogState* dialogs, ConversionDetails* details)
 {

@@ -119,6 +119,30 @@ TEST_F(Cli, ABookOfTheOtherEditionIsRefusedUnlessForcedWithTheRightDirectionName
     EXPECT_EQ(run.status, 0);
 }
 
+// What the command line prints is UTF-8 with no control character: a file name's escape sequence and
+// a Mac OS Roman name alike.
+TEST_F(Cli, FileNamesAndChangesReachTheTerminalAsUtf8WithoutControls)
+{
+    WriteBytes(In("a\x1B[7mX.txt"), "Zo\x91 & Co <z@x>\r\n");
+    const struct {
+        const char* arguments;
+        const char* line;  // a line the run prints
+    } cases[] = {
+        {"-i \"$(printf 'a\\033[7mX.txt')\"", "a\\x1b[7mX.txt: a Macintosh address book\n"},
+        {"-v mac2win \"$(printf 'a\\033[7mX.txt')\" out.cv",
+         "ferryline-convert: line 1: reserved characters (&#^+) replaced with dashes: \"Zo\xC3\xAB & Co\" <z@x> "
+         "became \"Zo\xC3\xAB - Co\" <z@x>\n"},
+        {"win2vcf \"$(printf 'a\\033[7mX.txt')\" out.vcf",
+         "The file a\\x1b[7mX.txt is a Macintosh address book, not a Corvella W95 one.\n"},
+    };
+    for (const auto& c : cases) {
+        Outcome run = RunCli(folder, c.arguments);
+        std::string printed = run.out + run.err;
+        EXPECT_NE(printed.find(c.line), std::string::npos) << printed;
+        EXPECT_EQ(printed.find('\x1B'), std::string::npos) << printed;
+    }
+}
+
 TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
 {
     WriteBytes(In("book.txt"), std::string("\xFF\xFE" "B\0o\0b\0", 8));
@@ -140,6 +164,7 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
     // Letters that --recode turned into '?' get a line of their own, -v or not; none lost, no line.
     WriteBytes(In("lost.txt"), "Ann <a@x>\r\n\xCF\x80\xE2\x88\x9E <b@x>\r\n\xC5\x81ukasz <c@x>\r\n");
     WriteBytes(In("lost.cv"), "&Main #\x8A\xE9 ^a@x +");
+    WriteBytes(In("lost.vcf"), "BEGIN:VCARD\r\nFN:\xE2\x98\x83 Snow\r\nEMAIL:s@x\r\nEND:VCARD\r\n");
     const struct {
         const char* arguments;
         const char* err;
@@ -153,6 +178,8 @@ TEST_F(Cli, UnicodeTextIsRefusedBothWaysAndAccentsGetOneHint)
         {"--recode win2mac lost.cv out.txt",
          "ferryline-convert: 1 entry has letters that Mac OS Roman can't hold; they became \"?\"; -v lists them\n"},
         {"--recode mac2win book.txt out.cv", ""},
+        {"vcf2win lost.vcf out2.cv",
+         "ferryline-convert: 1 entry has letters that Windows-1252 can't hold; they became \"?\"; -v lists them\n"},
     };
     for (const auto& lost : kLost) {
         run = RunCli(folder, lost.arguments);

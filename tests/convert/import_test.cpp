@@ -52,8 +52,10 @@ TEST(Import, CardsAndRowsBecomeEntries)
                v21 + "FN;CHARSET=UTF-8;QUOTED-PRINTABLE:Zo=C3=AB =\r\n=E2=98=83\r\nEMAIL:z@example.org\r\n" + end,
          "J\x9frgen M\x9fller <p@example.org>\r\nJ\x9frgen M\x9fller <j@example.org>\r\nZo\x91 ? <z@example.org>\r\n",
          "1 character that Mac OS Roman can't hold"},
-        {"folded lines, escapes, a property group, the preferred address first, UTF-8 in Windows-1252", FERRYLINE_VCARD_TO_WIN,
-         v30 + "FN:Zo\xC3\xAB\\, Ana\r\nitem1.EMAIL;TYPE=INTERNET:a@exam\r\n ple.org\r\nitem2.EMAIL;TYPE=INTERNET,pref:p@example.org\r\n" + end,
+        {"folded lines, escapes, a property group, the preferred address first, UTF-8 in Windows-1252, Google's own group",
+         FERRYLINE_VCARD_TO_WIN,
+         v30 + "FN:Zo\xC3\xAB\\, Ana\r\nitem1.EMAIL;TYPE=INTERNET:a@exam\r\n ple.org\r\nitem2.EMAIL;TYPE=INTERNET,pref:p@example.org\r\n"
+                   "CATEGORIES:myContacts\r\n" + end,
          "&Main #Zo\xEB, Ana ^p@example.org #Zo\xEB, Ana ^a@example.org +", ""},
         {"N when there is no FN; categories as groups, a person under each", FERRYLINE_VCARD_TO_MAC,
          v30 + "N:Smith;Bob;;Dr.;Jr.\r\nEMAIL:b@example.org\r\nCATEGORIES:Work,Golf\\, Club\r\n" + end +

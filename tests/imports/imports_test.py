@@ -184,9 +184,35 @@ def test_ldif():
         check("LDIF: list %s holds its people, each once" % group, members == expected, (members, expected))
 
 
+def test_ldif_of_any_book():
+    """Books of any bytes give LDIF the parser takes whole, every line within 76 bytes."""
+    rng = random.Random(5)
+    pieces = [b"a", b"B", b" ", b"<", b">", b'"', b",", b"+", b"=", b"#", b":", b"\\", b"\r\n", b"\t", b"\x00",
+              b"\xe9", b"\x8e", b"GROUP@GROUP", b"@example.org", b"&", b"^"]
+    bad = []
+    for _ in range(150):
+        book = b"".join(rng.choice(pieces) for _ in range(rng.randint(0, 300)))
+        for direction in ("mac2ldif", "win2ldif"):
+            data = book if direction == "mac2ldif" else b"&Main " + book.replace(b"+", b"").replace(b"\x00", b"") + b" +"
+            status, out, err = convert(direction, data)
+            if status != 0 and direction == "win2ldif" and convert("win2mac", data)[0] != 0:
+                continue  # a damaged W95 book, refused as win2mac refuses it
+            try:
+                parser = ldif.LDIFRecordList(io.BytesIO(out))
+                parser.parse()
+                fine = status == 0 and all(len(line) <= 76 for line in out.split(b"\n"))
+            except Exception as error:  # the parser's own complaint is the finding
+                fine = False
+                err += repr(error)
+            if not fine:
+                bad.append((direction, data[:80], err[:200]))
+    check("LDIF of 300 books of any bytes parsed whole", not bad, bad[:2])
+
+
 test_vobject()
 test_vcards_js()
 test_csv_module()
 test_ldif()
+test_ldif_of_any_book()
 print("%d passed, %d failed" % (results["passed"], results["failed"]))
 sys.exit(1 if results["failed"] else 0)
