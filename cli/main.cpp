@@ -1,5 +1,6 @@
 // ferryline-convert: the address book converters for the command line and for scripts.
 #include <errno.h>
+#include <inttypes.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,7 +15,6 @@
 int PauseAtStep(void* context, PlatformStep step);  // tests/reliability/pause_at_step.cpp
 #endif
 
-static const char kVersion[] = "ferryline-convert 1.0\n";
 static const char kUsage[] =
     "usage: ferryline-convert [OPTIONS] [--] DIRECTION INPUT OUTPUT\n"
     "       ferryline-convert -i INPUT\n"
@@ -54,7 +54,6 @@ static const char kUsage[] =
     "  --             end of options: every word after it is a direction or a file\n"
     "\n"
     "Exit status: 0 converted, 1 not converted, 2 wrong usage.\n";
-static const char kSameFile[] = "Input and output file must be different.";
 static const char kConversionFailed[] = "An error occurred while converting the file";
 // Every line this program adds to the texts the Windows program shows starts so.
 static const char kPrefix[] = "ferryline-convert: ";
@@ -167,13 +166,16 @@ static void NoteBackupKept(void* context, const char* path, const char* backup)
 struct Listening {
     FailureReason reason;
     bool verbose;
-    unsigned long lettersLost;  // lines or entries with letters that became '?'
+    uint64_t lettersLost;  // lines or entries with letters that became '?'
 };
 
-// Messages go to standard error, one a line, as they happen; a failure's reason follows it.
+// Messages go to standard error, one a line, as they happen: a box's line breaks become spaces, so that
+// grep and wc -l count messages. A failure's reason follows it.
 static void PrintMessage(void* context, FerrylineMessageKind kind, const char* text)
 {
-    fputs(text, stderr);
+    for (const char* c = text; *c != '\0'; ++c) {
+        fputc(*c == '\n' ? ' ' : *c, stderr);
+    }
     fputc('\n', stderr);
     FailureReason* reason = context != nullptr ? &static_cast<Listening*>(context)->reason : nullptr;
     if (kind == FERRYLINE_ERROR && reason != nullptr && reason->error != 0) {
@@ -387,12 +389,14 @@ static void PrintInspection(const char* title, const FerrylineInspection& book)
            utf16 ? " in Unicode (UTF-16), converted only with --recode" : "",
            book.complete ? "" : ", incomplete: it does not end with its '+' as win2mac needs");
     if (!utf16) {
-        printf("entries: %lu\ngroups: %lu\nnameless lines: %lu\nlines with reserved characters (&#^+): %lu\n"
-               "entries without an address: %lu\ngroups named \"Main\": %lu\n",
+        printf("entries: %" PRIu64 "\ngroups: %" PRIu64 "\nnameless lines: %" PRIu64
+               "\nlines with reserved characters (&#^+): %" PRIu64 "\nentries without an address: %" PRIu64
+               "\ngroups named \"Main\": %" PRIu64 "\n",
                book.entries, book.groups, book.namelessLines, book.reservedLines, book.withoutAddress,
                book.mainGroups);
     }
-    printf("longest line: %zu bytes (line %lu)\nline ends: CR LF %lu, LF %lu, CR %lu\nzero bytes: %zu\n",
+    printf("longest line: %" PRIu64 " bytes (line %" PRIu64 ")\nline ends: CR LF %" PRIu64 ", LF %" PRIu64
+           ", CR %" PRIu64 "\nzero bytes: %" PRIu64 "\n",
            book.longestLine, book.longestLineNumber, book.crlfEnds, book.lfEnds, book.crEnds, book.zeroBytes);
     printf("bytes above 127: %zu", book.look.bytesAbove127);
     if (book.look.bytesAbove127 > 0 && !utf16) {
@@ -414,7 +418,7 @@ int main(int argc, char** argv)
         return PrintInformation(kUsage);
     }
     if (command.version) {
-        return PrintInformation(kVersion);
+        return PrintInformation((std::string("ferryline-convert ") + ferryline_version() + "\n").c_str());
     }
     FerrylineOptions options;
     if (!ChooseOptions(command, &options)) {
@@ -458,7 +462,7 @@ int main(int argc, char** argv)
     if (command.info) {
         std::string title = FileTitle(command.operands[0], "standard input");
         FerrylineInspection book;
-        if (!ferryline_inspect_file(command.operands[0], title.c_str(), &streams.files, &env, &book)) {
+        if (ferryline_inspect_file(command.operands[0], title.c_str(), &streams.files, &env, &book) != FERRYLINE_OK) {
             return EXIT_NOT_CONVERTED;
         }
         PrintInspection(title.c_str(), book);
@@ -466,21 +470,19 @@ int main(int argc, char** argv)
     }
     const char* input = command.operands[1];
     const char* output = command.operands[2];
-    bool streamed = IsStandardStream(input) || IsStandardStream(output);
-    if (!streamed && (strcmp(input, output) == 0 || PlatformSameFile(input, output))) {
-        PrintMessage(nullptr, FERRYLINE_ERROR, kSameFile);
-        return EXIT_NOT_CONVERTED;
-    }
     FerrylineLook look = {};
     options.force = command.force ? 1 : 0;
     std::string inputTitle = FileTitle(input, "standard input");
     std::string outputTitle = FileTitle(output, "standard output");
-    int converted = ferryline_convert_file(chosen->direction, &options, input, inputTitle.c_str(), output,
-                                           outputTitle.c_str(), &streams.files, &env, &look);
-    if (!converted) {
+    FerrylineStatus status = ferryline_convert_file(chosen->direction, &options, input, inputTitle.c_str(), output,
+                                                    outputTitle.c_str(), &streams.files, &env, &look);
+    if (status == FERRYLINE_SAME_FILE) {
+        return EXIT_NOT_CONVERTED;  // as in the Windows program, refused before any conversion is tried
+    }
+    if (status != FERRYLINE_OK) {
         PrintMessage(nullptr, FERRYLINE_ERROR, kConversionFailed);
         const char* rightDirection = RightDirection(chosen->direction, look.edition);
-        if (rightDirection != nullptr && !command.force) {
+        if (status == FERRYLINE_WRONG_EDITION && rightDirection != nullptr) {
             fprintf(stderr, "%s%s converts it; -f converts it as a %s book all the same\n", kPrefix, rightDirection,
                     look.edition == FERRYLINE_EDITION_W95 ? "Macintosh" : "W95");
         }
@@ -493,7 +495,7 @@ int main(int argc, char** argv)
     }
     // Letters lost to '?' are said even without -v, which lists them.
     if (listening.lettersLost > 0) {
-        fprintf(stderr, "%s%lu %s letters that %s can't hold; they became \"?\"%s\n", kPrefix, listening.lettersLost,
+        fprintf(stderr, "%s%" PRIu64 " %s letters that %s can't hold; they became \"?\"%s\n", kPrefix, listening.lettersLost,
                 listening.lettersLost == 1 ? "entry has" : "entries have",
                 WritesW95(chosen->direction) ? "Windows-1252" : "Mac OS Roman",
                 command.verbose ? " (listed above)" : "; -v lists them");

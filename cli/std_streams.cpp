@@ -87,7 +87,7 @@ static int StreamCreateOutput(const FerrylineFiles* self, const char* path, Ferr
     return 1;
 }
 
-static int StreamWrite(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes)
+static FerrylineStatus StreamWrite(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes)
 {
     StandardStreams* streams = Streams(self);
     if (file != kStandardOutput) {
@@ -97,20 +97,20 @@ static int StreamWrite(const FerrylineFiles* self, FerrylineFile file, const voi
         size_t wanted = streams->outputCapacity > 0 ? streams->outputCapacity : 64 * 1024;
         while (wanted - streams->outputSize < bytes) {
             if (wanted > SIZE_MAX / 2) {
-                return FERRYLINE_WRITE_NO_MEMORY;
+                return FERRYLINE_NO_MEMORY;
             }
             wanted *= 2;
         }
         void* grown = streams->alloc(streams->allocContext, streams->output, streams->outputCapacity, wanted);
         if (grown == nullptr) {
-            return FERRYLINE_WRITE_NO_MEMORY;
+            return FERRYLINE_NO_MEMORY;
         }
         streams->output = static_cast<char*>(grown);
         streams->outputCapacity = wanted;
     }
     memcpy(streams->output + streams->outputSize, data, bytes);
     streams->outputSize += bytes;
-    return FERRYLINE_WRITTEN;
+    return FERRYLINE_OK;
 }
 
 // The finished output reaches standard output in one go.
@@ -140,13 +140,22 @@ static void StreamDiscardOutput(const FerrylineFiles* self, FerrylineFile file)
     ReleaseOutput(Streams(self));
 }
 
+// Standard input and standard output are two streams, whatever the names say.
+static int StreamSameFile(const FerrylineFiles* self, const char* pathA, const char* pathB)
+{
+    const FerrylineFiles* parent = Streams(self)->parent;
+    return !IsStandardStream(pathA) && !IsStandardStream(pathB) && parent->sameFile != nullptr &&
+           parent->sameFile(parent, pathA, pathB);
+}
+
 void OpenStandardStreams(StandardStreams* streams, const FerrylineFiles* parent, FerrylineAlloc alloc,
                          void* allocContext, const PlatformObserver* observer)
 {
     streams->observer = observer;
     streams->files = FerrylineFiles{streams,           StreamOpenInput,    StreamInputSize,
                                     StreamRead,        StreamCloseInput,   StreamCreateOutput,
-                                    StreamWrite,       StreamCommitOutput, StreamDiscardOutput};
+                                    StreamWrite,       StreamCommitOutput, StreamDiscardOutput,
+                                    StreamSameFile};
     streams->parent = parent;
     streams->alloc = alloc;
     streams->allocContext = allocContext;

@@ -36,7 +36,7 @@ static void AddGroup(BookReader* reader, const char* name, size_t length)
 }
 
 static void AddEntry(BookReader* reader, const char* name, size_t nameLength, const char* address, size_t addressLength,
-                     unsigned long line)
+                     uint64_t line)
 {
     FerrylineBook* book = reader->book;
     FerrylineBookEntry* entry = &book->entries[book->entryCount++];
@@ -187,11 +187,13 @@ static size_t CountItemsAtMost(const char* text, size_t size, FerrylineEdition e
     return count;
 }
 
-int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
-                        const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book)
+FerrylineStatus ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
+                                    const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book)
 {
     env = UsableEnv(env);
     memset(book, 0, sizeof *book);
+    book->alloc = env->alloc;
+    book->allocContext = env->allocContext;
     const char* bytes = static_cast<const char*>(input);
     FerrylineCharset chosen = options != nullptr ? options->charset : FERRYLINE_CHARSET_AUTO;
     if (edition == FERRYLINE_EDITION_EITHER) {
@@ -203,8 +205,7 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
     Charset charset = ChooseCharset(bytes, size, chosen, edition == FERRYLINE_EDITION_MAC ? CHARSET_MAC_ROMAN : CHARSET_WINDOWS_1252);
     TextBlock text;
     if (!DecodeToUtf8(bytes, size, charset, env, &text)) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
     book->edition = edition;
     book->text = text.bytes;
@@ -215,32 +216,29 @@ int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* option
     book->groups = static_cast<FerrylineText*>(Allocate(env, book->groupCapacity));
     book->entries = static_cast<FerrylineBookEntry*>(Allocate(env, book->entryCapacity));
     if (book->groups == nullptr || book->entries == nullptr) {
-        ferryline_book_free(book, env);
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        ferryline_book_free(book);
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
     BookReader reader = {book, env, FERRYLINE_NO_GROUP};
     if (edition == FERRYLINE_EDITION_MAC) {
         ReadMacLines(text.bytes, text.size, AddMacLine, &reader);
     } else if (!ReadW95Items(text.bytes, text.size, AddW95Item, &reader)) {
-        ferryline_book_free(book, env);
-        Tell(env, FERRYLINE_ERROR, kNotAnAddressBook, inputTitle);
-        return 0;
+        ferryline_book_free(book);
+        return Fail(env, FERRYLINE_NOT_A_BOOK, kNotAnAddressBook, inputTitle);
     }
     if (!LinkSameNames(book, env)) {
-        ferryline_book_free(book, env);
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        ferryline_book_free(book);
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
-    return 1;
+    return FERRYLINE_OK;
 }
 
-void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env)
+void ferryline_book_free(FerrylineBook* book)
 {
-    env = UsableEnv(env);
-    Release(env, book->text, book->textCapacity);
-    Release(env, book->groups, book->groupCapacity);
-    Release(env, book->entries, book->entryCapacity);
+    const FerrylineEnv held = {book->alloc, book->allocContext, nullptr};
+    Release(&held, book->text, book->textCapacity);
+    Release(&held, book->groups, book->groupCapacity);
+    Release(&held, book->entries, book->entryCapacity);
     memset(book, 0, sizeof *book);
 }
 

@@ -1,4 +1,5 @@
 // The changes a conversion reports, as the lines a user reads.
+#include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -31,10 +32,10 @@ static void AppendString(LineText* line, const char* text)
     }
 }
 
-static void AppendNumber(LineText* line, unsigned long number)
+static void AppendNumber(LineText* line, uint64_t number)
 {
     char digits[32];
-    int length = snprintf(digits, sizeof digits, "%lu", number);
+    int length = snprintf(digits, sizeof digits, "%" PRIu64, number);
     Append(line, digits, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
@@ -118,7 +119,7 @@ static bool HoldsMarker(FerrylineText text)
     return Holds(text, '&') || Holds(text, '#') || Holds(text, '^') || Holds(text, '+');
 }
 
-static void AppendPosition(LineText* line, const char* word, unsigned long number)
+static void AppendPosition(LineText* line, const char* word, uint64_t number)
 {
     AppendString(line, word);
     AppendNumber(line, number);

@@ -1,5 +1,6 @@
 #include "convert/charset.h"
 
+#include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -323,10 +324,10 @@ size_t EncodeFromUtf8(const char* text, size_t size, Charset to, char* out, size
 }
 
 // Tells that `count` characters of a line (a Mac book) or a field of an entry (a W95 book) became '?'.
-static void TellReplaced(const FerrylineEnv* env, bool fromMac, unsigned long number, const char* segment,
+static void TellReplaced(const FerrylineEnv* env, bool fromMac, uint64_t number, const char* segment,
                          size_t length, size_t count, Charset to)
 {
-    static const char kFormat[] = "%s %lu: \"%.*s\": %zu %s that %s can't hold became \"?\"";
+    static const char kFormat[] = "%s %" PRIu64 ": \"%.*s\": %zu %s that %s can't hold became \"?\"";
     if (length > 0x7FFFFFFF) {
         length = 0x7FFFFFFF;
     }
@@ -374,7 +375,7 @@ int RecodeBook(const char* bytes, size_t size, bool fromMac, FerrylineCharset ch
     }
     // Lines count as the Mac converter counts them; W95 entries by their '#', and nothing is told past
     // the '+' that ends the book.
-    unsigned long number = fromMac ? 1 : 0;
+    uint64_t number = fromMac ? 1 : 0;
     bool ended = false;
     const char* p = utf8.bytes;
     const char* end = utf8.bytes + utf8.size;

@@ -43,13 +43,15 @@ static FerrylineEdition EditionRead(FerrylineDirection direction)
 }
 
 // Reads the book, of the edition the first look told, into its list and writes the list as vCard, CSV or
-// LDIF.
-static int Export(FerrylineDirection direction, FerrylineEdition edition, const FerrylineOptions* options,
-                  const char* bytes, size_t size, const char* inputTitle, Output* output, const FerrylineEnv* env)
+// LDIF. A refused piece is left to the caller to tell.
+static FerrylineStatus Export(FerrylineDirection direction, FerrylineEdition edition, const FerrylineOptions* options,
+                              const char* bytes, size_t size, const char* inputTitle, Output* output,
+                              const FerrylineEnv* env)
 {
     FerrylineBook book;
-    if (!ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book)) {
-        return 0;
+    FerrylineStatus status = ferryline_read_book(edition, options, bytes, size, inputTitle, env, &book);
+    if (status != FERRYLINE_OK) {
+        return status;
     }
     int written = 1;
     if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
@@ -59,11 +61,8 @@ static int Export(FerrylineDirection direction, FerrylineEdition edition, const 
     } else {
         written = WriteCsv(&book, options->csvLayout, output, env);
     }
-    ferryline_book_free(&book, env);
-    if (!written) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-    }
-    return written && output->status == FERRYLINE_WRITTEN;
+    ferryline_book_free(&book);
+    return written ? FERRYLINE_OK : Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
 }
 
 // Changes name what the input held, in the set the converter read; the listener hears them in UTF-8.
@@ -130,8 +129,9 @@ static const char kUnicodeText[] =
 static const char kW95GivenAsMac[] = "The file %s is a Corvella W95 address book, not a Macintosh one.";
 static const char kMacGivenAsW95[] = "The file %s is a Macintosh address book, not a Corvella W95 one.";
 
-int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-                Output* output, const FerrylineEnv* env, unsigned* warnings, FerrylineLook* lookOut)
+FerrylineStatus ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
+                            const char* inputTitle, Output* output, const FerrylineEnv* env, unsigned* warnings,
+                            FerrylineLook* lookOut)
 {
     static const FerrylineOptions kDefaults = {};
     options = options != nullptr ? options : &kDefaults;
@@ -149,21 +149,24 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     bool wrongEdition = edition != FERRYLINE_EDITION_EITHER && edition != look.edition && !options->force &&
                         direction != FERRYLINE_WIN_TO_MAC;  // that one reads the stream and says what is wrong
     // UTF-16 can't be converted byte by byte; recoding and the exports decode it.
-    const char* refusal = wrongEdition ? (look.edition == FERRYLINE_EDITION_W95 ? kW95GivenAsMac : kMacGivenAsW95)
-                          : converting && options->recode == 0 && StoredAsUtf16(bytes, size) ? kUnicodeText
-                                                                                               : nullptr;
-    if (refusal != nullptr && countWhileConverting) {
+    const FerrylineStatus refusal = wrongEdition ? FERRYLINE_WRONG_EDITION
+                                    : converting && options->recode == 0 && StoredAsUtf16(bytes, size)
+                                        ? FERRYLINE_UTF16_REFUSED
+                                        : FERRYLINE_OK;
+    if (refusal != FERRYLINE_OK && countWhileConverting) {
         look.bytesAbove127 = CountHighBytes(bytes, size);
     }
     if (lookOut != nullptr) {
         *lookOut = look;
-        if (refusal != nullptr && look.charset == FERRYLINE_CHARSET_AUTO) {
+        if (refusal != FERRYLINE_OK && look.charset == FERRYLINE_CHARSET_AUTO) {
             lookOut->charset = DecideCharset(bytes, size, options->charset, look.edition);
         }
     }
-    if (refusal != nullptr) {
-        Tell(env, FERRYLINE_ERROR, refusal, inputTitle);
-        return 0;
+    if (refusal == FERRYLINE_UTF16_REFUSED) {
+        return Fail(env, refusal, kUnicodeText, inputTitle);
+    }
+    if (refusal == FERRYLINE_WRONG_EDITION) {
+        return Fail(env, refusal, look.edition == FERRYLINE_EDITION_W95 ? kW95GivenAsMac : kMacGivenAsW95, inputTitle);
     }
     // From here on, changes are heard in UTF-8: the converters see the input's bytes, or the recoded
     // ones in the other edition's set; the exports read it decoded.
@@ -180,8 +183,7 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     size_t skippedHighBytes = 0;
     if (converting && options->recode != 0) {
         if (!RecodeBook(bytes, size, direction == FERRYLINE_MAC_TO_WIN, options->charset, env, &recoded)) {
-            Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-            return 0;
+            return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
         }
         bytes = recoded.bytes;
         size = recoded.size;
@@ -192,11 +194,18 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
     }
     size_t convertedHighBytes = 0;
     size_t* counting = countWhileConverting ? &convertedHighBytes : nullptr;
-    int converted = IsImport(direction) ? Import(direction, options, bytes, size, inputTitle, output, env, warnings)
-                    : !converting ? Export(direction, edition == FERRYLINE_EDITION_EITHER ? look.edition : edition, options,
-                                           bytes, size, inputTitle, output, env)
-                    : direction == FERRYLINE_MAC_TO_WIN ? WriteW95FromMac(bytes, size, output, env, warnings, counting)
-                                                        : WriteMacFromW95(bytes, size, inputTitle, output, env, counting);
+    // The converters fail only by a refused piece, or (a W95 book) by its content, told already.
+    FerrylineStatus status = FERRYLINE_OK;
+    if (IsImport(direction)) {
+        status = Import(direction, options, bytes, size, inputTitle, output, env, warnings);
+    } else if (!converting) {
+        status = Export(direction, edition == FERRYLINE_EDITION_EITHER ? look.edition : edition, options, bytes, size,
+                        inputTitle, output, env);
+    } else if (direction == FERRYLINE_MAC_TO_WIN) {
+        WriteW95FromMac(bytes, size, output, env, warnings, counting);
+    } else if (!WriteMacFromW95(bytes, size, inputTitle, output, env, counting) && output->status == FERRYLINE_OK) {
+        status = FERRYLINE_NOT_A_BOOK;
+    }
     if (countWhileConverting) {
         lookOut->bytesAbove127 = skippedHighBytes + convertedHighBytes;
     }
@@ -207,49 +216,53 @@ int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, c
                                : DecideCharset("", 0, FERRYLINE_CHARSET_AUTO, look.edition);
     }
     ReleaseText(&recoded, env);
-    if (converted) {
-        FlushOutput(output);
+    if (status == FERRYLINE_OK && FlushOutput(output) == FERRYLINE_OK) {
+        return FERRYLINE_OK;
     }
-    // A content failure has been told already; a refused piece is told here.
+    // A refused piece is told here: no memory to keep it, or any other refusal as a failed write.
     switch (output->status) {
-    case FERRYLINE_WRITTEN:
-        return converted;
-    case FERRYLINE_WRITE_NO_MEMORY:
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+    case FERRYLINE_OK:
+        return status;
+    case FERRYLINE_NO_MEMORY:
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     default:
-        Tell(env, FERRYLINE_ERROR, kCouldNotWrite, nullptr);
-        return 0;
+        return Fail(env, FERRYLINE_COULD_NOT_WRITE, kCouldNotWrite, nullptr);
     }
 }
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings)
 {
     if ((warnings & WARNING_RESERVED_REPLACED) != 0) {
-        Tell(env, FERRYLINE_INFO, kReplacedWarning, nullptr);
+        Tell(env, FERRYLINE_WARNING, kReplacedWarning, nullptr);
     }
     if ((warnings & WARNING_PLACEHOLDER_NAMES) != 0) {
-        Tell(env, FERRYLINE_INFO, kNoNameWarning, nullptr);
+        Tell(env, FERRYLINE_WARNING, kNoNameWarning, nullptr);
     }
     if ((warnings & WARNING_LEFT_OUT) != 0) {
-        Tell(env, FERRYLINE_INFO, kLeftOutWarning, nullptr);
+        Tell(env, FERRYLINE_WARNING, kLeftOutWarning, nullptr);
     }
 }
 
-int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env, FerrylineLook* look)
+FerrylineStatus ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input,
+                                  size_t size, const char* inputTitle, FerrylineWriter write, void* writeContext,
+                                  const FerrylineEnv* env, FerrylineLook* look)
 {
     env = UsableEnv(env);
     Output output;
     if (!OpenOutput(&output, write, writeContext, size, env)) {
-        Tell(env, FERRYLINE_ERROR, kCouldNotAllocateConversion, nullptr);
-        return 0;
+        return Fail(env, FERRYLINE_NO_MEMORY, kCouldNotAllocateConversion, nullptr);
     }
     unsigned warnings = 0;
-    int converted = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output, env, &warnings, look);
+    FerrylineStatus status = ConvertInto(direction, options, static_cast<const char*>(input), size, inputTitle, &output,
+                                         env, &warnings, look);
     CloseOutput(&output, env);
-    if (converted) {
+    if (status == FERRYLINE_OK) {
         TellWarnings(env, warnings);
     }
-    return converted;
+    return status;
+}
+
+const char* ferryline_version(void)
+{
+    return FERRYLINE_VERSION;
 }

@@ -38,19 +38,20 @@ inline bool IsUtf16(FerrylineCharset charset)
     return charset == FERRYLINE_CHARSET_UTF16LE || charset == FERRYLINE_CHARSET_UTF16BE;
 }
 
-// Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns 1 when the whole
-// output was handed on; `warnings` is then what to tell with TellWarnings.
+// Converts `bytes` into `output`, flushed at the end, and tells a refused piece. Returns FERRYLINE_OK when
+// the whole output was handed on; `warnings` is then what to tell with TellWarnings.
 // `look`, when not null, is given the first look at the input.
-int ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-                Output* output, const FerrylineEnv* env, unsigned* warnings, FerrylineLook* look);
+FerrylineStatus ConvertInto(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
+                            const char* inputTitle, Output* output, const FerrylineEnv* env, unsigned* warnings,
+                            FerrylineLook* look);
 
 void TellWarnings(const FerrylineEnv* env, unsigned warnings);
 
 // Whether the direction reads a vCard or CSV file into a book of either edition.
 bool IsImport(FerrylineDirection direction);
 // Reads the vCard or CSV file in `bytes` and writes it as a book of the direction's edition.
-int Import(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size, const char* inputTitle,
-           Output* output, const FerrylineEnv* env, unsigned* warnings);
+FerrylineStatus Import(FerrylineDirection direction, const FerrylineOptions* options, const char* bytes, size_t size,
+                       const char* inputTitle, Output* output, const FerrylineEnv* env, unsigned* warnings);
 
 // Told when no block can be had for the output or for what the writer keeps.
 extern const char kCouldNotAllocateConversion[];

@@ -116,7 +116,7 @@ int WriteCsv(const FerrylineBook* book, int layout, Output* output, const Ferryl
     }
     const FerrylineText none = {"", 0};
     CsvRow row = {output, env, nullptr, 1};
-    for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_WRITTEN; ++i) {
+    for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_OK; ++i) {
         const FerrylineBookEntry* entry = &book->entries[i];
         if (!entry->firstOfPerson) {
             continue;

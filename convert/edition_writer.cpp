@@ -178,7 +178,7 @@ int WriteEditionBook(const FerrylineBook* book, const unsigned long* lines, Ferr
         PutBytes(output, kW95Header, sizeof kW95Header - 1);
     }
     size_t from = 0;
-    for (size_t g = 0; g < groups && output->status == FERRYLINE_WRITTEN; ++g) {
+    for (size_t g = 0; g < groups && output->status == FERRYLINE_OK; ++g) {
         unsigned long firstLine = from < start[g] ? (lines != nullptr ? lines[order[from]] : static_cast<unsigned long>(order[from] + 1)) : 0;
         if (g > 0) {
             PutGroup(&writer, book->groups[g - 1], firstLine);

@@ -113,12 +113,18 @@ void Tell(const FerrylineEnv* env, FerrylineMessageKind kind, const char* format
     Release(env, title, titleSize);
 }
 
-void NoteChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, const char* text, size_t size)
+FerrylineStatus Fail(const FerrylineEnv* env, FerrylineStatus status, const char* format, const char* argument)
+{
+    Tell(env, FERRYLINE_ERROR, format, argument);
+    return status;
+}
+
+void NoteChange(const FerrylineEnv* env, FerrylineChangeKind kind, uint64_t line, const char* text, size_t size)
 {
     NoteLineChange(env, kind, line, {text, size}, {nullptr, 0}, {nullptr, 0});
 }
 
-void TellLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+void TellLineChange(const FerrylineEnv* env, FerrylineChangeKind kind, uint64_t line, FerrylineText text,
                     FerrylineText name, FerrylineText address)
 {
     FerrylineChange change = {kind, line, text, name, address};

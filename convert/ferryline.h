@@ -6,12 +6,24 @@
 #ifndef FERRYLINE_H
 #define FERRYLINE_H
 
+/* The library's version, the one place it is written: the programs, the packages and the Windows
+   program's version resource take it from here. */
+#define FERRYLINE_VERSION_MAJOR 1
+#define FERRYLINE_VERSION_MINOR 1
+#define FERRYLINE_VERSION "1.1"
+
+/* A resource compiler reads only the version above. */
+#ifndef RC_INVOKED
+
 #include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The version of the library linked, FERRYLINE_VERSION as it was built. */
+const char* ferryline_version(void);
 
 typedef enum FerrylineDirection {
     FERRYLINE_WIN_TO_MAC = 0, /* a W95 book to a Mac one */
@@ -36,7 +48,24 @@ typedef enum FerrylineDirection {
     FERRYLINE_WIN_TO_LDIF = 13
 } FerrylineDirection;
 
-typedef enum FerrylineMessageKind { FERRYLINE_INFO, FERRYLINE_ERROR } FerrylineMessageKind;
+/* What a message is: news (a conversion's outcome), a failure, or a warning about the content that did
+   not stop the conversion. */
+typedef enum FerrylineMessageKind { FERRYLINE_INFO, FERRYLINE_ERROR, FERRYLINE_WARNING } FerrylineMessageKind;
+
+/* What became of a call. FERRYLINE_OK is 0 and every failure is not, so `if (status)` reads "if it
+   failed"; a failure has been told to the listener already, in the words a user is shown. */
+typedef enum FerrylineStatus {
+    FERRYLINE_OK = 0,
+    FERRYLINE_WRONG_EDITION = 1,  /* the other edition's book, refused (FerrylineOptions.force takes it) */
+    FERRYLINE_NOT_A_BOOK = 2,     /* not an address book of its edition, or a damaged one */
+    FERRYLINE_UTF16_REFUSED = 3,  /* a text saved as UTF-16, which can't be converted byte by byte */
+    FERRYLINE_COULD_NOT_OPEN = 4, /* the input */
+    FERRYLINE_COULD_NOT_READ = 5,
+    FERRYLINE_COULD_NOT_CREATE = 6, /* the output */
+    FERRYLINE_COULD_NOT_WRITE = 7,  /* a piece of the output refused, or the output not finished */
+    FERRYLINE_NO_MEMORY = 8,
+    FERRYLINE_SAME_FILE = 9         /* the output named is the input */
+} FerrylineStatus;
 
 /* A run of bytes that need not end in a zero byte. */
 typedef struct FerrylineText {
@@ -78,7 +107,7 @@ typedef enum FerrylineChangeKind {
    1-based entry number of a W95 input. The texts live only as long as the call that reports them. */
 typedef struct FerrylineChange {
     FerrylineChangeKind kind;
-    unsigned long line;
+    uint64_t line;
     FerrylineText text;
     FerrylineText name;
     FerrylineText address;
@@ -146,10 +175,9 @@ typedef struct FerrylineListener {
    null when it refuses, leaving `block` as it was. */
 typedef void* (*FerrylineAlloc)(void* context, void* block, size_t oldSize, size_t newSize);
 
-/* Takes the next piece of output. Returns FERRYLINE_WRITTEN, FERRYLINE_WRITE_FAILED when the piece
-   could not be stored, or FERRYLINE_WRITE_NO_MEMORY when there was no memory to hold it. */
-typedef int (*FerrylineWriter)(void* context, const void* data, size_t size);
-enum { FERRYLINE_WRITE_FAILED = 0, FERRYLINE_WRITTEN = 1, FERRYLINE_WRITE_NO_MEMORY = 2 };
+/* Takes the next piece of output. Returns FERRYLINE_OK (0) when it is stored, FERRYLINE_NO_MEMORY when
+   there was no memory to hold it, or FERRYLINE_COULD_NOT_WRITE (any other failure reads the same). */
+typedef FerrylineStatus (*FerrylineWriter)(void* context, const void* data, size_t size);
 /* What createOutput gives besides 1 and 0 (see FerrylineFiles). */
 enum { FERRYLINE_OUTPUT_BACKUP_FOUND = 2 };
 
@@ -167,7 +195,8 @@ typedef void* FerrylineFile;
 /* The operating system's file operations, one table the frame calls through. Each operation receives
    the table it was called through, so a wrapper (standard streams, files in memory, fault injection)
    keeps in `context` a pointer to the table it wraps and passes on what it does not change.
-   Int-returning operations give 1 for success and 0 for failure. */
+   Int-returning operations give 1 for success and 0 for failure; `write` returns a status, as a
+   FerrylineWriter does. */
 typedef struct FerrylineFiles FerrylineFiles;
 struct FerrylineFiles {
     void* context;
@@ -183,14 +212,16 @@ struct FerrylineFiles {
        replaced, and gives FERRYLINE_OUTPUT_BACKUP_FOUND, starting nothing, where a conversion killed
        while it rewrote the file in place left its backup, PATH.ferryline-backup, beside it. */
     int (*createOutput)(const FerrylineFiles* self, const char* path, FerrylineFile* file);
-    /* Writes all `bytes` bytes and returns FERRYLINE_WRITTEN, or FERRYLINE_WRITE_FAILED, or
-       FERRYLINE_WRITE_NO_MEMORY when the file is held in memory that ran out. */
-    int (*write)(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes);
+    /* Writes all `bytes` bytes and returns FERRYLINE_OK, or FERRYLINE_COULD_NOT_WRITE, or
+       FERRYLINE_NO_MEMORY when the file is held in memory that ran out. */
+    FerrylineStatus (*write)(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes);
     /* Makes the finished output durable under its name and releases it. On failure it still holds the
        output, which the caller tells the user about and then discards. */
     int (*commitOutput)(const FerrylineFiles* self, FerrylineFile file);
     /* Removes the unfinished output and releases it; an earlier file under its name is as it was. */
     void (*discardOutput)(const FerrylineFiles* self, FerrylineFile file);
+    /* 1 when the two paths name the same file however they are spelled, else 0; null: never. */
+    int (*sameFile)(const FerrylineFiles* self, const char* pathA, const char* pathB);
 };
 
 /* The columns of a CSV export. */
@@ -222,18 +253,19 @@ const FerrylineFiles* ferryline_system_files(void);
 void* ferryline_system_alloc(void* context, void* block, size_t oldSize, size_t newSize);
 
 /* Converts `size` bytes at `input`, handing the output to `write` piece by piece. `inputTitle` names the
-   input in messages. Returns 1 when all of the output was handed over, 0 after the listener was told
-   what failed. Warnings about the content come after the last piece. `look`, when not null, is given
-   the first look at the input, also when the conversion failed or refused it. */
-int ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                      FerrylineWriter write, void* writeContext, const FerrylineEnv* env, FerrylineLook* look);
+   input in messages. Returns FERRYLINE_OK when all of the output was handed over, or what failed, after
+   the listener was told. Warnings about the content come after the last piece. `look`, when not null, is
+   given the first look at the input, also when the conversion failed or refused it. */
+FerrylineStatus ferryline_convert(FerrylineDirection direction, const FerrylineOptions* options, const void* input,
+                                  size_t size, const char* inputTitle, FerrylineWriter write, void* writeContext,
+                                  const FerrylineEnv* env, FerrylineLook* look);
 
 /* Reads the file `inputPath` whole and replaces `outputPath` with its conversion, through `files` (null:
-   ferryline_system_files()). Titles name the files in messages. Returns 1 when the output is complete
-   under its name, 0 after the listener was told what failed; then nothing new is left under
-   `outputPath`, and a file that stood there is as it was. `look` as for ferryline_convert (untouched
-   when the input could not be read). */
-int ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,
+   ferryline_system_files()); refuses an output that is the input. Titles name the files in messages.
+   Returns FERRYLINE_OK when the output is complete under its name, or what failed, after the listener
+   was told; then nothing new is left under `outputPath`, and a file that stood there is as it was.
+   `look` as for ferryline_convert (untouched when the input could not be read). */
+FerrylineStatus ferryline_convert_file(FerrylineDirection direction, const FerrylineOptions* options, const char* inputPath, const char* inputTitle,
                            const char* outputPath, const char* outputTitle, const FerrylineFiles* files,
                            const FerrylineEnv* env, FerrylineLook* look);
 
@@ -245,26 +277,29 @@ typedef struct FerrylineMessage {
 
 /* Everything one conversion in memory produced. Release it with ferryline_result_free. */
 typedef struct FerrylineResult {
-    int ok;                      /* 1 converted, 0 failed */
-    char* output;                /* the converted book; empty when ok is 0 */
+    FerrylineStatus status;      /* FERRYLINE_OK: converted */
+    char* output;                /* the converted book; empty unless status is FERRYLINE_OK */
     size_t outputSize;
     FerrylineMessage* messages;  /* in the order the Windows program shows them */
     size_t messageCount;
     char* changes;               /* one line ending in '\n' for every change, as ferryline_describe_change */
     size_t changesSize;
-    /* The sizes of the blocks above, for ferryline_result_free. */
+    /* The blocks' sizes and the allocator that holds them, for ferryline_result_free. */
     size_t outputCapacity;
     size_t messageCapacity;
     size_t changesCapacity;
+    FerrylineAlloc alloc;
+    void* allocContext;
     FerrylineLook look;          /* the first look at the input */
 } FerrylineResult;
 
 /* ferryline_convert into memory, collecting the output, the messages and the changes into `result`
    (the listener of `env`, when there is one, hears them too). The change lines stop after 4 MiB with a
-   line that counts the rest. Returns result->ok. */
-int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size,
-                            const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result);
-void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env);
+   line that counts the rest. Returns result->status; `result` is to be freed whatever it is. */
+FerrylineStatus ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size,
+                                        const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result);
+/* Releases what `result` holds through the allocator it was filled with. */
+void ferryline_result_free(FerrylineResult* result);
 
 /* The change as one line of UTF-8 text without its line end, such as
    `line 7: no personal name, named "No Name 01": "bob@example.org" became "No Name 01" <bob@example.org>`.
@@ -289,7 +324,7 @@ typedef struct FerrylineBookEntry {
     size_t group;          /* an index into the groups, or FERRYLINE_NO_GROUP for the book's default group */
     size_t nextSame;       /* the next entry of the same person (same name and address), or FERRYLINE_NO_GROUP */
     int firstOfPerson;     /* 1 for the first entry of its person */
-    unsigned long line;    /* its line in a Mac book, its entry number in a W95 one */
+    uint64_t line;         /* its line in a Mac book, its entry number in a W95 one */
 } FerrylineBookEntry;
 
 typedef struct FerrylineBook {
@@ -298,50 +333,57 @@ typedef struct FerrylineBook {
     size_t groupCount;
     FerrylineBookEntry* entries;
     size_t entryCount;
-    /* The blocks behind it, for ferryline_book_free. */
+    /* The blocks behind it and the allocator that holds them, for ferryline_book_free. */
     char* text;
     size_t textCapacity;
     size_t groupCapacity;
     size_t entryCapacity;
+    FerrylineAlloc alloc;
+    void* allocContext;
 } FerrylineBook;
 
 /* Reads a book of `edition` (EITHER: as the first look tells) in its character set (options->charset)
    with the editions' grammars: a W95 entry without an address is left out and told as a change, the W95
-   group "Main" starts no group. Returns 1 with `book` filled, or 0 after telling what failed, holding nothing. */
-int ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
-                        const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book);
-void ferryline_book_free(FerrylineBook* book, const FerrylineEnv* env);
+   group "Main" starts no group. Returns FERRYLINE_OK with `book` filled, or what failed after telling
+   it, holding nothing. */
+FerrylineStatus ferryline_read_book(FerrylineEdition edition, const FerrylineOptions* options, const void* input, size_t size,
+                                    const char* inputTitle, const FerrylineEnv* env, FerrylineBook* book);
+/* Releases what `book` holds through the allocator it was read with. */
+void ferryline_book_free(FerrylineBook* book);
 
 /* A book looked at closely, as ferryline_inspect finds it. A W95 book counts its entries with an empty
    name as nameless lines and has no reserved characters; line ends and the longest line are counted in
    the bytes of either edition. The counts of a UTF-16 text are 0. */
 typedef struct FerrylineInspection {
     FerrylineLook look;
-    int complete;                   /* a W95 book: it ends with its '+' as it must; a Mac book: 1 */
-    unsigned long entries;
-    unsigned long groups;           /* a W95 book: besides its first, default group */
-    unsigned long namelessLines;
-    unsigned long reservedLines;    /* lines with & # ^ + */
-    unsigned long withoutAddress;   /* entries with no address (W95) or an empty one (Mac) */
-    unsigned long mainGroups;       /* groups named "Main" (W95: besides the first) */
-    size_t longestLine;             /* in bytes, without its line end */
-    unsigned long longestLineNumber;
-    unsigned long crlfEnds;
-    unsigned long lfEnds;
-    unsigned long crEnds;
-    size_t zeroBytes;
+    int complete;                /* a W95 book: it ends with its '+' as it must; a Mac book: 1 */
+    /* Counts of 64 bits on every system, for books larger than 4 GiB. */
+    uint64_t entries;
+    uint64_t groups;             /* a W95 book: besides its first, default group */
+    uint64_t namelessLines;
+    uint64_t reservedLines;      /* lines with & # ^ + */
+    uint64_t withoutAddress;     /* entries with no address (W95) or an empty one (Mac) */
+    uint64_t mainGroups;         /* groups named "Main" (W95: besides the first) */
+    uint64_t longestLine;        /* in bytes, without its line end */
+    uint64_t longestLineNumber;
+    uint64_t crlfEnds;
+    uint64_t lfEnds;
+    uint64_t crEnds;
+    uint64_t zeroBytes;
     FerrylineBytesLookLike charset;
 } FerrylineInspection;
 
 void ferryline_inspect(const void* bytes, size_t size, FerrylineInspection* inspection);
 
-/* Reads the file `path` (through `files`, null: the system's) and inspects it. Returns 1, or 0 after the
-   listener of `env` was told why the file could not be read. */
-int ferryline_inspect_file(const char* path, const char* title, const FerrylineFiles* files, const FerrylineEnv* env,
-                           FerrylineInspection* inspection);
+/* Reads the file `path` (through `files`, null: the system's) and inspects it. Returns FERRYLINE_OK, or
+   why the file could not be read, after the listener of `env` was told. */
+FerrylineStatus ferryline_inspect_file(const char* path, const char* title, const FerrylineFiles* files,
+                                       const FerrylineEnv* env, FerrylineInspection* inspection);
 
 #ifdef __cplusplus
 }
 #endif
+
+#endif /* RC_INVOKED */
 
 #endif

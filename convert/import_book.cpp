@@ -449,6 +449,6 @@ int FinishImport(Importer* importer, ImportedBook* imported)
 void FreeImportedBook(ImportedBook* book, const FerrylineEnv* env)
 {
     Release(env, book->lines, book->linesCapacity);
-    ferryline_book_free(&book->book, env);
+    ferryline_book_free(&book->book);
     memset(book, 0, sizeof *book);
 }

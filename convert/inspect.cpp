@@ -58,7 +58,7 @@ static FerrylineBytesLookLike GuessCharset(const char* text, size_t size)
 // Line ends, zero bytes and the longest line, the way an editor shows the lines of either edition.
 static void CountLines(const char* bytes, size_t size, FerrylineInspection* inspection)
 {
-    unsigned long lineNumber = 1;
+    uint64_t lineNumber = 1;
     size_t lineStart = 0;
     inspection->longestLineNumber = 1;
     for (size_t i = 0; i <= size; ++i) {

@@ -180,7 +180,7 @@ int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env
         }
     }
     LdifLine line = {output, 0};
-    for (size_t i = 0; i < count && output->status == FERRYLINE_WRITTEN; ++i) {
+    for (size_t i = 0; i < count && output->status == FERRYLINE_OK; ++i) {
         const FerrylineBookEntry* entry = &book->entries[i];
         if (!entry->firstOfPerson || owner[i] != i) {
             continue;
@@ -211,7 +211,7 @@ int WriteLdif(const FerrylineBook* book, Output* output, const FerrylineEnv* env
         }
         PutByte(output, '\n');
     }
-    for (size_t g = 0; g < book->groupCount && output->status == FERRYLINE_WRITTEN; ++g) {
+    for (size_t g = 0; g < book->groupCount && output->status == FERRYLINE_OK; ++g) {
         FerrylineText name = book->groups[g];
         if (name.size == 0) {
             continue;

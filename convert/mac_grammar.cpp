@@ -35,7 +35,7 @@ static bool HoldsMarker(const char* text, size_t length)
     return false;
 }
 
-MacLine CutMacLine(const char* text, size_t length, unsigned long number)
+MacLine CutMacLine(const char* text, size_t length, uint64_t number)
 {
     TextSpan whole = {text, length, length};
     TextSpan name = {text, 0, length};
@@ -65,7 +65,7 @@ void ReadMacLines(const char* bytes, size_t size, MacLineVisitor visit, void* co
 {
     const char* end = bytes + size;
     const char* p = bytes;
-    unsigned long number = 1;
+    uint64_t number = 1;
     while (p < end) {
         char c = *p;
         if (IsMacLineEnd(c)) {

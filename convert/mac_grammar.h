@@ -58,7 +58,7 @@ inline void SplitLine(TextSpan line, size_t nameEnd, TextSpan* name, TextSpan* a
 
 // One line as the grammar reads it.
 struct MacLine {
-    unsigned long number;   // 1-based, counting CR, LF and CR LF ends as an editor shows them
+    uint64_t number;        // 1-based, counting CR, LF and CR LF ends as an editor shows them
     FerrylineText text;     // the whole line
     FerrylineText name;     // empty for a line without a name
     FerrylineText address;  // the whole line for a line without a name
@@ -69,7 +69,7 @@ struct MacLine {
 };
 
 // The line of `length` bytes at `text`, numbered `number`.
-MacLine CutMacLine(const char* text, size_t length, unsigned long number);
+MacLine CutMacLine(const char* text, size_t length, uint64_t number);
 
 typedef void (*MacLineVisitor)(void* context, const MacLine& line);
 

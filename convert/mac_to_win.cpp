@@ -137,7 +137,7 @@ static bool PutRecord(Output* output, TextSpan name, TextSpan address, bool isGr
 }
 
 // A group named "Main" reads as the W95 default group: on the way back it gets no line of its own.
-static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
+static void NoteGroup(MacToWinRun* run, TextSpan name, uint64_t lineNumber)
 {
     if (TextEquals(name.text, name.length, kMainGroup)) {
         NoteLineChange(run->env, FERRYLINE_MAIN_GROUP_MARKED, lineNumber, {run->lastGroup, run->lastGroupLength},
@@ -152,7 +152,7 @@ static void NoteGroup(MacToWinRun* run, TextSpan name, unsigned long lineNumber)
     }
 }
 
-static void NoteReplacedMarkers(MacToWinRun* run, TextSpan name, TextSpan address, unsigned long lineNumber)
+static void NoteReplacedMarkers(MacToWinRun* run, TextSpan name, TextSpan address, uint64_t lineNumber)
 {
     run->warnings |= WARNING_RESERVED_REPLACED;
     NoteLineChange(run->env, FERRYLINE_RESERVED_REPLACED, lineNumber, {"", 0}, {name.text, name.length},
@@ -161,7 +161,7 @@ static void NoteReplacedMarkers(MacToWinRun* run, TextSpan name, TextSpan addres
 
 // The record for one line; `bracket` is its first '<', or null.
 static void PutLineAsRecord(MacToWinRun* run, TextSpan line, const char* bracket, bool hasMarkers,
-                            unsigned long lineNumber)
+                            uint64_t lineNumber)
 {
     TextSpan name;
     TextSpan address;
@@ -331,7 +331,7 @@ static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char
         !SplitPlainEntry(line.text, line.length, static_cast<size_t>(bracket - line.text), &split)) {
         return NOT_PLAIN;
     }
-    if (output->capacity - output->used < kPlainRecordLimit + kCopySlack || output->status != FERRYLINE_WRITTEN) {
+    if (output->capacity - output->used < kPlainRecordLimit + kCopySlack || output->status != FERRYLINE_OK) {
         return NOT_PLAIN;
     }
     char* out = output->block + output->used;
@@ -355,15 +355,15 @@ static inline PlainEntry PutPlainEntry(Output* output, TextSpan line, const char
 // Stops at any other line, when the block may lack room or the input's end is near; returns the
 // start of the line it stopped at, with `lineNumber` counted up.
 static const char* PutPlainLines(Scan* scan, const char* p, const char* end, Output* output,
-                                 unsigned long* lineNumber)
+                                 uint64_t* lineNumber)
 {
-    if (output->status != FERRYLINE_WRITTEN || output->capacity < kPlainRecordLimit + kCopySlack) {
+    if (output->status != FERRYLINE_OK || output->capacity < kPlainRecordLimit + kCopySlack) {
         return p;
     }
     char* block = output->block;
     size_t used = output->used;
     size_t lastRoomy = output->capacity - kPlainRecordLimit - kCopySlack;
-    unsigned long lines = *lineNumber;
+    uint64_t lines = *lineNumber;
     while (used <= lastRoomy && static_cast<size_t>(end - p) > 2 * kPlainLineLimit) {
         ScanWindow window = WindowAt(scan, p);
         if (window.ends == 0) {
@@ -391,7 +391,7 @@ static const char* PutPlainLines(Scan* scan, const char* p, const char* end, Out
 // A short line without '<' (and not the group address) is an address alone: its record gets the next
 // placeholder name, as PutLineAsRecord gives it, here with one test for room. Returns false having put
 // nothing for any other line, or a block without that room.
-static inline bool PutPlainNameless(MacToWinRun* run, TextSpan line, uint64_t markers, unsigned long lineNumber)
+static inline bool PutPlainNameless(MacToWinRun* run, TextSpan line, uint64_t markers, uint64_t lineNumber)
 {
     Output* output = run->output;
     if (line.length > kPlainLineLimit || line.readable - line.length < kPlainLineLimit ||
@@ -399,7 +399,7 @@ static inline bool PutPlainNameless(MacToWinRun* run, TextSpan line, uint64_t ma
         return false;
     }
     size_t size = run->placeholderLength + line.length + 4;
-    if (output->capacity - output->used < size + kCopySlack || output->status != FERRYLINE_WRITTEN) {
+    if (output->capacity - output->used < size + kCopySlack || output->status != FERRYLINE_OK) {
         return false;
     }
     char* out = output->block + output->used;
@@ -424,7 +424,7 @@ static inline bool PutPlainNameless(MacToWinRun* run, TextSpan line, uint64_t ma
 
 // One line's record, the common kinds of line the short way. Returns whether it was a plain entry
 // without markers, after which PutPlainLines may well take the lines that follow.
-static inline bool PutLine(MacToWinRun* run, TextSpan line, const ScannedRun& found, unsigned long lineNumber)
+static inline bool PutLine(MacToWinRun* run, TextSpan line, const ScannedRun& found, uint64_t lineNumber)
 {
     if (found.third == nullptr) {
         if (!PutPlainNameless(run, line, found.secondBits, lineNumber)) {
@@ -467,11 +467,11 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     PutBytes(output, kW95Header, sizeof kW95Header - 1);
     const char* end = bytes + size;
     const char* p = bytes;
-    unsigned long lineNumber = 1;
+    uint64_t lineNumber = 1;
     // Whether the lines ahead are likely plain: PutPlainLines costs a look at a line it does not take,
     // so a book of other lines does not call it line after line.
     bool plainAhead = true;
-    while (p < end && output->status == FERRYLINE_WRITTEN) {
+    while (p < end && output->status == FERRYLINE_OK) {
         if (plainAhead) {
             p = PutPlainLines(&scan, p, end, output, &lineNumber);
             if (p == end) {
@@ -509,5 +509,5 @@ int WriteW95FromMac(const char* bytes, size_t size, Output* output, const Ferryl
     if (highBytes != nullptr) {
         *highBytes = ScannedHighBytes(&scan);
     }
-    return output->status == FERRYLINE_WRITTEN;
+    return output->status == FERRYLINE_OK;
 }

@@ -15,13 +15,13 @@ int OpenOutput(Output* output, FerrylineWriter write, void* writeContext, size_t
     output->block = static_cast<char*>(Allocate(env, capacity));
     output->capacity = output->block != nullptr ? capacity : 0;
     output->used = 0;
-    output->status = FERRYLINE_WRITTEN;
+    output->status = FERRYLINE_OK;
     return output->block != nullptr;
 }
 
-int FlushOutput(Output* output)
+FerrylineStatus FlushOutput(Output* output)
 {
-    if (output->status == FERRYLINE_WRITTEN && output->used > 0) {
+    if (output->status == FERRYLINE_OK && output->used > 0) {
         output->status = output->write(output->writeContext, output->block, output->used);
     }
     output->used = 0;
@@ -37,7 +37,7 @@ void CloseOutput(Output* output, const FerrylineEnv* env)
 
 void PutBytesSlowly(Output* output, const char* data, size_t size)
 {
-    if (FlushOutput(output) != FERRYLINE_WRITTEN) {
+    if (FlushOutput(output) != FERRYLINE_OK) {
         return;
     }
     if (size >= output->capacity) {
@@ -50,8 +50,8 @@ void PutBytesSlowly(Output* output, const char* data, size_t size)
 
 char* OutputRoomSlowly(Output* output, size_t size)
 {
-    if (size > output->capacity - output->used && FlushOutput(output) != FERRYLINE_WRITTEN) {
+    if (size > output->capacity - output->used && FlushOutput(output) != FERRYLINE_OK) {
         return nullptr;
     }
-    return output->status == FERRYLINE_WRITTEN ? output->block + output->used : nullptr;
+    return output->status == FERRYLINE_OK ? output->block + output->used : nullptr;
 }

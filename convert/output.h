@@ -15,14 +15,14 @@ struct Output {
     char* block;
     size_t capacity;
     size_t used;
-    int status;  // FERRYLINE_WRITTEN until the writer refuses a piece; then nothing more is taken
+    FerrylineStatus status;  // FERRYLINE_OK until the writer refuses a piece; then nothing more is taken
 };
 
 // Takes the block from `env`, sized for an input of `inputSize` bytes. Returns 0 when refused.
 int OpenOutput(Output* output, FerrylineWriter write, void* writeContext, size_t inputSize,
                const FerrylineEnv* env);
 // Hands on what is gathered. Returns the status.
-int FlushOutput(Output* output);
+FerrylineStatus FlushOutput(Output* output);
 void CloseOutput(Output* output, const FerrylineEnv* env);
 
 // Takes a piece too large for the room left; for PutBytes only.
@@ -53,7 +53,7 @@ char* OutputRoomSlowly(Output* output, size_t size);
 // take room for every line.
 inline char* OutputRoom(Output* output, size_t size)
 {
-    if (size <= output->capacity - output->used && output->status == FERRYLINE_WRITTEN) {
+    if (size <= output->capacity - output->used && output->status == FERRYLINE_OK) {
         return output->block + output->used;
     }
     return OutputRoomSlowly(output, size);

@@ -1,4 +1,5 @@
 // ferryline_convert_bytes: one conversion in memory with everything it produced gathered for the caller.
+#include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -11,7 +12,7 @@ static const size_t kChangeTextLimit = 4u << 20;
 struct Collector {
     const FerrylineEnv* env;      // the caller's: its allocator, and its listener to pass everything on to
     FerrylineResult* result;
-    unsigned long unlistedChanges;
+    uint64_t unlistedChanges;
     bool lostMessage;             // a message that could not be kept
 };
 
@@ -37,18 +38,18 @@ static bool Reserve(const FerrylineEnv* env, void** block, size_t* capacity, siz
     return true;
 }
 
-static int CollectOutput(void* context, const void* data, size_t size)
+static FerrylineStatus CollectOutput(void* context, const void* data, size_t size)
 {
     Collector* collector = static_cast<Collector*>(context);
     FerrylineResult* result = collector->result;
     void* block = result->output;
     if (!Reserve(collector->env, &block, &result->outputCapacity, result->outputSize, size)) {
-        return FERRYLINE_WRITE_NO_MEMORY;
+        return FERRYLINE_NO_MEMORY;
     }
     result->output = static_cast<char*>(block);
     memcpy(result->output + result->outputSize, data, size);
     result->outputSize += size;
-    return FERRYLINE_WRITTEN;
+    return FERRYLINE_OK;
 }
 
 static void CollectMessage(void* context, FerrylineMessageKind kind, const char* text)
@@ -120,38 +121,41 @@ static void CollectChange(void* context, const FerrylineChange* change)
     Release(collector->env, text, length + 1);
 }
 
-int ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input, size_t size, const char* inputTitle,
-                            const FerrylineEnv* env, FerrylineResult* result)
+FerrylineStatus ferryline_convert_bytes(FerrylineDirection direction, const FerrylineOptions* options, const void* input,
+                                        size_t size, const char* inputTitle, const FerrylineEnv* env, FerrylineResult* result)
 {
     env = UsableEnv(env);
     memset(result, 0, sizeof *result);
+    result->alloc = env->alloc;
+    result->allocContext = env->allocContext;
     Collector collector = {env, result, 0, false};
     FerrylineListener listener = {&collector, CollectMessage, CollectChange};
     FerrylineEnv collecting = {env->alloc, env->allocContext, &listener};
-    result->ok = ferryline_convert(direction, options, input, size, inputTitle, CollectOutput, &collector, &collecting,
-                                   &result->look);
+    result->status = ferryline_convert(direction, options, input, size, inputTitle, CollectOutput, &collector,
+                                       &collecting, &result->look);
     if (collector.unlistedChanges > 0) {
         char line[96];
-        int length = snprintf(line, sizeof line, "(%lu more changes not listed)\n", collector.unlistedChanges);
+        int length = snprintf(line, sizeof line, "(%" PRIu64 " more changes not listed)\n", collector.unlistedChanges);
         collector.unlistedChanges = 0;
         AppendChangeText(&collector, line, length > 0 ? static_cast<size_t>(length) : 0);
     }
     // A message that could not be kept leaves the caller an incomplete story: that is a failure too.
-    if (collector.lostMessage) {
-        result->ok = 0;
+    if (collector.lostMessage && result->status == FERRYLINE_OK) {
+        result->status = FERRYLINE_NO_MEMORY;
     }
-    if (!result->ok) {
+    if (result->status != FERRYLINE_OK) {
         Release(env, result->output, result->outputCapacity);
         result->output = nullptr;
         result->outputSize = 0;
         result->outputCapacity = 0;
     }
-    return result->ok;
+    return result->status;
 }
 
-void ferryline_result_free(FerrylineResult* result, const FerrylineEnv* env)
+void ferryline_result_free(FerrylineResult* result)
 {
-    env = UsableEnv(env);
+    const FerrylineEnv held = {result->alloc, result->allocContext, nullptr};
+    const FerrylineEnv* env = &held;
     for (size_t i = 0; i < result->messageCount; ++i) {
         Release(env, result->messages[i].text, strlen(result->messages[i].text) + 1);
     }

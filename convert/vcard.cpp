@@ -173,7 +173,7 @@ static int PutGroupCards(CardLine* line, const FerrylineBook* book, const Ferryl
     }
     // Filling moved every start to the next group's; each group's people end where the next begin.
     size_t from = 0;
-    for (size_t g = 0; g < book->groupCount && line->output->status == FERRYLINE_WRITTEN; ++g) {
+    for (size_t g = 0; g < book->groupCount && line->output->status == FERRYLINE_OK; ++g) {
         if (book->groups[g].size > 0) {
             PutGroupCard(line, book, g, members + from, start[g] - from);
         }
@@ -190,7 +190,7 @@ int WriteVcard(const FerrylineBook* book, int version, Output* output, const Fer
         return 0;
     }
     CardLine line = {output, 0, version, &marks, false};
-    for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_WRITTEN; ++i) {
+    for (size_t i = 0; i < book->entryCount && output->status == FERRYLINE_OK; ++i) {
         if (book->entries[i].firstOfPerson) {
             PutPersonCard(&line, book, i, env);
         }

@@ -41,7 +41,7 @@ bool ReadW95Items(const char* bytes, size_t size, W95ItemVisitor visit, void* co
 {
     const char* end = bytes + size;
     const char* p = bytes;
-    unsigned long entries = 0;
+    uint64_t entries = 0;
     for (;;) {
         if (!(p < end && *p == '&')) {
             return false;

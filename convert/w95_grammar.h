@@ -60,7 +60,7 @@ enum W95ItemKind {
 // One item as the grammar reads it.
 struct W95Item {
     W95ItemKind kind;
-    unsigned long entry;  // an entry's 1-based number; for a group, the entries before it
+    uint64_t entry;       // an entry's 1-based number; for a group, the entries before it
     Field name;           // the group's or the entry's
     Field address;        // an entry's
     bool isMain;          // a group named "Main"

@@ -60,7 +60,7 @@ static void PutFieldText(Output* output, const Field& field)
 // "\"name\" <GROUP@GROUP>\r\n", except for the default group, which a Mac book has no line for. A group
 // named "Main" after the first gets no Mac line, so its entries join the group before it.
 static void PutGroup(Output* output, const FerrylineEnv* env, const char* bytes, const Field& name, Field* lastGroup,
-                     unsigned long entries)
+                     uint64_t entries)
 {
     size_t size = 1 + name.textEnd + sizeof kGroupLineEnd - 1;
     if (FieldEquals(name, kMainGroup)) {
@@ -120,15 +120,15 @@ static inline size_t PlainTextEnd(const char* start, const char* fieldEnd)
 // at any other entry or marker; returns the marker after the last entry put (`p` when none was), with
 // `entries` counted up.
 static const char* PutPlainEntryLines(const char* p, const char* end, Scan* scan, Output* output,
-                                      unsigned long* entries)
+                                      uint64_t* entries)
 {
-    if (output->status != FERRYLINE_WRITTEN) {
+    if (output->status != FERRYLINE_OK) {
         return p;
     }
     char* block = output->block;
     size_t used = output->used;
     size_t capacity = output->capacity;
-    unsigned long count = *entries;
+    uint64_t count = *entries;
     // `p` is the marker after an entry, so it is inside the span.
     while (*p == '#' && end - p > 1) {
         const char* nameStart = p + 1;
@@ -180,13 +180,13 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     const char* p = bytes;
     Field name = {p, p, false, false, 0, 0};
     Field lastGroup = name;
-    unsigned long entries = 0;
+    uint64_t entries = 0;
     bool complete = false;
     ParseState state = STATE_GROUP;
     Scan scan;
     StartScan(&scan, bytes, size, ChooseClassifiers().w95);
     ScanWindow window = {bytes, 0, 0, 0};
-    while (state != STATE_END && output->status == FERRYLINE_WRITTEN) {
+    while (state != STATE_END && output->status == FERRYLINE_OK) {
         char c = p < end ? *p : '\0';
         switch (state) {
         case STATE_GROUP:
@@ -241,7 +241,7 @@ int WriteMacFromW95(const char* bytes, size_t size, const char* inputTitle, Outp
     if (highBytes != nullptr) {
         *highBytes = ScannedHighBytes(&scan);
     }
-    if (output->status != FERRYLINE_WRITTEN) {
+    if (output->status != FERRYLINE_OK) {
         return 0;
     }
     if (!complete) {

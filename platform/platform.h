@@ -51,6 +51,8 @@ void PlatformRemoveTemporaryOnInterrupt(PlatformObserver* observer);
 
 // Whether two paths name the same file, however spelled: 1 same, 0 different.
 int PlatformSameFile(const char* pathA, const char* pathB);
+// PlatformSameFile as the system's file operations offer it.
+int PlatformSameFileOperation(const FerrylineFiles* self, const char* pathA, const char* pathB);
 
 // Whether `c` separates the folders of a path ('/'; on Windows also '\\' and ':').
 bool PlatformIsPathSeparator(char c);

@@ -30,7 +30,7 @@ void PosixCloseInput(const FerrylineFiles* self, FerrylineFile file);
 
 // posix_replace.cpp: the output.
 int PosixCreateOutput(const FerrylineFiles* self, const char* path, FerrylineFile* file);
-int PosixWrite(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes);
+FerrylineStatus PosixWrite(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes);
 int PosixCommitOutput(const FerrylineFiles* self, FerrylineFile file);
 void PosixDiscardOutput(const FerrylineFiles* self, FerrylineFile file);
 

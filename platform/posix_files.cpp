@@ -50,7 +50,8 @@ const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         PosixOpenInput,    PosixInputSize,
                                           PosixRead,       PosixCloseInput,   PosixCreateOutput,
-                                          PosixWrite,      PosixCommitOutput, PosixDiscardOutput};
+                                          PosixWrite,      PosixCommitOutput, PosixDiscardOutput,
+                                          PlatformSameFileOperation};
     return &kFiles;
 }
 
@@ -74,6 +75,9 @@ void PlatformDescribeError(int error, char* text, size_t capacity)
 
 int PlatformSameFile(const char* pathA, const char* pathB)
 {
+    if (strcmp(pathA, pathB) == 0) {
+        return 1;  // the same spelling, even of a file not there yet
+    }
     struct stat a;
     struct stat b;
     if (stat(pathA, &a) != 0 || stat(pathB, &b) != 0) {

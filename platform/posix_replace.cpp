@@ -490,11 +490,15 @@ static int WritePiece(void* context, const char* data, size_t bytes)
     return 1;
 }
 
-int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
+FerrylineStatus PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
     PosixOutput* output = static_cast<PosixOutput*>(file);
     if (output->kind == OUTPUT_STREAM) {
-        return Hold(output, data, bytes) ? 1 : Failed(output->observer, output->path, ENOMEM);
+        if (Hold(output, data, bytes)) {
+            return FERRYLINE_OK;
+        }
+        Failed(output->observer, output->path, ENOMEM);
+        return FERRYLINE_COULD_NOT_WRITE;
     }
     if (!output->writerTried) {
         // Where the system gives no thread for it, the pieces are written as they come.
@@ -503,7 +507,11 @@ int PosixWrite(const FerrylineFiles*, FerrylineFile file, const void* data, size
     }
     int written = output->writer != nullptr ? HandOver(output->writer, static_cast<const char*>(data), bytes)
                                             : WritePiece(output, static_cast<const char*>(data), bytes);
-    return written ? 1 : Failed(output->observer, output->path, errno);
+    if (written) {
+        return FERRYLINE_OK;
+    }
+    Failed(output->observer, output->path, errno);
+    return FERRYLINE_COULD_NOT_WRITE;
 }
 
 // Links the file without a name (only Linux makes one) into the folder under `name`; fails when the

@@ -47,6 +47,11 @@ const char* PlatformFileTitle(const char* path)
     return title;
 }
 
+int PlatformSameFileOperation(const FerrylineFiles*, const char* pathA, const char* pathB)
+{
+    return PlatformSameFile(pathA, pathB);
+}
+
 FerrylineFiles PlatformObservedFiles(const PlatformObserver* observer)
 {
     FerrylineFiles files = *ferryline_system_files();

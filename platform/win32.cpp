@@ -307,7 +307,7 @@ static int Win32CreateOutput(const FerrylineFiles* self, const char* path, Ferry
     return 1;
 }
 
-static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
+static FerrylineStatus Win32Write(const FerrylineFiles*, FerrylineFile file, const void* data, size_t bytes)
 {
     HANDLE handle = static_cast<Win32Output*>(file)->handle;
     SetLastError(NO_ERROR);
@@ -318,12 +318,13 @@ static int Win32Write(const FerrylineFiles*, FerrylineFile file, const void* dat
         // A write the system took only in part is as failed as one it refused.
         if (!WriteFile(handle, from, want, &done, nullptr) || done != want) {
             DWORD error = done != want && GetLastError() == NO_ERROR ? ERROR_DISK_FULL : GetLastError();
-            return Failed(static_cast<Win32Output*>(file)->observer, static_cast<Win32Output*>(file)->finalPath, error);
+            Failed(static_cast<Win32Output*>(file)->observer, static_cast<Win32Output*>(file)->finalPath, error);
+            return FERRYLINE_COULD_NOT_WRITE;
         }
         from += done;
         bytes -= done;
     }
-    return 1;
+    return FERRYLINE_OK;
 }
 
 // The full form of `path` in a new block, or null.
@@ -503,7 +504,8 @@ const FerrylineFiles* ferryline_system_files(void)
 {
     static const FerrylineFiles kFiles = {nullptr,         Win32OpenInput,    Win32InputSize,
                                           Win32Read,       Win32CloseInput,   Win32CreateOutput,
-                                          Win32Write,      Win32CommitOutput, Win32DiscardOutput};
+                                          Win32Write,      Win32CommitOutput, Win32DiscardOutput,
+                                          PlatformSameFileOperation};
     return &kFiles;
 }
 

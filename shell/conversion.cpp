@@ -7,7 +7,6 @@
 
 #include "convert/ferryline.h"
 #include "shell/converters.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -45,17 +44,7 @@ void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)
 bool LookAtBook(const char* path, const char* title, FerrylineInspection* book)
 {
     FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
-    return ferryline_inspect_file(path, title, nullptr, &quiet, book) != 0;
-}
-
-// A W95 book chosen as a Mac one is converted only when the user says so; No is the default.
-bool ConfirmMacBook(const char* title)
-{
-    char question[kTitleSize + 160];
-    snprintf(question, sizeof question,
-             "The file %s looks like a Corvella W95 address book, not a Macintosh one.\n\n"
-             "Convert it as a Macintosh address book anyway?", title);
-    return AskYesNo(g_hwndMain, question, false);
+    return ferryline_inspect_file(path, title, nullptr, &quiet, book) == FERRYLINE_OK;
 }
 
 bool IsUtf16(FerrylineCharset charset)
@@ -99,6 +88,15 @@ bool AskConvertLetters(const char* title, const FerrylineInspection& book, bool 
     return AskYesNo(g_hwndMain, question, true);
 }
 
+// After the conversion has refused a W95 book chosen as a Mac one, and said so: it is converted only when
+// the user says so; No is the default.
+bool ConfirmMacBook(const char* title)
+{
+    char question[kTitleSize + 80];
+    snprintf(question, sizeof question, "Convert %s as a Macintosh address book anyway?", title);
+    return AskYesNo(g_hwndMain, question, false);
+}
+
 }  // namespace
 
 void InitFileDialogs(FileDialogState* dialogs, HWND owner, HINSTANCE instance)
@@ -132,8 +130,8 @@ int ChooseOutputFile(FileDialogState* dialogs, char (&path)[kPathSize], char (&t
 namespace {
 
 // What a command runs on the files chosen: a converter of shell/converters.h.
-using RunFiles = int (*)(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                         const FerrylineOptions* options, ConversionDetails* details);
+using RunFiles = FerrylineStatus (*)(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                     const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 
 // One command of the File menu: what its dialogs ask, and what it runs on the files chosen.
 struct FileCommand {
@@ -217,9 +215,6 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     bool macBookForWinToMac = false;
     FerrylineInspection book;
     if (command.conversion != kNoConversion && LookAtBook(inputPath, inputTitle, &book)) {
-        if (macToWin && book.look.edition == FERRYLINE_EDITION_W95 && !ConfirmMacBook(inputTitle)) {
-            return;
-        }
         if (!options.recode && HoldsLettersBeyondAscii(book) && AskConvertLetters(inputTitle, book, macToWin)) {
             options.recode = 1;
         }
@@ -235,14 +230,20 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     if (command.chooseByFilter != nullptr) {
         command.chooseByFilter(pickedFilter, &options);
     }
-    // Compares the files themselves, so another spelling of the input (letter case, a short name,
-    // a relative part) is refused as well.
-    if (PlatformSameFile(inputPath, outputPath)) {
-        ShowError(g_hwndMain, "Input and output file must be different.");
-        return;
+    FerrylineStatus status = command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details);
+    if (status == FERRYLINE_WRONG_EDITION && macToWin) {
+        if (!ConfirmMacBook(inputTitle)) {
+            return;
+        }
+        options.force = 1;
+        status = command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details);
     }
-    if (command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details)) {
+    // The conversion compares the files themselves, so another spelling of the input (letter case, a
+    // short name, a relative part) is refused as well, with a message of its own and nothing more.
+    if (status == FERRYLINE_OK) {
         ShowInfo(g_hwndMain, "Conversion successful");
+    } else if (status == FERRYLINE_SAME_FILE) {
+        return;
     } else if (macBookForWinToMac) {
         char message[kTitleSize + 160];
         snprintf(message, sizeof message,

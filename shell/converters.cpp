@@ -79,22 +79,18 @@ static const char* DirectionName(FerrylineDirection direction)
     }
 }
 
-// `options` is null for none; a W95 book given as a Mac one is converted, since the user has been asked.
-static int ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
-                       const char* outputPath, const char* outputTitle, const FerrylineOptions* options,
-                       ConversionDetails* details)
+// `options` is null for none.
+static FerrylineStatus ConvertFile(FerrylineDirection direction, const char* inputPath, const char* inputTitle,
+                                   const char* outputPath, const char* outputTitle, const FerrylineOptions* options,
+                                   ConversionDetails* details)
 {
     StartDetails(details, DirectionName(direction), inputTitle, outputTitle);
     FerrylineListener listener = {details, ShowConversionMessage, NoteDetailsChange};
     FerrylineEnv env = {ferryline_system_alloc, nullptr, &listener};
-    FerrylineOptions chosen = {};
-    if (options != nullptr) {
-        chosen = *options;
-    }
-    chosen.force = 1;
-    int converted = ferryline_convert_file(direction, &chosen, inputPath, inputTitle, outputPath, outputTitle, nullptr, &env, nullptr);
-    FinishDetails(details, converted);
-    if (converted && details->questionMarks > 0) {
+    FerrylineStatus status = ferryline_convert_file(direction, options, inputPath, inputTitle, outputPath, outputTitle,
+                                                    nullptr, &env, nullptr);
+    FinishDetails(details, status == FERRYLINE_OK);
+    if (status == FERRYLINE_OK && details->questionMarks > 0) {
         char warning[256];
         const bool one = details->questionMarks == 1;
         snprintf(warning, sizeof warning,
@@ -106,17 +102,17 @@ static int ConvertFile(FerrylineDirection direction, const char* inputPath, cons
                  one ? "it" : "them");
         ShowWarning(g_hwndMain, warning);
     }
-    return converted;
+    return status;
 }
 
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details)
+FerrylineStatus ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
 {
     return ConvertFile(FERRYLINE_MAC_TO_WIN, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
 
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details)
+FerrylineStatus ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
 {
     return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
@@ -133,27 +129,28 @@ static FerrylineOptions ExportOptions(const FerrylineOptions* options)
     return chosen;
 }
 
-int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                  const FerrylineOptions* options, ConversionDetails* details)
+FerrylineStatus ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath,
+                              const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
 {
     const FerrylineOptions chosen = ExportOptions(options);
     return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, &chosen, details);
 }
 
-int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions* options, ConversionDetails* details)
+FerrylineStatus ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
 {
     const FerrylineOptions chosen = ExportOptions(options);
     return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, &chosen, details);
 }
 
-int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                 const FerrylineOptions*, ConversionDetails* details)
+FerrylineStatus ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath,
+                             const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
 {
     // A book that can't be read is left to the conversion to report.
     FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
     FerrylineInspection book;
-    bool w95 = ferryline_inspect_file(inputPath, inputTitle, nullptr, &quiet, &book) && book.look.edition == FERRYLINE_EDITION_W95;
+    bool w95 = ferryline_inspect_file(inputPath, inputTitle, nullptr, &quiet, &book) == FERRYLINE_OK &&
+               book.look.edition == FERRYLINE_EDITION_W95;
     return ConvertFile(w95 ? FERRYLINE_WIN_TO_LDIF : FERRYLINE_MAC_TO_LDIF, inputPath, inputTitle, outputPath, outputTitle, nullptr,
                        details);
 }
@@ -164,15 +161,15 @@ static bool IsCsvName(const char* path)
     return length >= 4 && _stricmp(path + length - 4, ".csv") == 0;
 }
 
-int ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions*, ConversionDetails* details)
+FerrylineStatus ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
 {
     FerrylineDirection direction = IsCsvName(inputPath) ? FERRYLINE_CSV_TO_MAC : FERRYLINE_VCARD_TO_MAC;
     return ConvertFile(direction, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
 }
 
-int ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions*, ConversionDetails* details)
+FerrylineStatus ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
 {
     FerrylineDirection direction = IsCsvName(inputPath) ? FERRYLINE_CSV_TO_WIN : FERRYLINE_VCARD_TO_WIN;
     return ConvertFile(direction, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);

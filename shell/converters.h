@@ -11,28 +11,28 @@
 extern HWND g_hwndMain;
 
 // Each converter reads `inputPath` and writes `outputPath`; the titles name the files in messages.
-// Returns 1 when the output was written completely, 0 after telling the user what failed. Warnings
-// are shown before it returns 1, the last of them how many entries lost letters to '?'.
-// `options` (null for none) asks for accented letters to be converted. Every change goes into `details`.
-// ConvertMacToWin converts a W95 book as well: the user has been asked.
-int ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details);
-int ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                    const FerrylineOptions* options, ConversionDetails* details);
+// Returns FERRYLINE_OK when the output was written completely, or what failed after telling the user.
+// Warnings are shown before it returns FERRYLINE_OK, the last of them how many entries lost letters to '?'.
+// `options` (null for none) asks for accented letters to be converted, and for a W95 book to be
+// converted as a Mac one (`force`). Every change goes into `details`.
+FerrylineStatus ConvertMacToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ConvertWinToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
+                                const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 // Exports a book of either edition to vCard or CSV, the same way; of `options` (null: the defaults)
 // only the vCard version and the CSV layout count: an export always reads the book's characters.
-int ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                  const FerrylineOptions* options, ConversionDetails* details);
-int ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath,
+                              const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 // LDIF for Thunderbird, from a book of either edition.
-int ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                 const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath,
+                             const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 // A vCard file, or a CSV file (its name ends in .csv), written as a book of one edition.
-int ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions* options, ConversionDetails* details);
-int ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath, const char* outputTitle,
-                const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ImportToMac(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
+FerrylineStatus ImportToWin(const char* inputPath, const char* inputTitle, const char* outputPath,
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details);
 
 // The character set a conversion writes accented letters in: Windows-1252 for the W95 edition
 // (macToWin), Mac OS Roman for the Macintosh one.

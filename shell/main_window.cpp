@@ -11,7 +11,7 @@ namespace {
 const char kClassName[] = "Ferryline";
 const char kWindowTitle[] = "Convert Corvella Address Book";
 const char kAboutText[] =
-    "Convert Corvella Address Books 1.0 - by the Ferryline project\n"
+    "Convert Corvella Address Books " FERRYLINE_VERSION " - by the Ferryline project\n"
     "Copyright (C) 2026 The Ferryline authors. MIT licence.";
 
 // A fixed-size window: title bar, system menu and minimize box, no maximize box or sizing border.

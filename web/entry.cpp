@@ -130,9 +130,14 @@ WebResult* ferryline_web_convert(const char* direction, const void* bytes, size_
     return web;
 }
 
-int ferryline_web_ok(const WebResult* web)
+// The result's status as the page's script names it.
+const char* ferryline_web_status(const WebResult* web)
 {
-    return web->result.ok;
+    static const char* const kNames[] = {"ok",           "wrong-edition",   "not-a-book",      "utf16-refused",
+                                         "could-not-open", "could-not-read", "could-not-create", "could-not-write",
+                                         "no-memory",    "same-file"};
+    const size_t index = static_cast<size_t>(web->result.status);
+    return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "failed";
 }
 
 const char* ferryline_web_output(const WebResult* web)
@@ -175,7 +180,7 @@ size_t ferryline_web_question_marks(const WebResult* web)
 void ferryline_web_free(WebResult* web)
 {
     if (web != nullptr) {
-        ferryline_result_free(&web->result, nullptr);
+        ferryline_result_free(&web->result);
         free(web);
     }
 }

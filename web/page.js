@@ -111,7 +111,8 @@
   }
 
   function failure(message) {
-    return { ok: false, output: new Uint8Array(0), messages: [message, NOT_CONVERTED], changes: [], questionMarks: 0 };
+    return { ok: false, status: 'no-memory', output: new Uint8Array(0), messages: [message, NOT_CONVERTED],
+             changes: [], questionMarks: 0 };
   }
 
   // The warning a conversion (or an import) into either edition gives when letters became '?'.
@@ -122,7 +123,8 @@
   }
 
   function collect(module, result, entry) {
-    const ok = module._ferryline_web_ok(result) === 1;
+    const status = readCString(module, module._ferryline_web_status(result));
+    const ok = status === 'ok';
     const messages = [];
     const count = module._ferryline_web_message_count(result);
     for (let i = 0; i < count; ++i) {
@@ -141,7 +143,7 @@
     const changesText = new TextDecoder().decode(
       module.HEAPU8.subarray(changesAt, changesAt + module._ferryline_web_changes_size(result)));
     const changes = changesText === '' ? [] : changesText.replace(/\n$/, '').split('\n');
-    return { ok, output, messages, changes, questionMarks };
+    return { ok, status, output, messages, changes, questionMarks };
   }
 
   // The words of the export options, as the command line's --vcard and --csv take them, and the

@@ -45,10 +45,10 @@ bool ReadBook(const std::string& path, Book* book)
 }
 
 // Takes every piece and keeps only its size, so the figure is the converter's alone.
-int CountBytes(void* context, const void* /*data*/, size_t size)
+FerrylineStatus CountBytes(void* context, const void* /*data*/, size_t size)
 {
     *static_cast<size_t*>(context) += size;
-    return FERRYLINE_WRITTEN;
+    return FERRYLINE_OK;
 }
 
 void ConvertBook(benchmark::State& state, const Book* book)
@@ -56,8 +56,8 @@ void ConvertBook(benchmark::State& state, const Book* book)
     size_t written = 0;
     for (auto _ : state) {
         written = 0;
-        if (!ferryline_convert(book->direction, nullptr, book->bytes, book->size, "book", CountBytes,
-                               &written, nullptr, nullptr)) {
+        if (ferryline_convert(book->direction, nullptr, book->bytes, book->size, "book", CountBytes, &written,
+                              nullptr, nullptr) != FERRYLINE_OK) {
             state.SkipWithError("the conversion failed");
             break;
         }

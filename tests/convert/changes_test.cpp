@@ -98,9 +98,9 @@ TEST(Changes, AreToldInUtf8WithEveryControlCharacterEscaped)
     for (const auto& c : cases) {
         FerrylineResult result;
         ferryline_convert_bytes(c.direction, &c.options, c.input, strlen(c.input), "in", nullptr, &result);
-        EXPECT_EQ(result.ok, 1) << c.input;
+        EXPECT_EQ(result.status, FERRYLINE_OK) << c.input;
         EXPECT_EQ(std::string(result.changes, result.changesSize), c.lines) << c.input;
-        ferryline_result_free(&result, nullptr);
+        ferryline_result_free(&result);
     }
 }
 
@@ -111,10 +111,21 @@ TEST(Changes, AFileTitleIsToldWithItsControlCharactersEscaped)
     ASSERT_EQ(result.messageCount, 1u);
     EXPECT_STREQ(result.messages[0].text,
                  "The file a\\x1b[7mX\\u009b.txt is a Corvella W95 address book, not a Macintosh one.");
-    ferryline_result_free(&result, nullptr);
+    ferryline_result_free(&result);
     char shown[64];
     EXPECT_EQ(ferryline_shown_text("M\xFCller\n.txt", 11, shown, sizeof shown), 17u);
     EXPECT_STREQ(shown, "M\\xfcller\\x0a.txt");
+}
+
+// A book of more than 2^32 lines is beyond a test's memory; its change still names its line whole, on
+// 64-bit Windows too, where a long has 32 bits.
+TEST(Changes, LineNumbersPastFourBillionAreWhole)
+{
+    const uint64_t line = (uint64_t{1} << 32) + 5;
+    const FerrylineChange change = {FERRYLINE_DROPPED_ENTRY, line, {"Bob", 3}, {nullptr, 0}, {nullptr, 0}};
+    char text[128];
+    ferryline_describe_change(&change, text, sizeof text);
+    EXPECT_STREQ(text, "entry 4294967301: \"Bob\" left out, it has no address");
 }
 
 }  // namespace

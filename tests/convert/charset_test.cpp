@@ -85,11 +85,11 @@ TEST(Charset, RecodingCarriesEveryCharacterBothSetsHold)
         expected += d.direction == FERRYLINE_MAC_TO_WIN ? "+" : "";
         FerrylineOptions options = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
         FerrylineResult result;
-        ASSERT_TRUE(ferryline_convert_bytes(d.direction, &options, book.data(), book.size(), "book", nullptr, &result));
+        ASSERT_EQ(FERRYLINE_OK, ferryline_convert_bytes(d.direction, &options, book.data(), book.size(), "book", nullptr, &result));
         EXPECT_EQ(std::string(result.output, result.outputSize), expected) << CharsetName(d.from);
         std::string changes(result.changes, result.changesSize);
         EXPECT_EQ(static_cast<size_t>(std::count(changes.begin(), changes.end(), '\n')), lost) << changes;
-        ferryline_result_free(&result, nullptr);
+        ferryline_result_free(&result);
     }
 }
 
@@ -161,9 +161,9 @@ TEST(Charset, RecodingTellsEachLineOrEntryThatLostACharacter)
     FerrylineOptions options = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
     for (const Case& c : cases) {
         FerrylineResult result;
-        ASSERT_TRUE(ferryline_convert_bytes(c.direction, &options, c.book.data(), c.book.size(), "b", nullptr, &result));
+        ASSERT_EQ(FERRYLINE_OK, ferryline_convert_bytes(c.direction, &options, c.book.data(), c.book.size(), "b", nullptr, &result));
         EXPECT_EQ(std::string(result.changes, result.changesSize), c.changes);
-        ferryline_result_free(&result, nullptr);
+        ferryline_result_free(&result);
     }
 }
 

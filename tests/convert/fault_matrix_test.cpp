@@ -45,6 +45,7 @@ struct Injection {
     std::string what;
     FaultPlan plan;
     const char* message;  // null: the failure can't harm the conversion, which must succeed as usual
+    FerrylineStatus status;
     bool afterCreate;     // the partial output exists when the failure is reported
 };
 
@@ -55,9 +56,10 @@ const char* CallName(PlatformCall call)
     return kNames[call];
 }
 
-Injection Inject(PlatformCall call, int at, const char* message, bool afterCreate)
+Injection Inject(PlatformCall call, int at, const char* message, FerrylineStatus status, bool afterCreate)
 {
-    return Injection{std::string(CallName(call)) + " #" + std::to_string(at), FailCall(call, at), message, afterCreate};
+    return Injection{std::string(CallName(call)) + " #" + std::to_string(at), FailCall(call, at), message, status,
+                     afterCreate};
 }
 
 // One injection for every call that a clean conversion made, and a size no buffer can hold.
@@ -69,28 +71,29 @@ std::vector<Injection> InjectionsFor(const PlatformRecord& clean)
         for (int at = 1; at <= clean.calls[call]; ++at) {
             switch (call) {
             case CALL_OPEN_INPUT:
-                injections.push_back(Inject(call, at, kOpenFailed, false));
+                injections.push_back(Inject(call, at, kOpenFailed, FERRYLINE_COULD_NOT_OPEN, false));
                 break;
             case CALL_INPUT_SIZE:
             case CALL_READ:
-                injections.push_back(Inject(call, at, kReadFailed, false));
+                injections.push_back(Inject(call, at, kReadFailed, FERRYLINE_COULD_NOT_READ, false));
                 break;
             case CALL_ALLOC:
-                injections.push_back(Inject(call, at, at == kInputBlock ? kAllocFailed : kConvertAllocFailed, false));
+                injections.push_back(Inject(call, at, at == kInputBlock ? kAllocFailed : kConvertAllocFailed,
+                                            FERRYLINE_NO_MEMORY, false));
                 break;
             case CALL_CREATE_OUTPUT:
-                injections.push_back(Inject(call, at, kCreateFailed, false));
+                injections.push_back(Inject(call, at, kCreateFailed, FERRYLINE_COULD_NOT_CREATE, false));
                 break;
             case CALL_CLOSE_INPUT:
             case CALL_DISCARD:
                 break;  // they can't fail
             default:
-                injections.push_back(Inject(call, at, kWriteFailed, true));
+                injections.push_back(Inject(call, at, kWriteFailed, FERRYLINE_COULD_NOT_WRITE, true));
                 break;
             }
         }
     }
-    Injection huge{"size too large to hold", FaultPlan(), kAllocFailed, false};
+    Injection huge{"size too large to hold", FaultPlan(), kAllocFailed, FERRYLINE_NO_MEMORY, false};
     huge.plan.hugeSize = true;
     injections.push_back(huge);
     return injections;
@@ -132,7 +135,7 @@ void CountFiles(void* context)
                                     static_cast<size_t>(watch->test->record.namedTemporaries));
 }
 
-int Convert(FerrylineDirection direction, const Run& run, TestEnv* test, Watch* watch)
+FerrylineStatus Convert(FerrylineDirection direction, const Run& run, TestEnv* test, Watch* watch)
 {
     watch->folder = &run.folder;
     watch->test = test;
@@ -153,7 +156,7 @@ void RunMatrix(FerrylineDirection direction, const std::string& input, Tally* ta
     TestEnv cleanTest;
     OpenTestEnv(&cleanTest, FaultPlan());
     Watch cleanWatch{nullptr, nullptr, {}, {}};
-    ASSERT_EQ(Convert(direction, cleanRun, &cleanTest, &cleanWatch), 1);
+    ASSERT_EQ(Convert(direction, cleanRun, &cleanTest, &cleanWatch), FERRYLINE_OK);
     const PlatformRecord clean = cleanTest.record;
     const std::string converted = ReadBytes(cleanRun.outputPath);
     RemoveScratchFolder(cleanRun.folder);
@@ -174,7 +177,7 @@ void RunMatrix(FerrylineDirection direction, const std::string& input, Tally* ta
             plan.refusedError = EOPNOTSUPP;
             OpenTestEnv(&test, plan);
             Watch watch{nullptr, nullptr, {}, {}};
-            int result = Convert(direction, run, &test, &watch);
+            FerrylineStatus status = Convert(direction, run, &test, &watch);
             const PlatformRecord& record = test.record;
             bool harmless = injection.message == nullptr;
             std::vector<std::string> expectedFolder{"in.txt"};
@@ -187,7 +190,7 @@ void RunMatrix(FerrylineDirection direction, const std::string& input, Tally* ta
                 EXPECT_TRUE(holds) << what;
                 ok = ok && holds;
             };
-            check(result == (harmless ? 1 : 0), "the result tells the outcome");
+            check(status == (harmless ? FERRYLINE_OK : injection.status), "the status tells what failed");
             check(record.messages == (harmless ? clean.messages : std::vector<std::string>{injection.message}),
                   "exactly the failure's message, nothing more");
             // The partial output may have no name, so it is seen as an open output.
@@ -347,7 +350,7 @@ TEST(FaultMatrix, TheSystemsOwnStepsRefusedKeepTheFileAndItsIdentity)
             test.beforeCommitContext = &planting;
         }
         EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, run.inputPath, kInputTitle, run.outputPath, kOutputTitle),
-                  step.result);
+                  step.result == 1 ? FERRYLINE_OK : FERRYLINE_COULD_NOT_WRITE);
         std::string converted = "&Main #Bob Smith ^bob@example.org #No Name 01 ^anne@example.org &Friends "
                                 "#C-D ^cd@example.org +";
         EXPECT_EQ(ReadBytes(planting.victimPath), "victim") << "a file elsewhere is never written";

@@ -22,7 +22,7 @@ TEST(ConversionFrame, RejectedContentKeepsAnExistingOutput)
     WriteBytes(outputPath, kExisting);
     TestEnv test;
     OpenTestEnv(&test, FaultPlan());
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_WIN_TO_MAC, inputPath, "in.txt", outputPath, "out.txt"), 0);
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_WIN_TO_MAC, inputPath, "in.txt", outputPath, "out.txt"), FERRYLINE_NOT_A_BOOK);
     EXPECT_EQ(test.record.blocksHeld, 0);
     EXPECT_EQ(test.record.inputsOpen + test.record.outputsOpen, 0);
     EXPECT_EQ(ReadBytes(outputPath), kExisting);
@@ -48,7 +48,7 @@ TEST(ConversionFrame, SuccessReplacesTheOutputAndReleasesEverything)
         WriteBytes(outputPath, std::string(100000, 'x'));
         TestEnv test;
         OpenTestEnv(&test, FaultPlan());
-        EXPECT_EQ(ConvertFiles(&test, c.direction, inputPath, "in.txt", outputPath, "out.txt"), 1);
+        EXPECT_EQ(ConvertFiles(&test, c.direction, inputPath, "in.txt", outputPath, "out.txt"), FERRYLINE_OK);
         EXPECT_TRUE(test.record.messages.empty());
         EXPECT_EQ(test.record.calls[CALL_ALLOC], 2) << "the input's block and the output's";
         EXPECT_EQ(test.record.blocksHeld, 0);
@@ -57,6 +57,22 @@ TEST(ConversionFrame, SuccessReplacesTheOutputAndReleasesEverything)
         EXPECT_EQ(ListFolder(folder), (std::vector<std::string>{"in.txt", "out.txt"}));
         RemoveScratchFolder(folder);
     }
+}
+
+TEST(ConversionFrame, TheInputNamedAsOutputIsRefusedBeforeItIsOpened)
+{
+    ScratchFolder folder = MakeScratchFolder();
+    std::string inputPath = PathIn(folder, "in.txt");
+    WriteBytes(inputPath, kMacBook);
+    for (const std::string& output : {inputPath, PathIn(folder, "./in.txt")}) {
+        TestEnv test;
+        OpenTestEnv(&test, FaultPlan());
+        EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, inputPath, "in.txt", output, "in.txt"), FERRYLINE_SAME_FILE);
+        EXPECT_EQ(test.record.messages, std::vector<std::string>{"error: Input and output file must be different."});
+        EXPECT_EQ(test.record.calls[CALL_OPEN_INPUT] + test.record.calls[CALL_CREATE_OUTPUT], 0);
+    }
+    EXPECT_EQ(ReadBytes(inputPath), kMacBook);
+    RemoveScratchFolder(folder);
 }
 
 TEST(ConversionFrame, LongFileTitlesAppearWholeInMessages)
@@ -77,7 +93,8 @@ TEST(ConversionFrame, OutputInAMissingFolderCannotBeCreated)
     std::string outputPath = PathIn(folder, "missing/out.txt");
     TestEnv test;
     OpenTestEnv(&test, FaultPlan());
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, inputPath, "in.txt", outputPath, "out.txt"), 0);
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, inputPath, "in.txt", outputPath, "out.txt"),
+              FERRYLINE_COULD_NOT_CREATE);
     EXPECT_EQ(test.record.messages, std::vector<std::string>{kCreateFailed});
     EXPECT_EQ(test.record.blocksHeld, 0);
     RemoveScratchFolder(folder);

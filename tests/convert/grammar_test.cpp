@@ -23,9 +23,9 @@ Converted Convert(FerrylineDirection direction, const std::string& input)
 {
     FerrylineResult result;
     ferryline_convert_bytes(direction, nullptr, input.data(), input.size(), "book", nullptr, &result);
-    Converted converted = {result.ok, std::string(result.output, result.outputSize),
+    Converted converted = {result.status == FERRYLINE_OK ? 1 : 0, std::string(result.output, result.outputSize),
                            std::string(result.changes != nullptr ? result.changes : "", result.changesSize)};
-    ferryline_result_free(&result, nullptr);
+    ferryline_result_free(&result);
     return converted;
 }
 

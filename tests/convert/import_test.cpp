@@ -21,11 +21,11 @@ Converted Convert(FerrylineDirection direction, const std::string& input, const 
 {
     FerrylineResult result;
     ferryline_convert_bytes(direction, options, input.data(), input.size(), "in", nullptr, &result);
-    Converted converted = {result.ok != 0, std::string(result.output, result.outputSize), "", std::string(result.changes, result.changesSize)};
+    Converted converted = {result.status == FERRYLINE_OK, std::string(result.output, result.outputSize), "", std::string(result.changes, result.changesSize)};
     for (size_t i = 0; i < result.messageCount; ++i) {
         converted.messages += std::string(result.messages[i].text) + "\n";
     }
-    ferryline_result_free(&result, nullptr);
+    ferryline_result_free(&result);
     return converted;
 }
 

@@ -2,6 +2,8 @@
 // of ferryline_inspect.
 #include <gtest/gtest.h>
 
+#include <inttypes.h>
+
 #include "convert/ferryline.h"
 #include "support/test_support.h"
 
@@ -85,7 +87,9 @@ std::string Summary(const std::string& book)
     const char* editions[] = {utf16 ? "mac-utf16" : "mac", utf16 ? "w95-utf16" : "w95"};
     const char* charsets[] = {"ascii", "utf8", "macroman", "cp1252"};
     char text[256];
-    snprintf(text, sizeof text, "%s%s e%lu g%lu n%lu r%lu w%lu m%lu L%zu@%lu ends%lu/%lu/%lu z%zu h%zu %s bom%d",
+    snprintf(text, sizeof text,
+             "%s%s e%" PRIu64 " g%" PRIu64 " n%" PRIu64 " r%" PRIu64 " w%" PRIu64 " m%" PRIu64 " L%" PRIu64 "@%" PRIu64
+             " ends%" PRIu64 "/%" PRIu64 "/%" PRIu64 " z%" PRIu64 " h%zu %s bom%d",
              editions[i.look.edition], i.complete ? "" : " incomplete", i.entries, i.groups, i.namelessLines,
              i.reservedLines, i.withoutAddress, i.mainGroups, i.longestLine, i.longestLineNumber, i.crlfEnds,
              i.lfEnds, i.crEnds, i.zeroBytes, i.look.bytesAbove127, charsets[i.charset],
@@ -146,7 +150,7 @@ TEST(FirstLook, AConversionHandsBackTheCharacterSetItRead)
         FerrylineResult result;
         ferryline_convert_bytes(c.direction, nullptr, c.input, strlen(c.input), "in", nullptr, &result);
         EXPECT_EQ(result.look.charset, c.charset) << c.input;
-        ferryline_result_free(&result, nullptr);
+        ferryline_result_free(&result);
     }
 }
 
@@ -156,12 +160,14 @@ TEST(FirstLook, AW95BookInUtf16IsRecodedAsOne)
     const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
     FerrylineResult result;
     std::string book = Utf16("&Main #Bob ^A1 &G #Ann ^A2 +", true, true);
-    ASSERT_TRUE(ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, &recode, book.data(), book.size(), "in", nullptr, &result));
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_WIN_TO_MAC, &recode, book.data(), book.size(), "in", nullptr, &result),
+              FERRYLINE_OK);
     EXPECT_EQ(std::string(result.output, result.outputSize), "Bob <A1>\r\n\"G\" <GROUP@GROUP>\r\nAnn <A2>\r\n");
-    ferryline_result_free(&result, nullptr);
-    EXPECT_FALSE(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, &recode, book.data(), book.size(), "in", nullptr, &result));
+    ferryline_result_free(&result);
+    EXPECT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, &recode, book.data(), book.size(), "in", nullptr, &result),
+              FERRYLINE_WRONG_EDITION);
     EXPECT_EQ(result.look.edition, FERRYLINE_EDITION_W95);
-    ferryline_result_free(&result, nullptr);
+    ferryline_result_free(&result);
 }
 
 TEST(Inspect, CountsWhatABookHolds)
@@ -224,7 +230,7 @@ TEST(Inspect, AConversionCountsTheBytesAbove127AsTheFirstLookDoes)
         FerrylineResult result;
         ferryline_convert_bytes(book.first, nullptr, book.second.data(), book.second.size(), "in.txt", nullptr, &result);
         size_t counted = result.look.bytesAbove127;
-        ferryline_result_free(&result, nullptr);
+        ferryline_result_free(&result);
         EXPECT_GT(inspection.look.bytesAbove127, 1000u);
         EXPECT_EQ(counted, inspection.look.bytesAbove127) << book.second.substr(0, 40);
     }

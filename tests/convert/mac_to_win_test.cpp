@@ -8,9 +8,9 @@
 namespace {
 
 const char kReplacedWarning[] =
-    "info: Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
+    "warning: Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
 const char kNoNameWarning[] =
-    "info: Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
+    "warning: Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. "
     "These now have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
 
 struct LineCase {

@@ -67,7 +67,7 @@ std::string Convert(FerrylineDirection direction, const std::string& input, int 
     options.vcardVersion = vcardVersion;
     options.csvLayout = csvLayout;
     FerrylineResult result;
-    EXPECT_EQ(ferryline_convert_bytes(direction, &options, input.data(), input.size(), "book", nullptr, &result), 1);
+    EXPECT_EQ(ferryline_convert_bytes(direction, &options, input.data(), input.size(), "book", nullptr, &result), FERRYLINE_OK);
     std::string output(result.output, result.outputSize);
     if (changes != nullptr) {
         std::istringstream lines(std::string(result.changes != nullptr ? result.changes : "", result.changesSize));
@@ -76,7 +76,7 @@ std::string Convert(FerrylineDirection direction, const std::string& input, int 
             changes->push_back(line);
         }
     }
-    ferryline_result_free(&result, nullptr);
+    ferryline_result_free(&result);
     return output;
 }
 

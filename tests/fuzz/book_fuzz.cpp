@@ -90,7 +90,7 @@ static void RunExport(FerrylineDirection direction, int vcardVersion, int force,
     ferryline_convert_bytes(direction, &options, input.data(), input.size(), "in", nullptr, &result);
     std::string output(result.output != nullptr ? result.output : "", result.outputSize);
     std::string changes(result.changes != nullptr ? result.changes : "", result.changesSize);
-    ferryline_result_free(&result, nullptr);
+    ferryline_result_free(&result);
     Require(IsCleanUtf8(changes, "\n"), "change lines are UTF-8 without a control character");
     Require(IsUtf8(output), "an export is valid UTF-8");
     if (direction == FERRYLINE_BOOK_TO_CSV || direction == FERRYLINE_WIN_TO_CSV) {
@@ -108,8 +108,8 @@ static void CheckAgainstGrammar(FerrylineDirection direction, const std::string&
     ferryline_convert_bytes(direction, nullptr, input.data(), input.size(), "in", nullptr, &result);
     std::string output(result.output != nullptr ? result.output : "", result.outputSize);
     std::string changes(result.changes != nullptr ? result.changes : "", result.changesSize);
-    int ok = result.ok;
-    ferryline_result_free(&result, nullptr);
+    int ok = result.status == FERRYLINE_OK;
+    ferryline_result_free(&result);
     Require(IsCleanUtf8(changes, "\n"), "change lines are UTF-8 without a control character");
     FerrylineLook look;
     ferryline_look(input.data(), input.size(), FERRYLINE_CHARSET_AUTO, &look);
@@ -130,11 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ferryline_inspect(input.data(), input.size(), &inspection);
     Require(inspection.entries >= inspection.withoutAddress, "entries without an address are entries");
     FerrylineBook book;
-    if (ferryline_read_book(FERRYLINE_EDITION_EITHER, nullptr, input.data(), input.size(), "in", nullptr, &book)) {
+    if (ferryline_read_book(FERRYLINE_EDITION_EITHER, nullptr, input.data(), input.size(), "in", nullptr, &book) ==
+        FERRYLINE_OK) {
         for (size_t i = 0; i < book.entryCount; ++i) {
             Require(IsUtf8(std::string(book.entries[i].name.bytes, book.entries[i].name.size)), "a book's text is UTF-8");
         }
-        ferryline_book_free(&book, nullptr);
+        ferryline_book_free(&book);
     }
     RunExport(FERRYLINE_BOOK_TO_VCARD, 3, 0, input);
     RunExport(FERRYLINE_BOOK_TO_VCARD, 4, 0, input);

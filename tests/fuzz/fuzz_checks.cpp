@@ -23,14 +23,14 @@ struct FuzzRun {
     int blocksHeld;
 };
 
-static int TakePiece(void* context, const void* data, size_t size)
+static FerrylineStatus TakePiece(void* context, const void* data, size_t size)
 {
     FuzzRun* fuzz = static_cast<FuzzRun*>(context);
     if (++fuzz->run.outputSteps == fuzz->failAt) {
-        return FERRYLINE_WRITE_FAILED;
+        return FERRYLINE_COULD_NOT_WRITE;
     }
     fuzz->run.output.append(static_cast<const char*>(data), size);
-    return FERRYLINE_WRITTEN;
+    return FERRYLINE_OK;
 }
 
 static void TakeMessage(void* context, FerrylineMessageKind kind, const char* text)
@@ -57,9 +57,12 @@ MemoryRun RunInMemory(FerrylineDirection direction, const std::string& input, in
     FerrylineEnv env = {CountingAlloc, &fuzz, &listener};
     // A block of exactly the input's size, so that a read past its end is caught.
     std::vector<char> bytes(input.begin(), input.end());
-    fuzz.run.result = ferryline_convert(direction, nullptr, bytes.data(), bytes.size(), "in.txt", TakePiece, &fuzz, &env, nullptr);
+    FerrylineStatus status =
+        ferryline_convert(direction, nullptr, bytes.data(), bytes.size(), "in.txt", TakePiece, &fuzz, &env, nullptr);
+    fuzz.run.result = status == FERRYLINE_OK ? 1 : 0;
 
-    Require(fuzz.run.result == 0 || fuzz.run.result == 1, "a conversion returns 1 or 0");
+    const int code = static_cast<int>(status);
+    Require(code >= 0 && code <= static_cast<int>(FERRYLINE_SAME_FILE), "a conversion returns a status");
     Require(fuzz.blocksHeld == 0, "every block is freed");
     if (fuzz.run.result == 0) {
         fuzz.run.output.clear();

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/ferryline.h"
+
 namespace {
 
 const char kMainClass[] = "Ferryline";
@@ -951,29 +953,32 @@ bool AnswerQuestion(const char* expected, int defaultAnswer, int answer, const c
     return WaitGone(box);
 }
 
-const char kW95Question[] =
-    "The file book.cv looks like a Corvella W95 address book, not a Macintosh one.\n\n"
-    "Convert it as a Macintosh address book anyway?";
+const char kW95Refused[] = "The file book.cv is a Corvella W95 address book, not a Macintosh one.";
+const char kW95Question[] = "Convert book.cv as a Macintosh address book anyway?";
 const char kReplacedWarning[] =
     "Some of the addresses contained invalid characters (&#^+).\nThese characters were replaced with dashes.";
 const char kNoNameWarning[] =
     "Some of the addresses did not have personal names, which are\nrequired by Corvella for Windows. These now "
     "have \"No Name ##\"\nas their names so you will need to fix them within Corvella.";
 
-// A W95 book chosen for Mac to Win: the default answer converts nothing; Yes converts it as a Mac book.
+// A W95 book chosen for Mac to Win is refused, and then the default answer converts nothing; Yes
+// converts it as a Mac book.
 void CaseWrongBook()
 {
     WriteBytes("book.cv", kW95Book);
     PressCtrl('M');
     ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "out.cv");
+    ExpectBox(kW95Refused);
     AnswerQuestion(kW95Question, IDNO, IDNO);
     ExpectNothingShown();
     Check(ListFolder() == "book.cv;", "after No the folder holds %s", ListFolder().c_str());
 
     PressCtrl('M');
     ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
-    AnswerQuestion(kW95Question, IDNO, IDYES);
     ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "out.cv");
+    ExpectBox(kW95Refused);
+    AnswerQuestion(kW95Question, IDNO, IDYES);
     ExpectBox(kReplacedWarning);
     ExpectBox(kNoNameWarning);
     ExpectBox(kSuccess);
@@ -1422,7 +1427,7 @@ void CaseHelpAndAbout()
     ChooseMenuItem('H', 'H');
     ExpectBox(kHelpText);
     ChooseMenuItem('H', 'A');
-    ExpectBox("Convert Corvella Address Books 1.0 - by the Ferryline project\n"
+    ExpectBox("Convert Corvella Address Books " FERRYLINE_VERSION " - by the Ferryline project\n"
               "Copyright (C) 2026 The Ferryline authors. MIT licence.");
 }
 

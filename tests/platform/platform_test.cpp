@@ -28,10 +28,11 @@ struct Folder {
     ~Folder() { RemoveScratchFolder(scratch); }
 };
 
+// 1 converted, 0 not.
 int Convert(const Folder& folder, TestEnv* test)
 {
     OpenTestEnv(test, FaultPlan());
-    return ConvertFiles(test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt");
+    return ConvertFiles(test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt") == FERRYLINE_OK;
 }
 
 TEST(Platform, SameFileIsFoundHoweverSpelled)
@@ -84,8 +85,8 @@ TEST(Platform, FolderAsInputOrOutputIsRefused)
     Folder folder;
     TestEnv test;
     OpenTestEnv(&test, FaultPlan());
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.scratch.path, "dir", folder.output, "out.txt"), 0);
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_WIN_TO_MAC, folder.input, "in.txt", folder.scratch.path, "dir"), 0);
+    EXPECT_NE(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.scratch.path, "dir", folder.output, "out.txt"), FERRYLINE_OK);
+    EXPECT_NE(ConvertFiles(&test, FERRYLINE_WIN_TO_MAC, folder.input, "in.txt", folder.scratch.path, "dir"), FERRYLINE_OK);
     EXPECT_EQ(test.record.messages, (std::vector<std::string>{"error: Could not open the file dir",
                                                              "error: Could not create the output file dir"}));
 }
@@ -264,7 +265,7 @@ TEST(Platform, AnotherUsersLinkInASharedFolderIsNotFollowed)
         std::string output = PathIn(folder.scratch, link.output);
         TestEnv test;
         OpenTestEnv(&test, FaultPlan());
-        EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", output, "out.txt"), 0);
+        EXPECT_NE(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", output, "out.txt"), FERRYLINE_OK);
         EXPECT_EQ(test.record.reasons, std::vector<std::string>{output + ": " + std::to_string(EACCES)});
         EXPECT_EQ(ReadBytes(victim), "victim");
     }
@@ -308,7 +309,7 @@ TEST(Platform, NamedTemporaryFilesOfEndedProcessesAreRemoved)
     plan.refusedError = EOPNOTSUPP;
     TestEnv test;
     OpenTestEnv(&test, plan);
-    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt"), 1);
+    EXPECT_EQ(ConvertFiles(&test, FERRYLINE_MAC_TO_WIN, folder.input, "in.txt", folder.output, "out.txt"), FERRYLINE_OK);
     for (const auto& stray : kCases) {
         if (!stray.othersFile || geteuid() == 0) {
             EXPECT_EQ(FileExists(PathIn(folder.scratch, stray.name)), !stray.removed) << stray.name;
@@ -368,7 +369,7 @@ int WritePieces(const std::string& path, const std::vector<std::string>& pieces)
         return 0;
     }
     for (const std::string& piece : pieces) {
-        if (files->write(files, file, piece.data(), piece.size()) != FERRYLINE_WRITTEN) {
+        if (files->write(files, file, piece.data(), piece.size()) != FERRYLINE_OK) {
             files->discardOutput(files, file);
             return 0;
         }

@@ -20,7 +20,7 @@ FerrylineText Decoded(FerrylineText text, Charset charset, std::string* room)
 }
 
 // The change's line, its texts read in `charset`, the set the first look chose.
-void Describe(Charset charset, std::string* changes, FerrylineChangeKind kind, unsigned long line, FerrylineText text,
+void Describe(Charset charset, std::string* changes, FerrylineChangeKind kind, uint64_t line, FerrylineText text,
               FerrylineText name, FerrylineText address)
 {
     std::string rooms[3];

@@ -65,6 +65,12 @@ bool FileExists(const std::string& path)
     return fs::exists(path, error);
 }
 
+std::string RecordedMessage(FerrylineMessageKind kind, const char* text)
+{
+    const char* prefix = kind == FERRYLINE_ERROR ? "error: " : kind == FERRYLINE_WARNING ? "warning: " : "info: ";
+    return prefix + std::string(text);
+}
+
 FaultPlan FailCall(PlatformCall call, int at)
 {
     FaultPlan plan = FaultPlan();
@@ -136,10 +142,10 @@ static int TestCreateOutput(const FerrylineFiles* self, const char* path, Ferryl
     return 1;
 }
 
-static int TestWrite(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes)
+static FerrylineStatus TestWrite(const FerrylineFiles* self, FerrylineFile file, const void* data, size_t bytes)
 {
     TestEnv* test = Test(self);
-    return CallFails(test, CALL_WRITE) ? 0 : test->parent->write(test->parent, file, data, bytes);
+    return CallFails(test, CALL_WRITE) ? FERRYLINE_COULD_NOT_WRITE : test->parent->write(test->parent, file, data, bytes);
 }
 
 // A failed commit leaves the output held, to be discarded.
@@ -187,7 +193,7 @@ static void RecordMessage(void* context, FerrylineMessageKind kind, const char* 
     if (test->onMessage != nullptr) {
         test->onMessage(test->onMessageContext);
     }
-    test->record.messages.push_back((kind == FERRYLINE_ERROR ? "error: " : "info: ") + std::string(text));
+    test->record.messages.push_back(RecordedMessage(kind, text));
 }
 
 static void RecordChange(void* context, const FerrylineChange* change)
@@ -225,11 +231,18 @@ static int RefuseAsPlanned(void* context, PlatformStep step)
     return (test->plan.refusedSteps & (1u << step)) != 0 ? test->plan.refusedError : 0;
 }
 
+static int TestSameFile(const FerrylineFiles* self, const char* pathA, const char* pathB)
+{
+    const FerrylineFiles* parent = Test(self)->parent;
+    return parent->sameFile(parent, pathA, pathB);
+}
+
 void OpenTestEnv(TestEnv* test, const FaultPlan& plan)
 {
     test->files = FerrylineFiles{test,          TestOpenInput,    TestInputSize,
                                  TestRead,      TestCloseInput,   TestCreateOutput,
-                                 TestWrite,     TestCommitOutput, TestDiscardOutput};
+                                 TestWrite,     TestCommitOutput, TestDiscardOutput,
+                                 TestSameFile};
     test->observer = PlatformObserver{test, RecordReason, RecordTemporary, RecordBackupKept, RefuseAsPlanned};
     test->system = PlatformObservedFiles(&test->observer);
     test->parent = &test->system;
@@ -243,7 +256,7 @@ void OpenTestEnv(TestEnv* test, const FaultPlan& plan)
     test->beforeCommitContext = nullptr;
 }
 
-int ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,
+FerrylineStatus ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,
                  const std::string& outputPath, const char* outputTitle)
 {
     return ferryline_convert_file(direction, nullptr, inputPath.c_str(), inputTitle, outputPath.c_str(), outputTitle,
@@ -259,7 +272,8 @@ ConversionResult RunConverterWithFaults(FerrylineDirection direction, const std:
     TestEnv test;
     OpenTestEnv(&test, plan);
     ConversionResult run;
-    run.result = ConvertFiles(&test, direction, inputPath, "in.txt", outputPath, "out.txt");
+    run.status = ConvertFiles(&test, direction, inputPath, "in.txt", outputPath, "out.txt");
+    run.result = run.status == FERRYLINE_OK ? 1 : 0;
     run.outputExists = FileExists(outputPath);
     run.output = run.outputExists ? ReadBytes(outputPath) : std::string();
     run.messages = test.record.messages;

@@ -48,8 +48,11 @@ struct FaultPlan {
 
 FaultPlan FailCall(PlatformCall call, int at);
 
+// A message as the records keep it: its kind ("info: ", "warning: ", "error: ") and its text.
+std::string RecordedMessage(FerrylineMessageKind kind, const char* text);
+
 struct PlatformRecord {
-    std::vector<std::string> messages;  // "info: text" or "error: text", in order
+    std::vector<std::string> messages;  // "info: text", "warning: text" or "error: text", in order
     std::vector<FerrylineChange> changes;
     std::vector<std::string> changeTexts;  // the text of each change
     std::vector<std::string> changeLines;  // each change as ferryline_describe_change tells it
@@ -86,12 +89,13 @@ struct TestEnv {
 
 void OpenTestEnv(TestEnv* test, const FaultPlan& plan);
 
-int ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,
+FerrylineStatus ConvertFiles(TestEnv* test, FerrylineDirection direction, const std::string& inputPath, const char* inputTitle,
                  const std::string& outputPath, const char* outputTitle);
 
 // Runs one direction on `input` written to a scratch file and reads back what it produced.
 struct ConversionResult {
-    int result;
+    int result;  // 1 converted, 0 not
+    FerrylineStatus status;
     bool outputExists;
     std::string output;
     std::vector<std::string> messages;

@@ -96,14 +96,15 @@ def matches_native(outcome, expected, changes_after_failure=True):
     failure."""
     ok, output, stderr = expected
     changes, rest = "", stderr.decode("utf-8")
-    # The command line says nothing when all went well; the warning about letters that became '?' is the
-    # page's own, as the command line's line about them is its own.
+    # The command line says nothing when all went well, and writes a message's line breaks as spaces; the
+    # warning about letters that became '?' is the page's own, as the command line's line about them is.
     messages = [m for m in outcome["messages"] if not QUESTION_MARK_WARNING.match(m)]
     for message in messages[:-1] if outcome["ok"] else messages:
-        at = rest.find(message + "\n")
+        line = message.replace("\n", " ")
+        at = rest.find(line + "\n")
         if at < 0:
-            return f"message {message!r} is not next in {stderr!r}"
-        changes, rest = changes + rest[:at], rest[at + len(message) + 1:]
+            return f"message {line!r} is not next in {stderr[:2000]!r}"
+        changes, rest = changes + rest[:at], rest[at + len(line) + 1:]
     expected_changes = (changes + rest).splitlines() if ok or changes_after_failure else []
     if expected_changes != outcome["changes"]:
         return f"changes {outcome['changes']!r} != {expected_changes!r}"
@@ -147,7 +148,8 @@ def api_convert(browser, direction, data, options=None):
     return browser.execute_async_script("""
         const [direction, data, options, done] = arguments;
         window.ferryline.convert(direction, new Uint8Array(data), options)
-          .then((r) => done({ok: r.ok, output: Array.from(r.output), messages: r.messages, changes: r.changes}))
+          .then((r) => done({ok: r.ok, status: r.status, output: Array.from(r.output), messages: r.messages,
+                             changes: r.changes}))
           .catch((e) => done({error: e.name}));""", direction, list(data), options or {})
 
 
@@ -259,6 +261,11 @@ def test_one_file(browser, scratch, downloads):
         misuse = api_convert(browser, direction, b"a", options).get("error")
         if misuse != "RangeError":
             return f"{direction} {options} gave {misuse}"
+    # The result says what failed, as the library's status.
+    for data, status in ((b"Bob <A1>\r\n", "ok"), (b"&Main #Bob ^A1 +", "wrong-edition")):
+        outcome = api_convert(browser, "mac2win", data)
+        if outcome["status"] != status or outcome["ok"] != (status == "ok"):
+            return f"mac2win on {data!r}: status {outcome['status']!r}, ok {outcome['ok']}, expected {status!r}"
     return None
 
 
