@@ -39,13 +39,62 @@ void PrepareDialog(OPENFILENAMEA* record, char (&path)[kPathSize], char (&title)
     record->Flags = flags;
 }
 
+// One look at the chosen book, before the save dialog: which edition it is and whether it holds letters
+// beyond ASCII. False when it can't be read; the conversion then tells why.
+bool LookAtBook(const char* path, const char* title, FerrylineInspection* book)
+{
+    FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
+    return ferryline_inspect_file(path, title, nullptr, &quiet, book) == FERRYLINE_OK;
+}
+
+bool IsUtf16(FerrylineCharset charset)
+{
+    return charset == FERRYLINE_CHARSET_UTF16LE || charset == FERRYLINE_CHARSET_UTF16BE;
+}
+
+// Bytes above 127 that copied as they are would mean other letters in the other edition; a UTF-16 text
+// can't be copied at all. The UTF-8 byte order mark is left out, as the conversion leaves it out.
+bool HoldsLettersBeyondAscii(const FerrylineInspection& book)
+{
+    const size_t mark = book.look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
+    return IsUtf16(book.look.charset) || book.look.bytesAbove127 > mark;
+}
+
+// The character set the conversion reads the book in when it converts accented letters: what the text
+// plainly is (UTF-16, or UTF-8 by its mark or its bytes), as the first look found, otherwise the set of
+// the edition it reads.
+const char* ReadCharsetName(const FerrylineInspection& book, bool macToWin)
+{
+    if (IsUtf16(book.look.charset)) {
+        return "UTF-16";
+    }
+    if (book.look.charset == FERRYLINE_CHARSET_UTF8) {
+        return "UTF-8";
+    }
+    return WrittenCharsetName(!macToWin);
+}
+
+// With Options > "Convert accented letters" off, a book with such letters brings a question whose
+// default, Yes, converts them for this conversion only.
+bool AskConvertLetters(const char* title, const FerrylineInspection& book, bool macToWin)
+{
+    char question[kTitleSize + 320];
+    snprintf(question, sizeof question,
+             "The file %s holds letters beyond plain ASCII (accented letters, most likely), which the two "
+             "editions store differently.\n\n"
+             "Convert them from %s to %s for this conversion?\n"
+             "No copies their bytes unchanged.",
+             title, ReadCharsetName(book, macToWin), WrittenCharsetName(macToWin));
+    return AskYesNo(g_hwndMain, question, true);
+}
+
 // After the conversion has refused a W95 book chosen as a Mac one, and said so: it is converted only when
 // the user says so; No is the default.
 bool ConfirmMacBook(const char* title)
 {
     char question[kTitleSize + 80];
     snprintf(question, sizeof question, "Convert %s as a Macintosh address book anyway?", title);
-    return AskYesNo(g_hwndMain, question);
+    return AskYesNo(g_hwndMain, question, false);
 }
 
 }  // namespace
@@ -92,17 +141,22 @@ struct FileCommand {
     const char* defaultExtension;  // added to a name typed without one; null: none
     RunFiles run;
     const FerrylineOptions* options;
-    bool confirmMacBook;  // a W95 book refused as a Mac one may be converted all the same
+    int conversion;  // kMacToWin or kWinToMac, whose book is looked at first; kNoConversion for the others
     const char* openFilter;  // null: the dialogs' own
     // Not null: asked once the input is chosen, it fills in the rest of the command (false: cancelled).
     bool (*completeCommand)(FileCommand* command);
+    // Not null: what the save filter the user picked, counted from 1, asks of the export.
+    void (*chooseByFilter)(DWORD filter, FerrylineOptions* options);
 };
+
+const int kNoConversion = -1;
 
 // The save dialog with the command's own filter, picked, and its default extension; the shared record
 // is as it was afterwards, so the conversions' dialogs don't change.
 int ChooseCommandOutput(FileDialogState* dialogs, const FileCommand& command, char (&path)[kPathSize],
-                        char (&title)[kTitleSize])
+                        char (&title)[kTitleSize], DWORD* pickedFilter)
 {
+    *pickedFilter = 0;
     if (command.saveFilter == nullptr) {
         return ChooseOutputFile(dialogs, path, title, command.savePrompt);
     }
@@ -113,6 +167,7 @@ int ChooseCommandOutput(FileDialogState* dialogs, const FileCommand& command, ch
     record->nFilterIndex = 1;
     record->lpstrDefExt = command.defaultExtension;
     const int chosen = GetSaveFileNameA(record) ? 1 : 0;
+    *pickedFilter = record->nFilterIndex;
     record->nFilterIndex = filterIndex;
     record->lpstrDefExt = nullptr;
     return chosen;
@@ -152,18 +207,31 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     if (inputPath[0] == '\0') {
         return;
     }
-    if (command.completeCommand != nullptr && !command.completeCommand(&command)) {
-        return;
-    }
-    if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle)) {
-        return;
-    }
     FerrylineOptions options = {};
     if (command.options != nullptr) {
         options = *command.options;
     }
+    const bool macToWin = command.conversion == kMacToWin;
+    bool macBookForWinToMac = false;
+    FerrylineInspection book;
+    if (command.conversion != kNoConversion && LookAtBook(inputPath, inputTitle, &book)) {
+        if (!options.recode && HoldsLettersBeyondAscii(book) && AskConvertLetters(inputTitle, book, macToWin)) {
+            options.recode = 1;
+        }
+        macBookForWinToMac = !macToWin && book.look.edition == FERRYLINE_EDITION_MAC;
+    }
+    if (command.completeCommand != nullptr && !command.completeCommand(&command)) {
+        return;
+    }
+    DWORD pickedFilter = 0;
+    if (!ChooseCommandOutput(dialogs, command, outputPath, outputTitle, &pickedFilter)) {
+        return;
+    }
+    if (command.chooseByFilter != nullptr) {
+        command.chooseByFilter(pickedFilter, &options);
+    }
     FerrylineStatus status = command.run(inputPath, inputTitle, outputPath, outputTitle, &options, details);
-    if (status == FERRYLINE_WRONG_EDITION && command.confirmMacBook) {
+    if (status == FERRYLINE_WRONG_EDITION && macToWin) {
         if (!ConfirmMacBook(inputTitle)) {
             return;
         }
@@ -174,7 +242,15 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     // short name, a relative part) is refused as well, with a message of its own and nothing more.
     if (status == FERRYLINE_OK) {
         ShowInfo(g_hwndMain, "Conversion successful");
-    } else if (status != FERRYLINE_SAME_FILE) {
+    } else if (status == FERRYLINE_SAME_FILE) {
+        return;
+    } else if (macBookForWinToMac) {
+        char message[kTitleSize + 160];
+        snprintf(message, sizeof message,
+                 "An error occurred while converting the file\n\n"
+                 "The file %s looks like a Macintosh address book: Mac to Win... converts it.", inputTitle);
+        ShowError(g_hwndMain, message);
+    } else {
         ShowError(g_hwndMain, "An error occurred while converting the file");
     }
 }
@@ -187,31 +263,50 @@ void RunConversion(FileDialogState* dialogs, ConversionDetails* details, int dir
     const FileCommand command = {
         macToWin ? "Select a Corvella (for Macintosh) address book" : "Select a Corvella (for Windows) address book",
         macToWin ? "Save Corvella (for Window) address book as" : "Save Corvella (for Macintosh) address book as",
-        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, macToWin, nullptr, nullptr};
+        nullptr, nullptr, macToWin ? ConvertMacToWin : ConvertWinToMac, options, direction, nullptr, nullptr, nullptr};
     RunFileCommand(dialogs, details, command);
 }
 
 namespace {
 
+void ChooseVcardVersion(DWORD filter, FerrylineOptions* options)
+{
+    options->vcardVersion = filter == 2 ? 4 : 3;
+}
+
+void ChooseCsvLayout(DWORD filter, FerrylineOptions* options)
+{
+    options->csvLayout = filter == 2 ? FERRYLINE_CSV_GOOGLE : FERRYLINE_CSV_OUTLOOK;
+}
+
 // What a command writes, chosen by `key` (an export's format, or the answer to the edition question):
-// the save dialog's prompt, filter and extension, and the converter.
+// the save dialog's prompt, filter and extension, the converter, and what the filter picked chooses.
 struct SaveChoice {
     int key;
     const char* savePrompt;
     const char* saveFilter;
     const char* extension;
     RunFiles run;
+    void (*chooseByFilter)(DWORD filter, FerrylineOptions* options);
 };
 
+// The vCard and CSV save dialogs offer the version or the layout as their first two filters.
 const SaveChoice kExports[] = {
-    {kExportVcard, "Export the address book as vCard", "vCard Files\0*.vcf\0All Files\0*.*\0", "vcf", ExportToVcard},
-    {kExportCsv, "Export the address book as CSV", "CSV Files\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv},
-    {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif", ExportToLdif},
+    {kExportVcard, "Export the address book as vCard",
+     "vCard 3.0 (Apple, Google, Outlook)\0*.vcf\0vCard 4.0 (keeps group cards)\0*.vcf\0All Files\0*.*\0", "vcf",
+     ExportToVcard, ChooseVcardVersion},
+    {kExportCsv, "Export the address book as CSV",
+     "CSV, Outlook-style\0*.csv\0CSV for Google Contacts\0*.csv\0All Files\0*.*\0", "csv", ExportToCsv,
+     ChooseCsvLayout},
+    {kExportLdif, "Export the address book as LDIF for Thunderbird", "LDIF Files\0*.ldif\0All Files\0*.*\0", "ldif",
+     ExportToLdif, nullptr},
 };
 
 const SaveChoice kImportEditions[] = {
-    {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin},
-    {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac},
+    {IDYES, "Save Corvella (for Window) address book as", "Corvella Files\0*.cv\0All Files\0*.*\0", "cv", ImportToWin,
+     nullptr},
+    {IDNO, "Save Corvella (for Macintosh) address book as", "Text Files\0*.txt\0All Files\0*.*\0", "txt", ImportToMac,
+     nullptr},
 };
 
 // Fills in the save dialog and the converter of the choice with `key`; false when there is none.
@@ -224,6 +319,7 @@ bool ApplySaveChoice(const SaveChoice (&choices)[count], int key, FileCommand* c
             command->saveFilter = choice.saveFilter;
             command->defaultExtension = choice.extension;
             command->run = choice.run;
+            command->chooseByFilter = choice.chooseByFilter;
             return true;
         }
     }
@@ -243,7 +339,8 @@ bool ChooseImportEdition(FileCommand* command)
 
 void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
 {
-    FileCommand command = {"Select a Corvella address book to export", nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, nullptr};
+    FileCommand command = {"Select a Corvella address book to export", nullptr, nullptr, nullptr, nullptr, nullptr,
+                           kNoConversion, nullptr, nullptr, nullptr};
     if (ApplySaveChoice(kExports, format, &command)) {
         RunFileCommand(dialogs, details, command);
     }
@@ -251,7 +348,7 @@ void RunExport(FileDialogState* dialogs, ConversionDetails* details, int format)
 
 void RunImport(FileDialogState* dialogs, ConversionDetails* details)
 {
-    const FileCommand command = {"Select a vCard or CSV file to import", nullptr, nullptr, nullptr, nullptr, nullptr, false,
-                                 "vCard and CSV Files\0*.vcf;*.vcard;*.csv\0All Files\0*.*\0", ChooseImportEdition};
+    const FileCommand command = {"Select a vCard or CSV file to import", nullptr, nullptr, nullptr, nullptr, nullptr, kNoConversion,
+                                 "vCard and CSV Files\0*.vcf;*.vcard;*.csv\0All Files\0*.*\0", ChooseImportEdition, nullptr};
     RunFileCommand(dialogs, details, command);
 }

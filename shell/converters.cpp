@@ -1,5 +1,6 @@
 #include "shell/converters.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "convert/ferryline.h"
@@ -9,6 +10,7 @@ HWND g_hwndMain = nullptr;
 static const char kMessageCaption[] = "Convert CV Address Book";
 static const UINT kInfoBox = MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST;
 static const UINT kErrorBox = MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST;
+static const UINT kWarningBox = MB_OK | MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST;
 static_assert(kInfoBox == 0x50040, "information box type");
 static_assert(kErrorBox == 0x50010, "error box type");
 
@@ -22,10 +24,20 @@ void ShowError(HWND owner, const char* text)
     MessageBoxA(owner, text, kMessageCaption, kErrorBox);
 }
 
-bool AskYesNo(HWND owner, const char* text)
+void ShowWarning(HWND owner, const char* text)
 {
-    return MessageBoxA(owner, text, kMessageCaption,
-                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_SETFOREGROUND | MB_TOPMOST) == IDYES;
+    MessageBoxA(owner, text, kMessageCaption, kWarningBox);
+}
+
+bool AskYesNo(HWND owner, const char* text, bool yesByDefault)
+{
+    const UINT kind = yesByDefault ? MB_ICONQUESTION | MB_DEFBUTTON1 : MB_ICONWARNING | MB_DEFBUTTON2;
+    return MessageBoxA(owner, text, kMessageCaption, MB_YESNO | kind | MB_SETFOREGROUND | MB_TOPMOST) == IDYES;
+}
+
+const char* WrittenCharsetName(bool macToWin)
+{
+    return macToWin ? "Windows-1252" : "Mac OS Roman";
 }
 
 int AskYesNoCancel(HWND owner, const char* text)
@@ -78,6 +90,18 @@ static FerrylineStatus ConvertFile(FerrylineDirection direction, const char* inp
     FerrylineStatus status = ferryline_convert_file(direction, options, inputPath, inputTitle, outputPath, outputTitle,
                                                     nullptr, &env, nullptr);
     FinishDetails(details, status == FERRYLINE_OK);
+    if (status == FERRYLINE_OK && details->questionMarks > 0) {
+        char warning[256];
+        const bool one = details->questionMarks == 1;
+        snprintf(warning, sizeof warning,
+                 "In %lu %s, letters that %s can't hold became \"?\".\n"
+                 "File > Conversion details... lists %s.",
+                 details->questionMarks, one ? "entry" : "entries",
+                 WrittenCharsetName(direction == FERRYLINE_MAC_TO_WIN || direction == FERRYLINE_VCARD_TO_WIN ||
+                                    direction == FERRYLINE_CSV_TO_WIN),
+                 one ? "it" : "them");
+        ShowWarning(g_hwndMain, warning);
+    }
     return status;
 }
 
@@ -93,17 +117,30 @@ FerrylineStatus ConvertWinToMac(const char* inputPath, const char* inputTitle, c
     return ConvertFile(FERRYLINE_WIN_TO_MAC, inputPath, inputTitle, outputPath, outputTitle, options, details);
 }
 
-// An export always reads the book's own characters, so it takes no options.
-FerrylineStatus ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath,
-                              const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
+// An export always reads the book's own characters: of the options it takes only the vCard version and
+// the CSV layout.
+static FerrylineOptions ExportOptions(const FerrylineOptions* options)
 {
-    return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
+    FerrylineOptions chosen = {};
+    if (options != nullptr) {
+        chosen.vcardVersion = options->vcardVersion;
+        chosen.csvLayout = options->csvLayout;
+    }
+    return chosen;
+}
+
+FerrylineStatus ExportToVcard(const char* inputPath, const char* inputTitle, const char* outputPath,
+                              const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
+{
+    const FerrylineOptions chosen = ExportOptions(options);
+    return ConvertFile(FERRYLINE_BOOK_TO_VCARD, inputPath, inputTitle, outputPath, outputTitle, &chosen, details);
 }
 
 FerrylineStatus ExportToCsv(const char* inputPath, const char* inputTitle, const char* outputPath,
-                            const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
+                            const char* outputTitle, const FerrylineOptions* options, ConversionDetails* details)
 {
-    return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
+    const FerrylineOptions chosen = ExportOptions(options);
+    return ConvertFile(FERRYLINE_BOOK_TO_CSV, inputPath, inputTitle, outputPath, outputTitle, &chosen, details);
 }
 
 FerrylineStatus ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath,

@@ -1,6 +1,8 @@
 #include "shell/details.h"
 
+#include <limits.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
@@ -9,43 +11,52 @@
 // Past this the changes are only counted, so a hostile book can't fill the memory or the window.
 static const size_t kDetailsLimit = 1u << 20;
 
-// `text` in the system's 8-bit set as wide text, or in UTF-8 (`codePage` CP_UTF8).
-static std::wstring Widened(const char* text, UINT codePage)
+// `size` bytes of `text` in `codePage` as UTF-16; what can't be read becomes U+FFFD.
+static std::wstring Widen(const char* text, size_t size, UINT codePage)
 {
-    int length = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
-    if (length <= 0) {
+    if (size == 0 || size > INT_MAX) {
         return std::wstring();
     }
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, 0, text, -1, &wide[0], length);
-    wide.resize(static_cast<size_t>(length - 1));
-    return wide;
+    const int length = static_cast<int>(size);
+    const int wide = MultiByteToWideChar(codePage, 0, text, length, nullptr, 0);
+    if (wide <= 0) {
+        return std::wstring();
+    }
+    std::wstring out(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(codePage, 0, text, length, &out[0], wide);
+    return out;
 }
 
-// A file title, in the system's 8-bit set, in UTF-8 as the change lines are.
-static std::string TitleInUtf8(const char* title)
+// A file title as the system's dialogs give it (ANSI) in UTF-8, as the rest of the list is.
+static std::string Utf8FromAnsi(const char* text)
 {
-    std::wstring wide = Widened(title, CP_ACP);
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    const std::wstring wide = Widen(text, strlen(text), CP_ACP);
+    if (wide.empty() || wide.size() > INT_MAX / 3) {
+        return std::string();
+    }
+    const int wideLength = static_cast<int>(wide.size());
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
     if (length <= 0) {
         return std::string();
     }
-    std::string utf8(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], length, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(length - 1));
-    return utf8;
+    std::string out(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &out[0], length, nullptr, nullptr);
+    return out;
 }
 
-// The details are kept in UTF-8, the change lines' own set, and shown as wide text.
 void StartDetails(ConversionDetails* details, const char* direction, const char* inputTitle, const char* outputTitle)
 {
-    details->text = std::string(direction) + ": " + TitleInUtf8(inputTitle) + " to " + TitleInUtf8(outputTitle) + "\r\n";
+    details->text = std::string(direction) + ": " + Utf8FromAnsi(inputTitle) + " to " + Utf8FromAnsi(outputTitle) + "\r\n";
     details->unlisted = 0;
+    details->questionMarks = 0;
 }
 
 void NoteDetailsChange(void* context, const FerrylineChange* change)
 {
     ConversionDetails* details = static_cast<ConversionDetails*>(context);
+    if (change->kind == FERRYLINE_CHARACTER_REPLACED) {
+        ++details->questionMarks;
+    }
     if (details->text.size() >= kDetailsLimit) {
         ++details->unlisted;
         return;
@@ -69,6 +80,25 @@ void FinishDetails(ConversionDetails* details, int converted)
     }
 }
 
+// The list fills the window but for a margin and the Close button's row below it; the button keeps to
+// the bottom right corner. Measured in dialog units, so it follows the dialog's font.
+static void ArrangeDetails(HWND dialog)
+{
+    RECT units = {7, 7, 50, 14};  // the margin across and down, the button's width and height
+    MapDialogRect(dialog, &units);
+    RECT client;
+    GetClientRect(dialog, &client);
+    const int margin = units.left;
+    const int buttonWidth = units.right;
+    const int buttonHeight = units.bottom;
+    const int buttonTop = client.bottom - units.top - buttonHeight;
+    const int listHeight = buttonTop - units.top - units.top;
+    MoveWindow(GetDlgItem(dialog, IDC_DETAILS_TEXT), margin, units.top, client.right - 2 * margin,
+               listHeight > 0 ? listHeight : 0, TRUE);
+    MoveWindow(GetDlgItem(dialog, IDOK), client.right - margin - buttonWidth, buttonTop, buttonWidth, buttonHeight,
+               TRUE);
+}
+
 static INT_PTR CALLBACK DetailsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -76,11 +106,25 @@ static INT_PTR CALLBACK DetailsProc(HWND dialog, UINT message, WPARAM wParam, LP
     {
         HWND list = GetDlgItem(dialog, IDC_DETAILS_TEXT);
         SetWindowTextW(list, reinterpret_cast<const wchar_t*>(lParam));
+        ArrangeDetails(dialog);
         // The focus in the list, at its first line: the dialog's own choice would select it all and
         // show its end.
         SetFocus(list);
         SendMessageW(list, EM_SETSEL, 0, 0);
         return FALSE;
+    }
+    case WM_SIZE:
+        ArrangeDetails(dialog);
+        return TRUE;
+    case WM_GETMINMAXINFO:
+    {
+        // Room for the Close button and a few lines of the list.
+        RECT smallest = {0, 0, 160, 90};
+        MapDialogRect(dialog, &smallest);
+        MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        limits->ptMinTrackSize.x = smallest.right;
+        limits->ptMinTrackSize.y = smallest.bottom;
+        return TRUE;
     }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
@@ -95,8 +139,10 @@ static INT_PTR CALLBACK DetailsProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 void ShowConversionDetails(HWND owner, const ConversionDetails* details)
 {
-    std::wstring text = Widened(details->text.empty() ? "No conversion yet.\r\n" : details->text.c_str(), CP_UTF8);
-    // A dialog of wide controls, so that the edit control holds any character.
+    static const char kNone[] = "No conversion yet.\r\n";
+    const std::wstring text = details->text.empty() ? Widen(kNone, sizeof kNone - 1, CP_UTF8)
+                                                    : Widen(details->text.data(), details->text.size(), CP_UTF8);
+    // The wide dialog makes the list a Unicode control, so no letter depends on the code page.
     DialogBoxParamW(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)),
                     MAKEINTRESOURCEW(IDD_DETAILS), owner, DetailsProc, reinterpret_cast<LPARAM>(text.c_str()));
 }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "convert/charset.h"
 #include "convert/ferryline.h"
 
 // Every conversion the page may offer. A new direction of the library is one more line here; the page
@@ -53,6 +54,19 @@ static FerrylineOptions WebOptions(int recode, int vcardVersion, int csvLayout)
     return options;
 }
 
+// A conversion's result, and how many of its lines or entries lost letters to '?'.
+struct WebResult {
+    FerrylineResult result;
+    size_t questionMarks;
+};
+
+static void CountQuestionMarks(void* context, const FerrylineChange* change)
+{
+    if (change->kind == FERRYLINE_CHARACTER_REPLACED) {
+        ++static_cast<WebResult*>(context)->questionMarks;
+    }
+}
+
 extern "C" {
 
 int ferryline_web_offers_recode(void)
@@ -79,79 +93,95 @@ const char* ferryline_web_direction_field(int index, int field)
 }
 
 // Which edition `bytes` are, as the library tells it: "win" for a W95 book, "mac" for anything else
-// (a W95 book in UTF-16 too, which recoding reads).
-const char* ferryline_web_edition(const unsigned char* bytes, size_t size)
+// (a W95 book in UTF-16 too, which recoding reads). Sets *readAs to the character set the conversions
+// read its letters in, and *beyondAscii to 1 when it holds letters beyond ASCII: bytes above 127 besides
+// a UTF-8 byte order mark, or UTF-16 text.
+const char* ferryline_web_look(const char* bytes, size_t size, const char** readAs, int* beyondAscii)
 {
-    FerrylineInspection inspection;
-    ferryline_inspect(bytes, size, &inspection);
-    return inspection.look.edition == FERRYLINE_EDITION_W95 ? "win" : "mac";
+    FerrylineLook look;
+    ferryline_look(bytes, size, FERRYLINE_CHARSET_AUTO, &look);
+    const bool w95 = look.edition == FERRYLINE_EDITION_W95;
+    *readAs = CharsetName(ChooseCharset(bytes, size, FERRYLINE_CHARSET_AUTO, w95 ? CHARSET_WINDOWS_1252 : CHARSET_MAC_ROMAN));
+    const bool utf16 = look.charset == FERRYLINE_CHARSET_UTF16LE || look.charset == FERRYLINE_CHARSET_UTF16BE;
+    const size_t mark = look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
+    *beyondAscii = utf16 || look.bytesAbove127 > mark ? 1 : 0;
+    return w95 ? "win" : "mac";
 }
 
-// Converts `size` bytes at `bytes` the way `direction` names. Returns null for a name that is no
-// direction or when there is no memory for the result; otherwise a result for the accessors below,
-// released with ferryline_web_free.
-FerrylineResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
-                                       int recode, int vcardVersion, int csvLayout)
+// Converts `size` bytes at `bytes` the way `direction` names, with the export options as FerrylineOptions
+// numbers them. Returns null for a name that is no direction or when there is no memory for the result;
+// otherwise a result for the accessors below, released with ferryline_web_free.
+WebResult* ferryline_web_convert(const char* direction, const void* bytes, size_t size, const char* inputTitle,
+                                 int recode, int vcardVersion, int csvLayout)
 {
     const WebDirection* entry = DirectionNamed(direction);
     if (entry == nullptr) {
         return nullptr;
     }
-    FerrylineResult* result = static_cast<FerrylineResult*>(malloc(sizeof(FerrylineResult)));
-    if (result == nullptr) {
+    WebResult* web = static_cast<WebResult*>(malloc(sizeof(WebResult)));
+    if (web == nullptr) {
         return nullptr;
     }
+    web->questionMarks = 0;
     FerrylineOptions options = WebOptions(recode, vcardVersion, csvLayout);
-    ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, nullptr, result);
-    return result;
+    FerrylineListener listener = {web, nullptr, CountQuestionMarks};
+    FerrylineEnv env = {nullptr, nullptr, &listener};
+    ferryline_convert_bytes(entry->direction, &options, bytes, size, inputTitle, &env, &web->result);
+    return web;
 }
 
 // The result's status as the page's script names it.
-const char* ferryline_web_status(const FerrylineResult* result)
+const char* ferryline_web_status(const WebResult* web)
 {
     static const char* const kNames[] = {"ok",           "wrong-edition",   "not-a-book",      "utf16-refused",
                                          "could-not-open", "could-not-read", "could-not-create", "could-not-write",
                                          "no-memory",    "same-file"};
-    const size_t index = static_cast<size_t>(result->status);
+    const size_t index = static_cast<size_t>(web->result.status);
     return index < sizeof kNames / sizeof kNames[0] ? kNames[index] : "failed";
 }
 
-const char* ferryline_web_output(const FerrylineResult* result)
+const char* ferryline_web_output(const WebResult* web)
 {
-    return result->output;
+    return web->result.output;
 }
 
-size_t ferryline_web_output_size(const FerrylineResult* result)
+size_t ferryline_web_output_size(const WebResult* web)
 {
-    return result->outputSize;
+    return web->result.outputSize;
 }
 
-size_t ferryline_web_message_count(const FerrylineResult* result)
+size_t ferryline_web_message_count(const WebResult* web)
 {
-    return result->messageCount;
+    return web->result.messageCount;
 }
 
 // The text of message `index`, or null past the last.
-const char* ferryline_web_message(const FerrylineResult* result, size_t index)
+const char* ferryline_web_message(const WebResult* web, size_t index)
 {
-    return index < result->messageCount ? result->messages[index].text : nullptr;
+    return index < web->result.messageCount ? web->result.messages[index].text : nullptr;
 }
 
-const char* ferryline_web_changes(const FerrylineResult* result)
+const char* ferryline_web_changes(const WebResult* web)
 {
-    return result->changes;
+    return web->result.changes;
 }
 
-size_t ferryline_web_changes_size(const FerrylineResult* result)
+size_t ferryline_web_changes_size(const WebResult* web)
 {
-    return result->changesSize;
+    return web->result.changesSize;
 }
 
-void ferryline_web_free(FerrylineResult* result)
+// How many lines or entries had letters the target can't hold, now '?'.
+size_t ferryline_web_question_marks(const WebResult* web)
 {
-    if (result != nullptr) {
-        ferryline_result_free(result);
-        free(result);
+    return web->questionMarks;
+}
+
+void ferryline_web_free(WebResult* web)
+{
+    if (web != nullptr) {
+        ferryline_result_free(&web->result);
+        free(web);
     }
 }
 

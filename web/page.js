@@ -11,6 +11,8 @@
     vcf: 'a vCard file, to bring into either edition',
     csv: 'a CSV file of contacts, to bring into either edition',
   };
+  // The conversions whose accented letters may be converted, and the set each writes them in.
+  const WRITTEN_CHARSET = { mac2win: 'Windows-1252', win2mac: 'Mac OS Roman' };
 
   function embeddedWasm() {
     const text = document.getElementById('ferryline-wasm').textContent.trim();
@@ -75,10 +77,25 @@
     return withBytes(module, terminated, use);
   }
 
-  // Which edition the book is, from its content: "mac" or "win".
-  function editionOf(module, bytes) {
-    const edition = withBytes(module, bytes, (pointer) => module._ferryline_web_edition(pointer, bytes.length));
-    return edition === null ? 'mac' : readCString(module, edition);
+  // The library's first look at the book: its edition ("mac" or "win"), the character set its letters
+  // are read in, and whether it holds letters beyond ASCII.
+  function lookAt(module, bytes) {
+    const unknown = { edition: 'mac', readAs: '', beyondAscii: false };
+    const slots = module._malloc(8);
+    if (slots === 0) {
+      return unknown;
+    }
+    try {
+      const edition = withBytes(module, bytes,
+                                (pointer) => module._ferryline_web_look(pointer, bytes.length, slots, slots + 4));
+      if (edition === null) {
+        return unknown;
+      }
+      const [readAs, beyondAscii] = new Uint32Array(module.HEAPU8.buffer, slots, 2);
+      return { edition: readCString(module, edition), readAs: readCString(module, readAs), beyondAscii: beyondAscii === 1 };
+    } finally {
+      module._free(slots);
+    }
   }
 
   // A vCard or CSV file, by its first line or its name: "vcf", "csv", or '' for neither.
@@ -95,16 +112,27 @@
 
   function failure(message) {
     return { ok: false, status: 'no-memory', output: new Uint8Array(0), messages: [message, NOT_CONVERTED],
-             changes: [] };
+             changes: [], questionMarks: 0 };
   }
 
-  function collect(module, result) {
+  // The warning a conversion (or an import) into either edition gives when letters became '?'.
+  function questionMarkWarning(count, direction) {
+    const written = direction.endsWith('2win') ? 'Windows-1252' : 'Mac OS Roman';
+    return `In ${count} ${count === 1 ? 'entry' : 'entries'}, letters that ${written} ` +
+           'can\'t hold became "?".';
+  }
+
+  function collect(module, result, entry) {
     const status = readCString(module, module._ferryline_web_status(result));
     const ok = status === 'ok';
     const messages = [];
     const count = module._ferryline_web_message_count(result);
     for (let i = 0; i < count; ++i) {
       messages.push(readCString(module, module._ferryline_web_message(result, i)));
+    }
+    const questionMarks = module._ferryline_web_question_marks(result);
+    if (ok && questionMarks > 0) {
+      messages.push(questionMarkWarning(questionMarks, entry.name));
     }
     messages.push(ok ? CONVERTED : NOT_CONVERTED);
     const outputAt = module._ferryline_web_output(result);
@@ -115,7 +143,7 @@
     const changesText = new TextDecoder().decode(
       module.HEAPU8.subarray(changesAt, changesAt + module._ferryline_web_changes_size(result)));
     const changes = changesText === '' ? [] : changesText.replace(/\n$/, '').split('\n');
-    return { ok, status, output, messages, changes };
+    return { ok, status, output, messages, changes, questionMarks };
   }
 
   // The words of the export options, as the command line's --vcard and --csv take them, and the
@@ -158,7 +186,7 @@
           return null;
         }
         try {
-          return collect(module, result);
+          return collect(module, result, entry);
         } finally {
           module._ferryline_web_free(result);
         }
@@ -174,7 +202,7 @@
   // ---- The page's controls ----
 
   const element = (id) => document.getElementById(id);
-  const state = { name: '', bytes: null, edition: '', saveUrl: '' };
+  const state = { name: '', bytes: null, edition: '', readAs: '', beyondAscii: false, offersRecode: false, saveUrl: '' };
 
   // book.txt gives book.cv, book.cv gives book.txt, and so on; a name without extension keeps its name.
   function resultName(inputName, extension) {
@@ -200,12 +228,16 @@
     element('outcome').hidden = true;
   }
 
+  // Before a book is chosen, each kind of result is shown once; then those for the book's edition.
   function showDirections(directions) {
     const list = element('direction-list');
     list.textContent = '';
     let first = true;
+    const shown = new Set();
     for (const entry of directions) {
-      const fits = state.edition === '' || entry.from === state.edition;
+      const kind = `${entry.label} (.${entry.extension})`;
+      const fits = state.edition === '' ? !shown.has(kind) : entry.from === state.edition;
+      shown.add(kind);
       const row = document.createElement('div');
       row.className = 'choice';
       row.hidden = !fits;
@@ -216,15 +248,37 @@
       radio.value = entry.name;
       radio.disabled = !fits;
       radio.checked = fits && state.edition !== '' && first;
+      radio.addEventListener('change', showOptions);
       first = first && !(fits && state.edition !== '');
       const label = document.createElement('label');
       label.htmlFor = radio.id;
-      label.textContent = `${entry.label} (.${entry.extension})`;
+      label.textContent = kind;
       row.append(radio, label);
       list.append(row);
     }
     element('directions').disabled = state.edition === '';
     element('convert').disabled = state.edition === '';
+    showOptions();
+  }
+
+  // The options that apply to the chosen conversion, and what the page assumes of the book's letters.
+  function showOptions() {
+    const chosen = document.querySelector('input[name="direction"]:checked');
+    const direction = chosen === null ? '' : chosen.value;
+    const recodes = direction in WRITTEN_CHARSET;
+    element('recode-option').hidden = !state.offersRecode || !recodes;
+    element('vcard-option').hidden = !direction.endsWith('vcf');
+    element('csv-option').hidden = !direction.endsWith('csv');
+    const letters = element('letters');
+    letters.hidden = direction === '' || !state.beyondAscii;
+    if (!recodes) {
+      letters.textContent = `Accented letters are read as ${state.readAs} and written as UTF-8.`;
+    } else if (element('recode').checked) {
+      letters.textContent = `Accented letters are read as ${state.readAs} and written as ${WRITTEN_CHARSET[direction]}.`;
+    } else {
+      letters.textContent = 'Accented letters are copied byte for byte: they will read as other letters in the ' +
+                            'other edition.';
+    }
   }
 
   async function chooseBook(file) {
@@ -240,7 +294,13 @@
       showDirections(directions);
       return;
     }
-    state.edition = importKindOf(file.name, state.bytes) || editionOf(module, state.bytes);
+    const look = lookAt(module, state.bytes);
+    state.edition = importKindOf(file.name, state.bytes) || look.edition;
+    state.readAs = look.readAs;
+    // A book with accented letters has them converted unless the user says otherwise; the imports read
+    // their files' UTF-8 as it is.
+    state.beyondAscii = look.beyondAscii && state.edition === look.edition;
+    element('recode').checked = state.beyondAscii;
     element('edition').textContent =
       `${file.name} (${formatSize(state.bytes.length)}) is ${EDITION_NAME[state.edition]}.`;
     showDirections(directions);
@@ -249,25 +309,30 @@
   function showOutcome(outcome, entry) {
     const list = element('messages');
     list.textContent = '';
+    const last = outcome.messages.length - 1;
     outcome.messages.forEach((text, index) => {
       const item = document.createElement('li');
       item.textContent = text;
-      if (index === outcome.messages.length - 1) {
+      if (index === last) {
         item.className = outcome.ok ? 'done' : 'error';
       } else if (!outcome.ok) {
         item.className = 'error';
+      } else if (index === last - 1 && outcome.questionMarks > 0) {
+        item.className = 'warning';
+        item.textContent = `${text} The changes below name them.`;
       }
       list.append(item);
     });
+    // Nothing was written after a failure, so there are no changes to check.
     const changes = element('changes');
     changes.textContent = '';
-    for (const line of outcome.changes) {
+    for (const line of outcome.ok ? outcome.changes : []) {
       const item = document.createElement('li');
       item.textContent = line;
       changes.append(item);
     }
-    element('changes-summary').textContent = `Changes to check (${outcome.changes.length})`;
-    element('changes-box').hidden = outcome.changes.length === 0;
+    element('changes-summary').textContent = `Changes to check (${changes.childElementCount})`;
+    element('changes-box').hidden = changes.childElementCount === 0;
     if (outcome.ok) {
       const name = resultName(state.name, entry.extension);
       state.saveUrl = URL.createObjectURL(new Blob([outcome.output], { type: 'application/octet-stream' }));
@@ -292,7 +357,12 @@
     const { directions } = await ready;
     const entry = directions.find((candidate) => candidate.name === chosen.value);
     try {
-      const outcome = await convert(entry.name, state.bytes, { recode: element('recode').checked, title: state.name });
+      const outcome = await convert(entry.name, state.bytes, {
+        recode: element('recode').checked,
+        vcard: element('vcard-version').value,
+        csv: element('csv-layout').value,
+        title: state.name,
+      });
       showOutcome(outcome, entry);
     } catch (error) {
       // The browser itself gave out (no memory for a copy): say so rather than nothing.
@@ -327,9 +397,10 @@
     }
   });
   element('convert').addEventListener('click', convertChosen);
+  element('recode').addEventListener('change', showOptions);
   watchDrops();
   ready.then(({ module, directions }) => {
-    element('recode-option').hidden = module._ferryline_web_offers_recode() !== 1;
+    state.offersRecode = module._ferryline_web_offers_recode() === 1;
     showDirections(directions);
   });
 })();

@@ -138,6 +138,8 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
     const std::string w95 = "&Main #Bob ^A1 #Nobody &G #Ann ^A2 #\x8A\xE9 ^A3 +";
     const FerrylineOptions recode = {1, FERRYLINE_CHARSET_AUTO, 0, 0, 0};
     const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4, 0, 0};
+    // A record longer than the output block, whose pieces reach the result's block one by one.
+    const std::string longMac = "Ann <a@x>\r\nLong " + std::string(600 * 1000, 'n') + " <long@x>\r\n";
     const struct {
         FerrylineDirection direction;
         const FerrylineOptions* options;
@@ -147,6 +149,7 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
         {FERRYLINE_MAC_TO_WIN, &recode, &mac},         {FERRYLINE_WIN_TO_MAC, &recode, &w95},
         {FERRYLINE_MAC_TO_VCARD, &vcard4, &mac},       {FERRYLINE_BOOK_TO_VCARD, &vcard4, &w95},
         {FERRYLINE_MAC_TO_CSV, nullptr, &mac},         {FERRYLINE_WIN_TO_CSV, nullptr, &w95},
+        {FERRYLINE_MAC_TO_CSV, nullptr, &longMac},
     };
     for (const auto& c : cases) {
         const FerrylineDirection direction = c.direction;
@@ -256,6 +259,15 @@ TEST(Library, TheResultHoldsOutputMessagesInOrderAndChangeLines)
               "entry 1: \"Esc\\x1b]0;x\\x07\" left out, it has no address\n")
         << "control bytes never reach a terminal";
     ferryline_result_free(&result);
+
+    // Changes of a large book, well under the list's limit, are listed every one.
+    std::string nameless;
+    for (int i = 0; i < 20000; ++i) {
+        nameless += "a\n";
+    }
+    ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, nullptr, nameless.data(), nameless.size(), "book", nullptr, &result), FERRYLINE_OK);
+    EXPECT_EQ(std::count(result.changes, result.changes + result.changesSize, '\n'), 20000);
+    ferryline_result_free(&result);
 }
 
 TEST(Library, TheChangeListStopsAtItsLimitAndCountsTheRest)
@@ -268,6 +280,7 @@ TEST(Library, TheChangeListStopsAtItsLimitAndCountsTheRest)
     ASSERT_EQ(ferryline_convert_bytes(FERRYLINE_MAC_TO_WIN, nullptr, mac.data(), mac.size(), "book", nullptr, &result), FERRYLINE_OK);
     std::string changes(result.changes, result.changesSize);
     EXPECT_LE(changes.size(), (4u << 20) + 200);
+    EXPECT_GE(changes.size(), 4u << 20) << "the list is filled to its limit";
     size_t listed = static_cast<size_t>(std::count(changes.begin(), changes.end(), '\n')) - 1;
     std::string last = changes.substr(changes.rfind('\n', changes.size() - 2) + 1);
     EXPECT_EQ(last, "(" + std::to_string(120000 - listed) + " more changes not listed)\n");

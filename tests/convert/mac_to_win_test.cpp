@@ -59,6 +59,10 @@ TEST(MacToWin, SplitsEachLineIntoNameAndAddress)
         {"\" \"<A1>", "# ^A1 "},
         {"A&B <a#b^c+d>", "#A-B ^a-b-c-d "},
         {"Seventeen chars A&B <address-with-more+x>", "#Seventeen chars A-B ^address-with-more-x "},
+        // Markers in a quoted name, and past the eighth byte of a short field.
+        {"\"Q&A, Inc\" <x>", "#Q-A, Inc ^x "},
+        {"\"Name with&amp\" <a@b>", "#Name with-amp ^a@b "},
+        {"Bob <abcdefghij+k@x>", "#Bob ^abcdefghij-k@x "},
         // An address alone gets a placeholder name.
         {"plain@address", "#No Name 01 ^plain@address "},
         {"\"quoted alone", "#No Name 01 ^\"quoted alone "},

@@ -68,9 +68,13 @@ TEST(WinToMac, OnlyAGroupNamedExactlyMainIsTheDefaultGroup)
         {"&MAIN #Bob ^A1 +", "\"MAIN\" <GROUP@GROUP>\r\nBob <A1>\r\n"},
         {"&Main  #Bob ^A1 +", "\"Main \" <GROUP@GROUP>\r\nBob <A1>\r\n"},
         {"&Mai\r\nn #Bob ^A1 +", "Bob <A1>\r\n"},
+        // A later "Main" gets no line: its entries join the group before it, which is told.
+        {"&Main #Bob ^A1 &G #Ann ^A2 &Main #Cy ^A3 +", "Bob <A1>\r\n\"G\" <GROUP@GROUP>\r\nAnn <A2>\r\nCy <A3>\r\n"},
     };
     for (const BookCase& c : cases) {
-        EXPECT_EQ(RunConverter(FERRYLINE_WIN_TO_MAC, c.w95).output, c.mac) << c.w95;
+        ConversionResult run = RunConverter(FERRYLINE_WIN_TO_MAC, c.w95);
+        EXPECT_EQ(run.output, c.mac) << c.w95;
+        EXPECT_EQ(run.changes.size(), c.w95.find("&Main ", 1) != std::string::npos ? 1u : 0u) << c.w95;
     }
 }
 

@@ -1,11 +1,13 @@
 """Generated address books exported by ferryline-convert and read back by independent parsers.
 
-Usage: exports_test.py FERRYLINE-CONVERT WORK-FOLDER. Prints PASS/FAIL lines and "N passed, N failed".
+Usage: exports_test.py FERRYLINE-CONVERT WORK-FOLDER. Prints PASS/FAIL lines (a failure's detail on the next
+line) and "N passed, N failed".
 """
 import csv
 import io
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -20,7 +22,7 @@ results = {"passed": 0, "failed": 0}
 
 def check(name, ok, detail=""):
     results["passed" if ok else "failed"] += 1
-    print(("PASS " if ok else "FAIL ") + name + ("" if ok else ": " + str(detail)[:600]))
+    print(("PASS " if ok else "FAIL ") + name + ("" if ok else "\n    " + str(detail)[:600]))
     return ok
 
 
@@ -168,6 +170,11 @@ def check_vcard(name, data, book, version):
     want = [(g, uid(g), members[g], True) for g in group_names]
     check(name + ": a KIND:group card with MEMBER lines for each group, in the book's order", got == want,
           [(g, w) for g, w in zip(got, want) if g != w][:2] or (len(got), len(want)))
+    # The same membership seen from each person: the groups whose cards name it are its CATEGORIES.
+    naming = {person: [c.fn.value for c in groups if person in {m.value for m in c.contents.get("member", [])}]
+              for person in uids.values()}
+    check(name + ": each person is a MEMBER of its groups' cards alone",
+          all(sorted(naming[uids[(p[0], p[1])]]) == sorted(p[2]) for p in people), list(naming.items())[:2])
 
 
 def check_csv(name, data, book, changes):
@@ -240,6 +247,33 @@ for label, encoding in (("w95-1252", "cp1252"), ("w95-utf8", "utf-8"), ("w95-utf
     data = win_text.encode(encoding)
     export_all(label, "win", (b"\xfe\xff" if encoding == "utf-16-be" else b"") + data, win_book_expected)
 
+# Names split as address books keep them: (name, given, family, suffix).
+NAME_PARTS = [("Smith, Bob", "Bob", "Smith", ""), ("Eve O'Test, PhD", "Eve", "O'Test", "PhD"),
+              ("Anna van der Berg", "Anna van der", "Berg", ""), ("Single", "Single", "", ""),
+              ("Dr. Who, The Second", "Dr.", "Who", "The Second"), ('Say "hi" now', 'Say "hi"', "now", "")]
+parts_book = os.path.join(WORK, "parts.txt")
+with open(parts_book, "wb") as f:
+    f.write(mac_book([("entry", p[0], "p%d@x" % i) for i, p in enumerate(NAME_PARTS)]).encode())
+status, out, err = run("mac2vcf", parts_book, "-")
+got = [(c.n.value.given, c.n.value.family, c.n.value.suffix) for c in vobject.readComponents(out.decode())]
+check("vCard N: given, family and suffix", got == [p[1:] for p in NAME_PARTS], got)
+status, out, err = run("mac2csv", parts_book, "-")
+got = [tuple(row[:2]) for row in csv.reader(io.StringIO(out.decode("utf-8-sig"), newline=""))][1:]
+check("CSV: first and last name", got == [p[1:3] for p in NAME_PARTS], got)
+
+# Long names of two-, three- and four-byte characters, at every place a fold can fall, fold between them.
+wide_book = os.path.join(WORK, "wide.txt")
+wide_names = ["a" * shift + "é€😀" * 30 for shift in range(4)]
+with open(wide_book, "wb") as f:
+    f.write(mac_book([("entry", name, "w%d@x" % i) for i, name in enumerate(wide_names)]).encode())
+for version in ("3.0", "4.0"):
+    status, out, err = run("--vcard", version, "mac2vcf", wide_book, "-")
+    try:
+        got = [c.fn.value for c in vobject.readComponents(out.decode("utf-8"))]
+    except Exception as error:  # noqa: BLE001 - a sequence split by a fold is the finding
+        got = repr(error)
+    check("vCard %s: long names of multibyte characters" % version, physical_lines_ok(out) and got == wide_names, got)
+
 # khard, an address book on a vdir (a folder of one card a file, as vdirsyncer keeps one), loads every card
 # of an export and finds each person by the UID it was given; a card without one it leaves out.
 def check_khard(name, data, book, version):
@@ -297,11 +331,20 @@ check("a person listed more than once is listed by -v", err ==
       'ferryline-convert: line 2: "Ann" <a@x> is listed more than once; exported as one contact in all its groups\n', err)
 status, out, err = run("mac2csv", book, "-")
 check("and once in the CSV categories", out.decode("utf-8-sig").splitlines()[1].endswith(",A;" + ";".join("G%d" % g for g in range(16))), out)
+# The exports tell nameless lines at the line numbers mac2win gives them, whatever ends the lines before.
 with open(book, "wb") as f:
-    f.write(b"&Main #Ann ^a@x #Gone &G #Bo ^b@x +")
+    f.write(b"".join(b"n%d@x%s\"N, %d\" <m%d@x>\r\n" % (i, (b"\r\n", b"\n", b"\r")[i % 3], i, i) for i in range(101)))
+named = re.findall(r'line (\d+): no personal name, named "[^"]*": "([^"]*)"', run("-v", "mac2win", book, "-")[2])
+status, out, err = run("-v", "mac2vcf", book, "-")
+exported = re.findall(r'line (\d+): no personal name, exported with its address as its name: "([^"]*)"', err)
+check("mac2vcf -v tells nameless lines where mac2win does", status == 0 and len(named) == 101 and exported == named,
+      (exported[:3], named[:3]))
+with open(book, "wb") as f:
+    f.write(b"&Main #Ann ^a@x #Gone &G #Bo ^b@x &H #Bo ^b@x +")
 status, out, err = run("-v", "win2csv", book, "-")
 check("W95 entry without an address left out and listed", status == 0 and err == 'ferryline-convert: entry 2: "Gone" left out, it has no address\n'
-      and out.decode("utf-8-sig").splitlines()[1:] == ["Ann,,Ann,a@x,", "Bo,,Bo,b@x,G"], (err, out))
+      'ferryline-convert: entry 3: "Bo" <b@x> is listed more than once; exported as one contact in all its groups\n'
+      and out.decode("utf-8-sig").splitlines()[1:] == ["Ann,,Ann,a@x,", "Bo,,Bo,b@x,G;H"], (err, out))
 
 # Failures: the wrong edition, bad options; nothing is written and an existing file stays.
 target = os.path.join(WORK, "kept.vcf")

@@ -34,6 +34,11 @@ const char kHelpText[] = "Sorry, help not available (yet)";
 const char kOpenExportTitle[] = "Select a Corvella address book to export";
 const char kSaveVcardTitle[] = "Export the address book as vCard";
 const char kSaveCsvTitle[] = "Export the address book as CSV";
+// The first two filters of the export dialogs choose the vCard version and the CSV layout.
+const char kVcard3Filter[] = "vCard 3.0 (Apple, Google, Outlook)";
+const char kVcard4Filter[] = "vCard 4.0 (keeps group cards)";
+const char kOutlookCsvFilter[] = "CSV, Outlook-style";
+const char kGoogleCsvFilter[] = "CSV for Google Contacts";
 const char kSaveLdifTitle[] = "Export the address book as LDIF for Thunderbird";
 const char kOpenImportTitle[] = "Select a vCard or CSV file to import";
 const char kEditionQuestion[] = "Which edition of Corvella is the address book for?\n\n"
@@ -423,12 +428,89 @@ std::string BoxText(HWND box)
     return text;
 }
 
-// Waits for the program's message box, checks its text and closes it with Enter (OK is the default).
-bool ExpectBox(const char* expected)
+// Where pictures of the program's boxes and windows go (BMP; tests/gui/run makes PNG of them).
+std::string g_shotsDir;
+
+// Saves what the screen shows of `window` as `name`.bmp in the pictures' folder.
+void SaveShot(HWND window, const char* name)
+{
+    Sleep(500);  // the window's first paint
+    RECT rect;
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (!Check(width > 0 && height > 0, "no picture of %s: the window has no size", name)) {
+        return;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // rows bottom up, as a BMP file stores them
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    const DWORD rowSize = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD imageSize = rowSize * static_cast<DWORD>(height);
+    BITMAPFILEHEADER header;
+    memset(&header, 0, sizeof header);
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+    header.bfSize = header.bfOffBits + imageSize;
+    const std::string path = g_shotsDir + "\\" + name + ".bmp";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool saved = file != INVALID_HANDLE_VALUE && bits != nullptr &&
+                       WriteFile(file, &header, sizeof header, &written, nullptr) &&
+                       WriteFile(file, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+                       WriteFile(file, bits, imageSize, &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    Check(saved, "cannot save %s", path.c_str());
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+// A window's text as the wide request gives it, every character whatever the code page.
+std::wstring WideWindowText(HWND hwnd)
+{
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::vector<wchar_t> text(length + 2048, L'\0');
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                        5000, nullptr);
+    text.back() = L'\0';
+    return text.data();
+}
+
+// UTF-16 as UTF-8, for failure lines.
+std::string Narrow(const std::wstring& text)
+{
+    char out[4096] = "";
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out, sizeof out - 1, nullptr, nullptr);
+    return out;
+}
+
+// Waits for the program's message box, checks its text and closes it with Enter (OK is the default);
+// with `shot`, a picture of it is saved first.
+bool ExpectBox(const char* expected, const char* shot = nullptr)
 {
     HWND box = WaitForWindow(kDialogClass, kBoxCaption);
     if (box == nullptr) {
         return false;
+    }
+    if (shot != nullptr) {
+        SaveShot(box, shot);
     }
     const std::string text = BoxText(box);
     const bool same = Check(text == expected, "message box says \"%s\", expected \"%s\"", Escape(text).c_str(),
@@ -458,7 +540,7 @@ HWND g_nameBox;
 // Waits for a file dialog and checks what every dialog of the program shows: its two filters (the
 // Corvella ones unless named), the one it starts on, and an empty name.
 HWND ExpectFileDialog(const char* title, int expectedFilter, const char* firstFilter = "All Files",
-                      const char* secondFilter = "Corvella Files")
+                      const char* secondFilter = "Corvella Files", const char* thirdFilter = nullptr)
 {
     HWND dialog = WaitForWindow(kDialogClass, title);
     if (dialog == nullptr) {
@@ -467,11 +549,14 @@ HWND ExpectFileDialog(const char* title, int expectedFilter, const char* firstFi
     HWND filter = GetDlgItem(dialog, 0x470);  // the file-type combo box
     if (Check(filter != nullptr, "dialog \"%s\" has no file-type box", title)) {
         const LRESULT count = SendMessageA(filter, CB_GETCOUNT, 0, 0);
-        const std::string first = count == 2 ? ComboItem(filter, 0) : "";
-        const std::string second = count == 2 ? ComboItem(filter, 1) : "";
-        Check(count == 2 && first == firstFilter && second == secondFilter,
-              "dialog \"%s\" offers %ld filters \"%s\", \"%s\"", title, static_cast<long>(count), first.c_str(),
-              second.c_str());
+        const LRESULT expectedCount = thirdFilter != nullptr ? 3 : 2;
+        const std::string first = count == expectedCount ? ComboItem(filter, 0) : "";
+        const std::string second = count == expectedCount ? ComboItem(filter, 1) : "";
+        const std::string third = count == 3 ? ComboItem(filter, 2) : "";
+        Check(count == expectedCount && first == firstFilter && second == secondFilter &&
+                  (thirdFilter == nullptr || third == thirdFilter),
+              "dialog \"%s\" offers %ld filters \"%s\", \"%s\", \"%s\"", title, static_cast<long>(count),
+              first.c_str(), second.c_str(), third.c_str());
         Check(SendMessageA(filter, CB_GETCURSEL, 0, 0) == expectedFilter, "dialog \"%s\" starts on filter %ld",
               title, static_cast<long>(SendMessageA(filter, CB_GETCURSEL, 0, 0)));
     }
@@ -811,8 +896,16 @@ void CaseConverterFailure()
     ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "plain.txt");
     ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "out.txt");
     ExpectBox("The file plain.txt is not a Corvella W95 address book or is corrupt.");
+    ExpectBox("An error occurred while converting the file\n\n"
+              "The file plain.txt looks like a Macintosh address book: Mac to Win... converts it.");
+    // A W95 book cut short is no Mac book: no such line.
+    WriteBytes("cut.cv", "&Main #Ann ^ann@example.org");
+    PressCtrl('W');
+    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "cut.cv");
+    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "out.txt");
+    ExpectBox("The file cut.cv is not a Corvella W95 address book or is corrupt.");
     ExpectBox(kFailure);
-    Check(ListFolder() == "plain.txt;", "the folder holds %s", ListFolder().c_str());
+    Check(ListFolder() == "cut.cv;plain.txt;", "the folder holds %s", ListFolder().c_str());
 }
 
 void CaseWarnings()
@@ -830,13 +923,16 @@ void CaseWarnings()
     ExpectFile("odd.w95", "&Main #A-B ^a-b-c-d #No Name 01 ^A1 +");
 }
 
-// Waits for the Yes/No question, checks its text, its buttons and that No holds the focus (the
-// default), then answers: Enter for the default, or a click on Yes.
-bool AnswerQuestion(const char* expected, bool clickYes)
+// Waits for the Yes/No question, checks its text, its buttons and which of them holds the focus (the
+// default), then answers `answer` (IDYES or IDNO): Enter when it is the default, otherwise a click.
+bool AnswerQuestion(const char* expected, int defaultAnswer, int answer, const char* shot = nullptr)
 {
     HWND box = WaitForWindow(kDialogClass, kBoxCaption);
     if (box == nullptr || !Activate(box)) {
         return false;
+    }
+    if (shot != nullptr) {
+        SaveShot(box, shot);
     }
     HWND yes = GetDlgItem(box, IDYES);
     HWND no = GetDlgItem(box, IDNO);
@@ -847,11 +943,12 @@ bool AnswerQuestion(const char* expected, bool clickYes)
                "the question does not offer exactly Yes and No")) {
         return false;
     }
-    Check(WaitUntil([&] { return FocusOf(box) == no; }, 5000), "No is not the default");
-    if (clickYes) {
-        ClickWindow(yes);
-    } else {
+    Check(WaitUntil([&] { return FocusOf(box) == GetDlgItem(box, defaultAnswer); }, 5000), "%s is not the default",
+          defaultAnswer == IDYES ? "Yes" : "No");
+    if (answer == defaultAnswer) {
         PressKey(VK_RETURN);
+    } else {
+        ClickWindow(GetDlgItem(box, answer));
     }
     return WaitGone(box);
 }
@@ -873,7 +970,7 @@ void CaseWrongBook()
     ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
     ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "out.cv");
     ExpectBox(kW95Refused);
-    AnswerQuestion(kW95Question, false);
+    AnswerQuestion(kW95Question, IDNO, IDNO);
     ExpectNothingShown();
     Check(ListFolder() == "book.cv;", "after No the folder holds %s", ListFolder().c_str());
 
@@ -881,7 +978,7 @@ void CaseWrongBook()
     ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.cv");
     ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "out.cv");
     ExpectBox(kW95Refused);
-    AnswerQuestion(kW95Question, true);
+    AnswerQuestion(kW95Question, IDNO, IDYES);
     ExpectBox(kReplacedWarning);
     ExpectBox(kNoNameWarning);
     ExpectBox(kSuccess);
@@ -1034,7 +1131,7 @@ void CaseExports()
     WriteBytes("book.txt", "Ren\x8E C\x99t\x8E <rene@example.org>\r\n\"Caf\x8E\" <GROUP@GROUP>\r\nann@example.org\r\n");
     ChooseMenuItem('F', 'V');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.cv");
-    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, "vCard Files", "All Files"), "contacts");
+    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, kVcard3Filter, kVcard4Filter, "All Files"), "contacts");
     if (ExpectBox(kSuccess)) {
         ExpectFile("contacts.vcf",
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9\r\nN:C\xC3\xB4t\xC3\xA9;Ren\xC3\xA9;;;\r\n"
@@ -1045,15 +1142,45 @@ void CaseExports()
     }
     ChooseMenuItem('F', 'C');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
-    ChooseFile(ExpectFileDialog(kSaveCsvTitle, 0, "CSV Files", "All Files"), "people");
+    ChooseFile(ExpectFileDialog(kSaveCsvTitle, 0, kOutlookCsvFilter, kGoogleCsvFilter, "All Files"), "people");
     if (ExpectBox(kSuccess)) {
         ExpectFile("people.csv", "\xEF\xBB\xBF" "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\n"
                                  "Ren\xC3\xA9,C\xC3\xB4t\xC3\xA9,Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9,rene@example.org,\r\n"
                                  ",,,ann@example.org,Caf\xC3\xA9\r\n");
     }
+    // The second filter of each save dialog: vCard 4.0, with the group's own card, and Google's layout.
+    ChooseMenuItem('F', 'V');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.cv");
+    HWND save = ExpectFileDialog(kSaveVcardTitle, 0, kVcard3Filter, kVcard4Filter, "All Files");
+    SelectFilter(save, 1);
+    ChooseFile(save, "contacts4");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("contacts4.vcf",
+                   "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ren\xC3\xA9 C\xC3\xB4t\xC3\xA9\r\nN:C\xC3\xB4t\xC3\xA9;Ren\xC3\xA9;;;\r\n"
+                   "EMAIL:rene@example.org\r\nUID:urn:uuid:82c53635-98ab-58c3-854a-be47cf468869\r\nEND:VCARD\r\n"
+                   "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ann\r\nN:;Ann;;;\r\nEMAIL:ann@example.org\r\nCATEGORIES:Caf\xC3\xA9\r\n"
+                   "UID:urn:uuid:19c6ac4f-1f21-5734-a1fe-729cce76bd45\r\nEND:VCARD\r\n"
+                   "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Caf\xC3\xA9\r\n"
+                   "UID:urn:uuid:2d2a9ed5-44ea-5dbf-b797-03654e804b81\r\n"
+                   "MEMBER:urn:uuid:19c6ac4f-1f21-5734-a1fe-729cce76bd45\r\nEND:VCARD\r\n");
+    }
+    ChooseMenuItem('F', 'C');
+    ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "book.txt");
+    save = ExpectFileDialog(kSaveCsvTitle, 0, kOutlookCsvFilter, kGoogleCsvFilter, "All Files");
+    SelectFilter(save, 1);
+    ChooseFile(save, "google");
+    if (ExpectBox(kSuccess)) {
+        ExpectFile("google.csv", "First Name,Middle Name,Last Name,Phonetic First Name,Phonetic Middle Name,"
+                                 "Phonetic Last Name,Name Prefix,Name Suffix,Nickname,File As,Organization Name,"
+                                 "Organization Title,Organization Department,Birthday,Notes,Photo,Labels,"
+                                 "E-mail 1 - Label,E-mail 1 - Value\r\n"
+                                 "Ren\xC3\xA9,,C\xC3\xB4t\xC3\xA9,,,,,,,,,,,,,,* myContacts,,rene@example.org\r\n"
+                                 ",,,,,,,,,,,,,,,,* myContacts ::: Caf\xC3\xA9,,ann@example.org\r\n");
+    }
     PressCtrl('M');
     CancelDialog(ExpectFileDialog(kOpenMacTitle, 0));
-    Check(ListFolder() == "book.cv;book.txt;contacts.vcf;people.csv;", "the folder holds %s", ListFolder().c_str());
+    Check(ListFolder() == "book.cv;book.txt;contacts.vcf;contacts4.vcf;google.csv;people.csv;", "the folder holds %s",
+          ListFolder().c_str());
 }
 
 // Answers the question of which edition to write with the button `id`: Yes the default, Cancel there too.
@@ -1118,38 +1245,180 @@ void CaseExportFailure()
     WriteBytes("broken.cv", "&Main #Ann ^ann@example.org");
     ChooseMenuItem('F', 'V');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "broken.cv");
-    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, "vCard Files", "All Files"), "out");
+    ChooseFile(ExpectFileDialog(kSaveVcardTitle, 0, kVcard3Filter, kVcard4Filter, "All Files"), "out");
     ExpectBox("The file broken.cv is not a Corvella W95 address book or is corrupt.");
     ExpectBox(kFailure);
     ChooseMenuItem('F', 'C');
     ChooseFile(ExpectFileDialog(kOpenExportTitle, 0), "broken.cv");
-    CancelDialog(ExpectFileDialog(kSaveCsvTitle, 0, "CSV Files", "All Files"));
+    CancelDialog(ExpectFileDialog(kSaveCsvTitle, 0, kOutlookCsvFilter, kGoogleCsvFilter, "All Files"));
     ExpectNothingShown();
     Check(ListFolder() == "broken.cv;", "the folder holds %s", ListFolder().c_str());
 }
 
-// Options > Convert accented letters: off at start, on after choosing it, off again after the second time.
+// The question a book with letters beyond ASCII brings while Options > Convert accented letters is off.
+std::string LettersQuestion(const char* title, const char* from, const char* to)
+{
+    char text[512];
+    snprintf(text, sizeof text,
+             "The file %s holds letters beyond plain ASCII (accented letters, most likely), which the two editions "
+             "store differently.\n\nConvert them from %s to %s for this conversion?\nNo copies their bytes unchanged.",
+             title, from, to);
+    return text;
+}
+
+// Options > Convert accented letters is off at start: a book with such letters brings the question, whose
+// default converts them for this conversion and whose No copies the bytes. Chosen, the option converts
+// without asking; chosen again, it is off and the question is back. Win to Mac asks the same.
 void CaseAccentedLetters()
 {
-    const char* expected[] = {"&Main #Ren\x8E ^a +", "&Main #Ren\xE9 ^a +", "&Main #Ren\x8E ^a +"};
+    struct Round {
+        bool chooseOption;  // Options > Convert accented letters first
+        int answer;         // to the question; 0: none may come
+        const char* expected;
+    };
+    const Round rounds[] = {
+        {false, IDYES, "&Main #Ren\xE9 ^a +"},
+        {false, IDNO, "&Main #Ren\x8E ^a +"},
+        {true, 0, "&Main #Ren\xE9 ^a +"},
+        {true, IDYES, "&Main #Ren\xE9 ^a +"},
+    };
+    const std::string question = LettersQuestion("book.txt", "Mac OS Roman", "Windows-1252");
     WriteBytes("book.txt", "Ren\x8E <a>\r\n");
-    for (int round = 0; round < 3 && g_failure.empty(); ++round) {
-        if (round > 0) {
+    bool replacing = false;
+    for (const Round& round : rounds) {
+        if (!g_failure.empty()) {
+            return;
+        }
+        if (round.chooseOption) {
             ChooseMenuItem('O', 'A');
         }
         PressCtrl('M');
         ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "book.txt");
+        if (round.answer != 0) {
+            AnswerQuestion(question.c_str(), IDYES, round.answer);
+        }
         HWND save = ExpectFileDialog(kSaveWinTitle, 0);
         ChooseFile(save, "book.w95");
-        if (round > 0) {
-            HWND question = WaitForWindow(kDialogClass, kSaveWinTitle, save);  // replace the earlier one
-            if (question != nullptr && Activate(question)) {
+        if (replacing) {
+            HWND replace = WaitForWindow(kDialogClass, kSaveWinTitle, save);  // replace the earlier one
+            if (replace != nullptr && Activate(replace)) {
                 PressKey(VK_RETURN);
-                WaitGone(question);
+                WaitGone(replace);
             }
         }
+        replacing = true;
         ExpectBox(kSuccess);
-        ExpectFile("book.w95", expected[round]);
+        ExpectFile("book.w95", round.expected);
+    }
+    WriteBytes("book.cv", "&Main #Ren\xE9 ^a +");
+    PressCtrl('W');
+    ChooseFile(ExpectFileDialog(kOpenWinTitle, 0), "book.cv");
+    AnswerQuestion(LettersQuestion("book.cv", "Windows-1252", "Mac OS Roman").c_str(), IDYES, IDYES);
+    ChooseFile(ExpectFileDialog(kSaveMacTitle, 0), "back.txt");
+    ExpectBox(kSuccess);
+    ExpectFile("back.txt", "Ren\x8E <a>\r\n");
+}
+
+// Finds a point of the window's frame where `part` (HTBOTTOMRIGHT, ...) lies.
+bool FindFramePoint(HWND window, LRESULT part, POINT* point)
+{
+    RECT frame;
+    GetWindowRect(window, &frame);
+    for (int y = frame.bottom - 1; y > frame.bottom - 12; --y) {
+        for (int x = frame.right - 1; x > frame.right - 12; --x) {
+            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == part) {
+                point->x = x;
+                point->y = y;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Drags with the left button held from `from` by (dx, dy), in steps as a hand moves.
+void DragBy(POINT from, int dx, int dy)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN) - 1;
+    const int height = GetSystemMetrics(SM_CYSCREEN) - 1;
+    const int steps = 10;
+    auto send = [&](int x, int y, DWORD buttons) {
+        INPUT input;
+        memset(&input, 0, sizeof input);
+        input.type = INPUT_MOUSE;
+        input.mi.dx = (x * 65535 + width / 2) / width;
+        input.mi.dy = (y * 65535 + height / 2) / height;
+        input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | buttons;
+        SendInput(1, &input, sizeof input);
+        Sleep(60);
+    };
+    send(from.x, from.y, 0);
+    send(from.x, from.y, MOUSEEVENTF_LEFTDOWN);
+    for (int step = 1; step <= steps; ++step) {
+        send(from.x + dx * step / steps, from.y + dy * step / steps, 0);
+    }
+    send(from.x + dx, from.y + dy, MOUSEEVENTF_LEFTUP);
+}
+
+RECT ClientRectIn(HWND control, HWND window)
+{
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// A UTF-8 book converted with its letters: what Windows-1252 lacks becomes '?', a warning box of its own
+// says in how many entries before "Conversion successful", and the details window shows every letter as
+// the book has it, whatever the code page. The window is resized by its corner, the list with it.
+void CaseQuestionMarks()
+{
+    WriteBytes("u8.txt", "Zo\xC3\xAB \xC5\x81ukasz <zl@example.org>\r\n\xE5\x8C\x97\xE4\xBA\xAC Office <b@example.org>\r\n"
+                         "Ann <a@example.org>\r\n");
+    PressCtrl('M');
+    ChooseFile(ExpectFileDialog(kOpenMacTitle, 0), "u8.txt");
+    AnswerQuestion(LettersQuestion("u8.txt", "UTF-8", "Windows-1252").c_str(), IDYES, IDYES, "accented-question");
+    ChooseFile(ExpectFileDialog(kSaveWinTitle, 0), "u8.cv");
+    ExpectBox("In 2 entries, letters that Windows-1252 can't hold became \"?\".\n"
+              "File > Conversion details... lists them.", "question-marks-warning");
+    ExpectBox(kSuccess);
+    ExpectFile("u8.cv", "&Main #Zo\xEB ?ukasz ^zl@example.org #?? Office ^b@example.org #Ann ^a@example.org +");
+
+    ChooseMenuItem('F', 'D');
+    HWND window = WaitForWindow(kDialogClass, "Conversion details");
+    HWND list = window != nullptr ? GetDlgItem(window, 101) : nullptr;
+    if (!Check(list != nullptr && IsWindowUnicode(list), "the details window has no Unicode list")) {
+        return;
+    }
+    const std::wstring expected =
+        L"Mac to Win: u8.txt to u8.cv\r\n"
+        L"line 1: \"Zo\u00EB \u0141ukasz <zl@example.org>\": 1 character that Windows-1252 can't hold became \"?\"\r\n"
+        L"line 2: \"\u5317\u4EAC Office <b@example.org>\": 2 characters that Windows-1252 can't hold became \"?\"\r\n";
+    Check(WideWindowText(list) == expected, "the details say \"%s\"", Escape(Narrow(WideWindowText(list))).c_str());
+    SaveShot(window, "details-window");
+
+    HWND close = GetDlgItem(window, IDOK);
+    const RECT listBefore = ClientRectIn(list, window);
+    const RECT closeBefore = ClientRectIn(close, window);
+    POINT corner = {0, 0};
+    if (Check((GetWindowLongA(window, GWL_STYLE) & WS_THICKFRAME) != 0 && FindFramePoint(window, HTBOTTOMRIGHT, &corner),
+              "the details window has no sizing corner") && Activate(window)) {
+        DragBy(corner, 120, 80);
+        Check(WaitUntil([&] { return ClientRectIn(list, window).right - listBefore.right == 120; }, 5000),
+              "the list did not grow with the window");
+        const RECT listAfter = ClientRectIn(list, window);
+        const RECT closeAfter = ClientRectIn(close, window);
+        Check(listAfter.bottom - listBefore.bottom == 80 && listAfter.left == listBefore.left &&
+                  listAfter.top == listBefore.top && closeAfter.left - closeBefore.left == 120 &&
+                  closeAfter.top - closeBefore.top == 80,
+              "after the window grew by 120x80 the list is %ld,%ld-%ld,%ld (was %ld,%ld-%ld,%ld), Close at %ld,%ld "
+              "(was %ld,%ld)", listAfter.left, listAfter.top, listAfter.right, listAfter.bottom, listBefore.left,
+              listBefore.top, listBefore.right, listBefore.bottom, closeAfter.left, closeAfter.top, closeBefore.left,
+              closeBefore.top);
+    }
+    if (Activate(window)) {
+        PressKey(VK_ESCAPE);
+        WaitGone(window);
     }
 }
 
@@ -1222,6 +1491,7 @@ const Case kCases[] = {
     {"export-failure", CaseExportFailure, true},
     {"import-and-ldif", CaseImportAndLdif, true},
     {"accented-letters", CaseAccentedLetters, true},
+    {"question-marks", CaseQuestionMarks, true},
     {"help-about", CaseHelpAndAbout, true},
     {"exit-menu", CaseExitMenu, true},
     {"close-box", CaseCloseBox, true},
@@ -1302,6 +1572,8 @@ int main(int argc, char** argv)
         return 2;
     }
     CreateDirectoryA(root, nullptr);
+    g_shotsDir = std::string(root) + "\\shots";
+    CreateDirectoryA(g_shotsDir.c_str(), nullptr);
     int failed = 0;
     for (const Case& c : kCases) {
         bool wanted = argc == 3;
