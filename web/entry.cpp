@@ -6,6 +6,8 @@
 #include "convert/charset.h"
 #include "convert/ferryline.h"
 
+using namespace ferryline;
+
 // Every conversion the page may offer. A new direction of the library is one more line here; the page
 // builds its choices from this table. `from` is the edition the input must be ("mac" or "win"), or the
 // kind of file an import takes ("vcf" or "csv").
