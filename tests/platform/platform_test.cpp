@@ -342,6 +342,8 @@ TEST(Platform, AnInterruptRemovesTheNamedTemporaryFileAndEndsByItsSignal)
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            // A shell's background job starts with SIGINT ignored, and an ignored signal rightly stays so.
+            signal(signalNumber, SIG_DFL);
             FaultPlan plan = FaultPlan();
             plan.refusedSteps = 1u << PLATFORM_STEP_UNNAMED_FILE;
             plan.refusedError = EOPNOTSUPP;
