@@ -58,7 +58,7 @@ static FerrylineStatus Export(FerrylineDirection direction, FerrylineEdition edi
     int written = 1;
     if (ExportsTo(direction, FERRYLINE_MAC_TO_VCARD, FERRYLINE_WIN_TO_VCARD, FERRYLINE_BOOK_TO_VCARD)) {
         written = WriteVcard(&book, options->vcardVersion == 4 ? 4 : 3, output, env);
-    } else if (direction == FERRYLINE_MAC_TO_LDIF || direction == FERRYLINE_WIN_TO_LDIF) {
+    } else if (ExportsTo(direction, FERRYLINE_MAC_TO_LDIF, FERRYLINE_WIN_TO_LDIF, FERRYLINE_BOOK_TO_LDIF)) {
         written = WriteLdif(&book, output, env);
     } else {
         written = WriteCsv(&book, options->csvLayout, output, env);

@@ -45,7 +45,8 @@ typedef enum FerrylineDirection {
     /* Exports to LDIF (UTF-8) for Thunderbird's address book: a person entry for each name, a mailing
        list for each group. */
     FERRYLINE_MAC_TO_LDIF = 12,
-    FERRYLINE_WIN_TO_LDIF = 13
+    FERRYLINE_WIN_TO_LDIF = 13,
+    FERRYLINE_BOOK_TO_LDIF = 14 /* either edition, as the first look tells it */
 } FerrylineDirection;
 
 /* What a message is: news (a conversion's outcome), a failure, or a warning about the content that did

@@ -67,6 +67,7 @@ static const char* DirectionName(FerrylineDirection direction)
         return "Export to vCard";
     case FERRYLINE_MAC_TO_LDIF:
     case FERRYLINE_WIN_TO_LDIF:
+    case FERRYLINE_BOOK_TO_LDIF:
         return "Export to LDIF";
     case FERRYLINE_VCARD_TO_MAC:
     case FERRYLINE_CSV_TO_MAC:
@@ -146,13 +147,7 @@ FerrylineStatus ExportToCsv(const char* inputPath, const char* inputTitle, const
 FerrylineStatus ExportToLdif(const char* inputPath, const char* inputTitle, const char* outputPath,
                              const char* outputTitle, const FerrylineOptions*, ConversionDetails* details)
 {
-    // A book that can't be read is left to the conversion to report.
-    FerrylineEnv quiet = {ferryline_system_alloc, nullptr, nullptr};
-    FerrylineInspection book;
-    bool w95 = ferryline_inspect_file(inputPath, inputTitle, nullptr, &quiet, &book) == FERRYLINE_OK &&
-               book.look.edition == FERRYLINE_EDITION_W95;
-    return ConvertFile(w95 ? FERRYLINE_WIN_TO_LDIF : FERRYLINE_MAC_TO_LDIF, inputPath, inputTitle, outputPath, outputTitle, nullptr,
-                       details);
+    return ConvertFile(FERRYLINE_BOOK_TO_LDIF, inputPath, inputTitle, outputPath, outputTitle, nullptr, details);
 }
 
 static bool IsCsvName(const char* path)

@@ -182,6 +182,13 @@ TEST(Import, LdifHasPeopleAndLists)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "member: cn=Ann\\, Lee,mail=a@example.org"), 1);
     Converted accented = Convert(FERRYLINE_WIN_TO_LDIF, "&Main #Zo\xEB ^z@example.org +");
     EXPECT_NE(accented.output.find("cn:: Wm/Dqw==\n"), std::string::npos) << accented.output;
+    // Either edition, as the first look tells it: a Mac name may begin with '&'.
+    for (const char* input : {"&Main #Zo\xEB ^z@example.org &Friends #Bob ^b@example.org +", "&Maine Smith <m@x>\r\n"}) {
+        Converted either = Convert(FERRYLINE_BOOK_TO_LDIF, input);
+        Converted own = Convert(strncmp(input, "&Main ", 6) == 0 ? FERRYLINE_WIN_TO_LDIF : FERRYLINE_MAC_TO_LDIF, input);
+        EXPECT_TRUE(either.ok && own.ok && !either.output.empty()) << input;
+        EXPECT_EQ(either.output, own.output) << input;
+    }
 }
 
 // A book whose group order and entries an export keeps: the people of section k are in group k (none
