@@ -408,6 +408,9 @@ int FinishImport(Importer* importer, ImportedBook* imported)
     }
     FerrylineBook* book = &imported->book;
     book->edition = FERRYLINE_EDITION_EITHER;
+    // The book frees its blocks with the allocator that made them.
+    book->alloc = env->alloc;
+    book->allocContext = env->allocContext;
     book->groupCapacity = (importer->groupCount + 1) * sizeof(FerrylineText);
     book->entryCapacity = (entries + 1) * sizeof(FerrylineBookEntry);
     imported->linesCapacity = (entries + 1) * sizeof(unsigned long);

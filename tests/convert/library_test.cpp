@@ -140,6 +140,9 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
     const FerrylineOptions vcard4 = {0, FERRYLINE_CHARSET_AUTO, 4, 0, 0};
     // A record longer than the output block, whose pieces reach the result's block one by one.
     const std::string longMac = "Ann <a@x>\r\nLong " + std::string(600 * 1000, 'n') + " <long@x>\r\n";
+    const std::string vcard = "BEGIN:VCARD\r\nFN:Zo\xC3\xAB\r\nEMAIL:z@x\r\nCATEGORIES:G\r\nEND:VCARD\r\n"
+                              "BEGIN:VCARD\r\nFN:Nobody\r\nEND:VCARD\r\n";
+    const std::string csv = "First Name,Last Name,E-mail Display Name,E-mail Address,Categories\r\nZo,Ann,Zo Ann,z@x,G;H\r\n";
     const struct {
         FerrylineDirection direction;
         const FerrylineOptions* options;
@@ -149,7 +152,9 @@ TEST(Library, EveryRefusedAllocationIsToldAndLeavesNothingHeld)
         {FERRYLINE_MAC_TO_WIN, &recode, &mac},         {FERRYLINE_WIN_TO_MAC, &recode, &w95},
         {FERRYLINE_MAC_TO_VCARD, &vcard4, &mac},       {FERRYLINE_BOOK_TO_VCARD, &vcard4, &w95},
         {FERRYLINE_MAC_TO_CSV, nullptr, &mac},         {FERRYLINE_WIN_TO_CSV, nullptr, &w95},
-        {FERRYLINE_MAC_TO_CSV, nullptr, &longMac},
+        {FERRYLINE_MAC_TO_CSV, nullptr, &longMac},     {FERRYLINE_BOOK_TO_LDIF, nullptr, &w95},
+        {FERRYLINE_VCARD_TO_MAC, nullptr, &vcard},     {FERRYLINE_VCARD_TO_WIN, nullptr, &vcard},
+        {FERRYLINE_CSV_TO_MAC, nullptr, &csv},         {FERRYLINE_CSV_TO_WIN, nullptr, &csv},
     };
     for (const auto& c : cases) {
         const FerrylineDirection direction = c.direction;
