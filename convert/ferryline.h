@@ -163,6 +163,11 @@ typedef struct FerrylineLook {
 /* The first look at `size` bytes at `bytes`, in the set `chosen` (AUTO: as it finds). */
 void ferryline_look(const void* bytes, size_t size, FerrylineCharset chosen, FerrylineLook* look);
 
+/* 1 when the book looked at holds letters beyond ASCII, which copied byte by byte would read as other
+   letters in the other edition: bytes above 127 besides a UTF-8 byte order mark (which a conversion
+   leaves out), or UTF-16 text (which can't be copied at all). */
+int ferryline_look_beyond_ascii(const FerrylineLook* look);
+
 /* Whoever wants to hear of a conversion. Messages come in the order a user is to read them; a failure
    is told while its partial output still exists. Either function may be null. */
 typedef struct FerrylineListener {

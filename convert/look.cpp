@@ -131,4 +131,10 @@ extern "C" void ferryline_look(const void* bytes, size_t size, FerrylineCharset 
     LookAt(static_cast<const char*>(bytes), size, chosen, true, true, look);
 }
 
+extern "C" int ferryline_look_beyond_ascii(const FerrylineLook* look)
+{
+    const size_t mark = look->byteOrderMark == FERRYLINE_UTF8_BOM ? kUtf8BomSize : 0;
+    return IsUtf16(look->charset) || look->bytesAbove127 > mark ? 1 : 0;
+}
+
 }  // namespace ferryline

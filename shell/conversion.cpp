@@ -52,14 +52,6 @@ bool IsUtf16(FerrylineCharset charset)
     return charset == FERRYLINE_CHARSET_UTF16LE || charset == FERRYLINE_CHARSET_UTF16BE;
 }
 
-// Bytes above 127 that copied as they are would mean other letters in the other edition; a UTF-16 text
-// can't be copied at all. The UTF-8 byte order mark is left out, as the conversion leaves it out.
-bool HoldsLettersBeyondAscii(const FerrylineInspection& book)
-{
-    const size_t mark = book.look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
-    return IsUtf16(book.look.charset) || book.look.bytesAbove127 > mark;
-}
-
 // The character set the conversion reads the book in when it converts accented letters: what the text
 // plainly is (UTF-16, or UTF-8 by its mark or its bytes), as the first look found, otherwise the set of
 // the edition it reads.
@@ -215,7 +207,7 @@ void RunFileCommand(FileDialogState* dialogs, ConversionDetails* details, FileCo
     bool macBookForWinToMac = false;
     FerrylineInspection book;
     if (command.conversion != kNoConversion && LookAtBook(inputPath, inputTitle, &book)) {
-        if (!options.recode && HoldsLettersBeyondAscii(book) && AskConvertLetters(inputTitle, book, macToWin)) {
+        if (!options.recode && ferryline_look_beyond_ascii(&book.look) && AskConvertLetters(inputTitle, book, macToWin)) {
             options.recode = 1;
         }
         macBookForWinToMac = !macToWin && book.look.edition == FERRYLINE_EDITION_MAC;

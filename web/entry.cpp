@@ -104,9 +104,7 @@ const char* ferryline_web_look(const char* bytes, size_t size, const char** read
     ferryline_look(bytes, size, FERRYLINE_CHARSET_AUTO, &look);
     const bool w95 = look.edition == FERRYLINE_EDITION_W95;
     *readAs = CharsetName(ChooseCharset(bytes, size, FERRYLINE_CHARSET_AUTO, w95 ? CHARSET_WINDOWS_1252 : CHARSET_MAC_ROMAN));
-    const bool utf16 = look.charset == FERRYLINE_CHARSET_UTF16LE || look.charset == FERRYLINE_CHARSET_UTF16BE;
-    const size_t mark = look.byteOrderMark == FERRYLINE_UTF8_BOM ? 3 : 0;
-    *beyondAscii = utf16 || look.bytesAbove127 > mark ? 1 : 0;
+    *beyondAscii = ferryline_look_beyond_ascii(&look);
     return w95 ? "win" : "mac";
 }
 
