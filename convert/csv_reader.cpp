@@ -121,7 +121,7 @@ static bool HeaderIs(const Importer* importer, ImportText field, const char* nam
     while (size > 0 && text[size - 1] == ' ') {
         --size;
     }
-    return size == strlen(name) && strncasecmp(text, name, size) == 0;
+    return TextEqualsNoCase(text, size, name);
 }
 
 static bool FindColumns(const Importer* importer, const CsvRecord* header, CsvColumns* columns)

@@ -4,12 +4,29 @@
 #define FERRYLINE_IMPORT_H
 
 #include <stddef.h>
+#include <string.h>
+#include <strings.h>
 
 #include "convert/charset.h"
 #include "convert/ferryline.h"
 #include "convert/output.h"
 
 namespace ferryline {
+
+// Marks a preferred address in its size while a reader gathers a person's addresses.
+inline constexpr size_t kPreferredBit = (size_t)1 << (sizeof(size_t) * 8 - 1);
+
+// vCard names and parameters and CSV headers are compared without regard to case.
+inline bool TextEqualsNoCase(const char* text, size_t size, const char* word)
+{
+    return size == strlen(word) && strncasecmp(text, word, size) == 0;
+}
+
+inline bool StartsWithNoCase(const char* text, size_t size, const char* prefix)
+{
+    size_t length = strlen(prefix);
+    return size >= length && strncasecmp(text, prefix, length) == 0;
+}
 
 // A list read from a vCard or CSV file, with the input line each entry came from, for the changes the
 // edition's writer tells.

@@ -10,9 +10,6 @@
 
 namespace ferryline {
 
-// Marks a preferred address in its size until the person's list is whole.
-static const size_t kPreferredBit = (size_t)1 << (sizeof(size_t) * 8 - 1);
-
 void StartImport(Importer* importer, const FerrylineEnv* env)
 {
     memset(importer, 0, sizeof *importer);
@@ -228,12 +225,6 @@ void NoteImportChange(const FerrylineEnv* env, FerrylineChangeKind kind, unsigne
 static int Shown(size_t size)
 {
     return size < 200 ? static_cast<int>(size) : 200;
-}
-
-static bool StartsWithNoCase(const char* text, size_t size, const char* prefix)
-{
-    size_t length = strlen(prefix);
-    return size >= length && strncasecmp(text, prefix, length) == 0;
 }
 
 // A UID as a member names it: without "urn:uuid:", letters in either case.

@@ -42,8 +42,6 @@ struct CardState {
     size_t memberCapacity;
 };
 
-static const size_t kPreferred = (size_t)1 << (sizeof(size_t) * 8 - 1);
-
 static bool IsBreak(char c)
 {
     return c == '\r' || c == '\n';
@@ -152,7 +150,7 @@ static ContentLine SplitContentLine(const Importer* importer, ImportText line)
 
 static bool NameIs(const Importer* importer, const ContentLine& line, const char* name)
 {
-    return line.nameSize == strlen(name) && strncasecmp(importer->text + line.name, name, line.nameSize) == 0;
+    return TextEqualsNoCase(importer->text + line.name, line.nameSize, name);
 }
 
 static bool ValueIs(const Importer* importer, const ContentLine& line, const char* value)
@@ -162,7 +160,7 @@ static bool ValueIs(const Importer* importer, const ContentLine& line, const cha
     while (size > 0 && (text[size - 1] == ' ' || text[size - 1] == '\t')) {
         --size;
     }
-    return size == strlen(value) && strncasecmp(text, value, size) == 0;
+    return TextEqualsNoCase(text, size, value);
 }
 
 // Calls `take` with each parameter's name and value (empty for 2.1's bare "PREF", "QUOTED-PRINTABLE").
@@ -193,18 +191,13 @@ static void ForEachParam(const char* text, size_t size, Take take)
     }
 }
 
-static bool WordIs(const char* text, size_t size, const char* word)
-{
-    return size == strlen(word) && strncasecmp(text, word, size) == 0;
-}
-
 // Whether one of a comma-separated list of parameter values is `word`.
 static bool ListHas(const char* text, size_t size, const char* word)
 {
     size_t start = 0;
     for (size_t i = 0; i <= size; ++i) {
         if (i == size || text[i] == ',') {
-            if (WordIs(text + start, i - start, word)) {
+            if (TextEqualsNoCase(text + start, i - start, word)) {
                 return true;
             }
             start = i + 1;
@@ -226,19 +219,19 @@ static ValueForm ReadParams(const Importer* importer, const ContentLine& line)
     ValueForm form = {false, false, false, CHARSET_UTF8, false};
     ForEachParam(importer->text + line.params, line.paramsSize, [&](const char* name, size_t nameSize, const char* value, size_t valueSize) {
         bool bare = valueSize == 0 && name + nameSize == value;
-        if (WordIs(name, nameSize, "ENCODING") || bare) {
+        if (TextEqualsNoCase(name, nameSize, "ENCODING") || bare) {
             const char* word = bare ? name : value;
             size_t wordSize = bare ? nameSize : valueSize;
-            form.quotedPrintable = form.quotedPrintable || WordIs(word, wordSize, "QUOTED-PRINTABLE");
-            form.binary = form.binary || WordIs(word, wordSize, "B") || WordIs(word, wordSize, "BASE64");
-            form.preferred = form.preferred || (bare && WordIs(word, wordSize, "PREF"));
-        } else if (WordIs(name, nameSize, "TYPE")) {
+            form.quotedPrintable = form.quotedPrintable || TextEqualsNoCase(word, wordSize, "QUOTED-PRINTABLE");
+            form.binary = form.binary || TextEqualsNoCase(word, wordSize, "B") || TextEqualsNoCase(word, wordSize, "BASE64");
+            form.preferred = form.preferred || (bare && TextEqualsNoCase(word, wordSize, "PREF"));
+        } else if (TextEqualsNoCase(name, nameSize, "TYPE")) {
             form.preferred = form.preferred || ListHas(value, valueSize, "PREF");
-        } else if (WordIs(name, nameSize, "PREF")) {
+        } else if (TextEqualsNoCase(name, nameSize, "PREF")) {
             form.preferred = true;
-        } else if (WordIs(name, nameSize, "CHARSET")) {
-            form.charsetNamed = !WordIs(value, valueSize, "UTF-8");
-            form.charset = WordIs(value, valueSize, "MACINTOSH") || WordIs(value, valueSize, "X-MAC-ROMAN") ? CHARSET_MAC_ROMAN
+        } else if (TextEqualsNoCase(name, nameSize, "CHARSET")) {
+            form.charsetNamed = !TextEqualsNoCase(value, valueSize, "UTF-8");
+            form.charset = TextEqualsNoCase(value, valueSize, "MACINTOSH") || TextEqualsNoCase(value, valueSize, "X-MAC-ROMAN") ? CHARSET_MAC_ROMAN
                                                                                                                : CHARSET_WINDOWS_1252;
         }
     });
@@ -368,7 +361,7 @@ static void FinishCard(Importer* importer, CardState* card)
     StartPerson(importer, clean, card->line);
     for (size_t e = 0; e < card->emailCount; ++e) {
         ImportText email = card->emails[e];
-        AddPersonEmail(importer, importer->text + email.offset, email.size & ~kPreferred, (email.size & kPreferred) != 0);
+        AddPersonEmail(importer, importer->text + email.offset, email.size & ~kPreferredBit, (email.size & kPreferredBit) != 0);
     }
     for (size_t c = 0; c < card->categoryCount; ++c) {
         // Google's vCards put every contact in its own group of all contacts, no group of the user's.
@@ -405,7 +398,7 @@ static void TakeProperty(Importer* importer, CardState* card, const ContentLine&
         ImportText value = DecodeValue(importer, line, form);
         ForEachComponent(importer, value, separators, [&](ImportText text) {
             if (isEmail) {
-                text.size |= form.preferred ? kPreferred : 0;
+                text.size |= form.preferred ? kPreferredBit : 0;
                 AddToList(importer, &card->emails, &card->emailCount, &card->emailCapacity, text);
             } else if (isMember) {
                 AddToList(importer, &card->members, &card->memberCount, &card->memberCapacity, text);
